@@ -1,0 +1,109 @@
+#pragma once
+// Reading and writing MonitorConfig.ini: the "Import" and "Export" records, the "General" log
+// switches, and the key-by-key saves of the three settings pages. No window is needed for any
+// of it; the settings pages call these with the values of their controls.
+#include "base/IdException.h"
+#include "config/CommonTypesUnit.h"
+
+#include <string>
+
+namespace tavrin {
+
+// A write to the settings file failed: "Unable to write to <file path>".
+class ESettingsWriteError : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// Each load reads the file afresh; a missing file, section or key gives the key's default, as
+// does a Boolean or integer that does not parse as an integer. `path` defaults to
+// ConfigFilePath().
+//
+// Import: "Import" keys, with PassiveMode and BinaryMode from "Export" (one setting shared by
+// both directions); MoveToFolder stays empty. Defaults: Port "21", KeepAlive true,
+// CheckInterval 10, PassiveMode and BinaryMode true, everything else empty or false.
+RConfiguration LoadImportConfiguration(const std::string& path);
+RConfiguration LoadImportConfiguration();
+// Export: "Export" keys; CheckInterval stays 0 and KeepAlive false. Defaults: Port "21",
+// PassiveMode and BinaryMode true, everything else empty or false.
+RConfiguration LoadExportConfiguration(const std::string& path);
+RConfiguration LoadExportConfiguration();
+
+// The four "General" switches, in the order the General page shows them.
+struct TLogSwitchValues {
+    bool LogMonitor = true;
+    bool LogFileTransfer = true;
+    bool LogSSL = true;
+    bool LogVerbose = true;
+
+    bool operator==(const TLogSwitchValues&) const = default;
+};
+
+// Reads the four "General" keys (default true), sets the process-wide switches from them and
+// returns them.
+TLogSwitchValues LoadLogSwitches(const std::string& path);
+TLogSwitchValues LoadLogSwitches();
+
+// What the Import page's controls hold. CheckInterval is the edit box's text.
+struct TImportPageValues {
+    std::string LocalFolder;
+    std::string TempFolder;
+    bool FirstToTemp = false;
+    std::string Host;
+    std::string Port;
+    std::string Username;
+    std::string Password;
+    bool PassiveMode = false;
+    bool BinaryMode = false;
+    std::string RemoteFolder;
+    bool MoveDelete = false;
+    bool KeepAlive = false;
+    std::string CheckInterval;
+    bool SSL = false;
+    std::string SSLCertificate;
+    std::string SSLKey;
+    std::string SSLPass;
+};
+
+// What the Export page's controls hold.
+struct TExportPageValues {
+    std::string LocalFolder;
+    bool MoveDelete = false;
+    std::string MoveToFolder;
+    std::string Host;
+    std::string Port;
+    std::string Username;
+    std::string Password;
+    bool PassiveMode = false;
+    bool BinaryMode = false;
+    std::string RemoteFolder;
+    std::string TempFolder;
+    bool FirstToTemp = false;
+    bool SSL = false;
+    std::string SSLCertificate;
+    std::string SSLKey;
+    std::string SSLPass;
+};
+
+// The saves write one key at a time, in a fixed order, texts as they stand and Booleans as
+// "1"/"0"; the folder of the file is created when missing. A failed write stops the save at
+// that key with ESettingsWriteError; keys written before it stay written.
+//
+// Import: "Import" LocalFolder, TempFolder, FirstToTemp, Host, Port, Username, Password,
+// "Export" PassiveMode, BinaryMode, "Import" RemoteFolder, MoveDelete, KeepAlive,
+// CheckInterval, SSL, SSLCertificate, SSLKey, SSLPass. A CheckInterval text that is not an
+// integer (decimal, "$" or "0x" hexadecimal) stops the save at that key with EConvertError
+// "'<text>' is not a valid integer value"; it is written as decimal.
+void SaveImportConfiguration(const TImportPageValues& values, const std::string& path);
+void SaveImportConfiguration(const TImportPageValues& values);
+// Export, all in "Export": LocalFolder, MoveDelete, MoveToFolder, Host, Port, Username,
+// Password, PassiveMode, BinaryMode, RemoteFolder, TempFolder, FirstToTemp, SSL,
+// SSLCertificate, SSLKey, SSLPass.
+void SaveExportConfiguration(const TExportPageValues& values, const std::string& path);
+void SaveExportConfiguration(const TExportPageValues& values);
+// "General" LogMonitor, LogFileTransfer, LogSSL, LogVerbose; then the process-wide switches
+// are set from the same values (only when all four were written).
+void SaveLogSwitches(const TLogSwitchValues& values, const std::string& path);
+void SaveLogSwitches(const TLogSwitchValues& values);
+
+} // namespace tavrin
