@@ -1,0 +1,181 @@
+#include "import/DownloadedFilesRegister.h"
+
+#include "base/IdException.h"
+#include "base/StrUtils.h"
+#include "platform/FileSystem.h"
+
+#include <QString>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string FailureText(const char* what, const std::string& path, int error) {
+    return std::string(what) + " \"" + path + "\". " + tavrin::fs::SystemErrorText(error);
+}
+
+// Closes the descriptor on every way out of the save and load paths.
+class TFileDescriptor {
+public:
+    explicit TFileDescriptor(int fd) : fd_(fd) {}
+    ~TFileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    TFileDescriptor(const TFileDescriptor&) = delete;
+    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> TDownloadedFilesRegister::SplitLines(std::string_view text) {
+    size_t nul = text.find('\0');
+    if (nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.emplace_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString decoded = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
+    if (!decoder.hasError()) {
+        QByteArray folded = decoded.toCaseFolded().toUtf8();
+        return "u" + std::string(folded.constData(), static_cast<size_t>(folded.size()));
+    }
+    return "b" + tavrin::LowerCase(name);
+}
+
+bool TDownloadedFilesRegister::Contains(const std::string& name) const {
+    return keys_.count(FoldedKey(name)) != 0;
+}
+
+void TDownloadedFilesRegister::Add(const std::string& name) {
+    names_.push_back(name);
+    keys_.insert(FoldedKey(name));
+}
+
+void TDownloadedFilesRegister::Clear() {
+    names_.clear();
+    keys_.clear();
+}
+
+bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {
+    Clear();
+    // Non-blocking open so a pipe planted at the path cannot hang the window; only a regular
+    // file is accepted as a register.
+    TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT)
+            return false;
+        throw EIdException(FailureText("Cannot open file", path, errno));
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        throw EIdException(FailureText("Cannot open file", path, errno));
+    if (!S_ISREG(st.st_mode))
+        throw EIdException(
+            FailureText("Cannot open file", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EIdException(FailureText("Cannot read file", path, errno));
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    for (std::string& line : SplitLines(text))
+        Add(line);
+    return true;
+}
+
+void TDownloadedFilesRegister::SaveToFile(const std::string& path) const {
+    std::string text;
+    for (const std::string& name : names_) {
+        text += name;
+        text += "\r\n";
+    }
+
+    // A fresh, exclusively created file beside the register: rename() within one folder is
+    // atomic, and renaming over the path replaces a link planted there instead of following it.
+    std::string pattern = path + ".XXXXXX";
+    int raw = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (raw < 0)
+        throw EIdException(FailureText("Cannot create file", path, errno));
+    TFileDescriptor fd(raw);
+    const std::string& temporary = pattern;
+    auto fail = [&](const char* what) {
+        int error = errno;
+        ::unlink(temporary.c_str());
+        throw EIdException(FailureText(what, path, error));
+    };
+    if (!WriteAll(fd.Get(), text))
+        fail("Cannot write file");
+    if (::fsync(fd.Get()) != 0)
+        fail("Cannot write file");
+    if (::close(fd.Release()) != 0)
+        fail("Cannot write file");
+    if (::rename(temporary.c_str(), path.c_str()) != 0)
+        fail("Cannot create file");
+
+    // Make the rename itself durable; a folder that cannot be synced loses nothing already
+    // written, so a failure here is not reported.
+    int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
