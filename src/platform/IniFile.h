@@ -26,9 +26,6 @@ public:
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& fallback) const;
 
-    // Whether section/key is present (with any value, empty included).
-    bool ValueExists(const std::string& section, const std::string& key) const;
-
     // Writes one key at once. The file and the section are created by the first write; a file
     // created here is readable and writable by its owner only, an existing file keeps its mode.
     // The new contents go to a temporary file in the same folder that then replaces the old

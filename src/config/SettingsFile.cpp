@@ -1,0 +1,204 @@
+#include "config/SettingsFile.h"
+
+#include "base/StrUtils.h"
+#include "config/ConfigPaths.h"
+#include "config/LogSwitches.h"
+#include "platform/IniFile.h"
+
+namespace tavrin {
+namespace {
+
+const std::string kGeneral = "General";
+const std::string kImport = "Import";
+const std::string kExport = "Export";
+
+class SettingsReader {
+public:
+    explicit SettingsReader(const std::string& path) : ini_(path) {}
+
+    std::string Text(const std::string& section, const std::string& key,
+                     const std::string& fallback = "") const {
+        return ini_.ReadString(section, key, fallback);
+    }
+
+    // Booleans are stored as integers: non-zero is true. Anything that is no integer (an empty
+    // value, "yes", "true") gives the key's default.
+    bool Boolean(const std::string& section, const std::string& key, bool fallback) const {
+        auto number = TryStrToInt(Text(section, key));
+        return number ? *number != 0 : fallback;
+    }
+
+    int32_t Integer(const std::string& section, const std::string& key, int32_t fallback) const {
+        return TryStrToInt(Text(section, key)).value_or(fallback);
+    }
+
+private:
+    TIniFile ini_;
+};
+
+// Writes key after key; the first one that fails ends the save.
+class SettingsWriter {
+public:
+    explicit SettingsWriter(const std::string& path) : ini_(path) {}
+
+    void Text(const std::string& section, const std::string& key, const std::string& value) {
+        if (!folderChecked_) {
+            // The first save of a fresh installation makes the settings folder.
+            size_t slash = ini_.FileName().rfind('/');
+            if (slash != std::string::npos && slash > 0)
+                ForceDirectories(ini_.FileName().substr(0, slash));
+            folderChecked_ = true;
+        }
+        if (!ini_.WriteString(section, key, value))
+            throw ESettingsWriteError("Unable to write to " + ini_.FileName());
+    }
+
+    void Boolean(const std::string& section, const std::string& key, bool value) {
+        Text(section, key, value ? "1" : "0");
+    }
+
+private:
+    TIniFile ini_;
+    bool folderChecked_ = false;
+};
+
+} // namespace
+
+RConfiguration LoadImportConfiguration(const std::string& path) {
+    SettingsReader in(path);
+    RConfiguration c;
+    c.LocalFolder = in.Text(kImport, "LocalFolder");
+    c.TempFolder = in.Text(kImport, "TempFolder");
+    c.FirstToTemp = in.Boolean(kImport, "FirstToTemp", false);
+    c.Host = in.Text(kImport, "Host");
+    c.Port = in.Text(kImport, "Port", "21");
+    c.Username = in.Text(kImport, "Username");
+    c.Password = in.Text(kImport, "Password");
+    // One passive/binary setting serves both directions; it lives with the export keys.
+    c.PassiveMode = in.Boolean(kExport, "PassiveMode", true);
+    c.BinaryMode = in.Boolean(kExport, "BinaryMode", true);
+    c.RemoteFolder = in.Text(kImport, "RemoteFolder");
+    c.MoveDelete = in.Boolean(kImport, "MoveDelete", false);
+    c.KeepAlive = in.Boolean(kImport, "KeepAlive", true);
+    c.CheckInterval = in.Integer(kImport, "CheckInterval", 10);
+    c.SSL = in.Boolean(kImport, "SSL", false);
+    c.SSLCertificate = in.Text(kImport, "SSLCertificate");
+    c.SSLKey = in.Text(kImport, "SSLKey");
+    c.SSLPass = in.Text(kImport, "SSLPass");
+    return c;
+}
+
+RConfiguration LoadImportConfiguration() {
+    return LoadImportConfiguration(ConfigFilePath());
+}
+
+RConfiguration LoadExportConfiguration(const std::string& path) {
+    SettingsReader in(path);
+    RConfiguration c;
+    c.LocalFolder = in.Text(kExport, "LocalFolder");
+    c.MoveDelete = in.Boolean(kExport, "MoveDelete", false);
+    c.MoveToFolder = in.Text(kExport, "MoveToFolder");
+    c.Host = in.Text(kExport, "Host");
+    c.Port = in.Text(kExport, "Port", "21");
+    c.Username = in.Text(kExport, "Username");
+    c.Password = in.Text(kExport, "Password");
+    c.PassiveMode = in.Boolean(kExport, "PassiveMode", true);
+    c.BinaryMode = in.Boolean(kExport, "BinaryMode", true);
+    c.RemoteFolder = in.Text(kExport, "RemoteFolder");
+    c.FirstToTemp = in.Boolean(kExport, "FirstToTemp", false);
+    c.TempFolder = in.Text(kExport, "TempFolder");
+    c.SSL = in.Boolean(kExport, "SSL", false);
+    c.SSLCertificate = in.Text(kExport, "SSLCertificate");
+    c.SSLKey = in.Text(kExport, "SSLKey");
+    c.SSLPass = in.Text(kExport, "SSLPass");
+    return c;
+}
+
+RConfiguration LoadExportConfiguration() {
+    return LoadExportConfiguration(ConfigFilePath());
+}
+
+TLogSwitchValues LoadLogSwitches(const std::string& path) {
+    SettingsReader in(path);
+    TLogSwitchValues v;
+    v.LogMonitor = in.Boolean(kGeneral, "LogMonitor", true);
+    v.LogFileTransfer = in.Boolean(kGeneral, "LogFileTransfer", true);
+    v.LogSSL = in.Boolean(kGeneral, "LogSSL", true);
+    v.LogVerbose = in.Boolean(kGeneral, "LogVerbose", true);
+    LogMonitor = v.LogMonitor;
+    LogFileTransfer = v.LogFileTransfer;
+    LogSSL = v.LogSSL;
+    LogVerbose = v.LogVerbose;
+    return v;
+}
+
+TLogSwitchValues LoadLogSwitches() {
+    return LoadLogSwitches(ConfigFilePath());
+}
+
+void SaveImportConfiguration(const TImportPageValues& v, const std::string& path) {
+    SettingsWriter out(path);
+    out.Text(kImport, "LocalFolder", v.LocalFolder);
+    out.Text(kImport, "TempFolder", v.TempFolder);
+    out.Boolean(kImport, "FirstToTemp", v.FirstToTemp);
+    out.Text(kImport, "Host", v.Host);
+    out.Text(kImport, "Port", v.Port);
+    out.Text(kImport, "Username", v.Username);
+    out.Text(kImport, "Password", v.Password);
+    out.Boolean(kExport, "PassiveMode", v.PassiveMode);
+    out.Boolean(kExport, "BinaryMode", v.BinaryMode);
+    out.Text(kImport, "RemoteFolder", v.RemoteFolder);
+    out.Boolean(kImport, "MoveDelete", v.MoveDelete);
+    out.Boolean(kImport, "KeepAlive", v.KeepAlive);
+    out.Text(kImport, "CheckInterval", std::to_string(StrToInt(v.CheckInterval)));
+    out.Boolean(kImport, "SSL", v.SSL);
+    out.Text(kImport, "SSLCertificate", v.SSLCertificate);
+    out.Text(kImport, "SSLKey", v.SSLKey);
+    out.Text(kImport, "SSLPass", v.SSLPass);
+}
+
+void SaveImportConfiguration(const TImportPageValues& values) {
+    SaveImportConfiguration(values, ConfigFilePath());
+}
+
+void SaveExportConfiguration(const TExportPageValues& v, const std::string& path) {
+    SettingsWriter out(path);
+    out.Text(kExport, "LocalFolder", v.LocalFolder);
+    out.Boolean(kExport, "MoveDelete", v.MoveDelete);
+    out.Text(kExport, "MoveToFolder", v.MoveToFolder);
+    out.Text(kExport, "Host", v.Host);
+    out.Text(kExport, "Port", v.Port);
+    out.Text(kExport, "Username", v.Username);
+    out.Text(kExport, "Password", v.Password);
+    out.Boolean(kExport, "PassiveMode", v.PassiveMode);
+    out.Boolean(kExport, "BinaryMode", v.BinaryMode);
+    out.Text(kExport, "RemoteFolder", v.RemoteFolder);
+    out.Text(kExport, "TempFolder", v.TempFolder);
+    out.Boolean(kExport, "FirstToTemp", v.FirstToTemp);
+    out.Boolean(kExport, "SSL", v.SSL);
+    out.Text(kExport, "SSLCertificate", v.SSLCertificate);
+    out.Text(kExport, "SSLKey", v.SSLKey);
+    out.Text(kExport, "SSLPass", v.SSLPass);
+}
+
+void SaveExportConfiguration(const TExportPageValues& values) {
+    SaveExportConfiguration(values, ConfigFilePath());
+}
+
+void SaveLogSwitches(const TLogSwitchValues& v, const std::string& path) {
+    SettingsWriter out(path);
+    out.Boolean(kGeneral, "LogMonitor", v.LogMonitor);
+    out.Boolean(kGeneral, "LogFileTransfer", v.LogFileTransfer);
+    out.Boolean(kGeneral, "LogSSL", v.LogSSL);
+    out.Boolean(kGeneral, "LogVerbose", v.LogVerbose);
+    LogMonitor = v.LogMonitor;
+    LogFileTransfer = v.LogFileTransfer;
+    LogSSL = v.LogSSL;
+    LogVerbose = v.LogVerbose;
+}
+
+void SaveLogSwitches(const TLogSwitchValues& values) {
+    SaveLogSwitches(values, ConfigFilePath());
+}
+
+} // namespace tavrin
