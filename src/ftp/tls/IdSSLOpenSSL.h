@@ -130,6 +130,9 @@ public:
     void BeginTls() override;
     // Shut the session down without waiting for the peer, free it and the context, close.
     void Close() override;
+    // Under TLS, readable means application data is there: a socket that carried only a
+    // session ticket is not readable, so a zero-time probe never blocks in a read.
+    bool WaitReadable(int ms) override;
 
     virtual void NotifyBeforeConnect();
     virtual void ReportStatus(const std::string& text);

@@ -1,0 +1,57 @@
+#pragma once
+// One TLS session on one connected socket: handshake, reads and writes, the negotiated
+// cipher, and the shutdown. Made and owned by the handler.
+#include "ftp/tls/IdSSLOpenSSL.h"
+#include "ftp/tls/IdSocketBio.h"
+
+class TIdSSLContext;
+
+class TIdSSLSocket {
+public:
+    // Raises EIdOSSLDataBindingError when the session cannot carry a pointer back to us,
+    // EIdOSSLConnectError when the library cannot make a session at all.
+    TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL& owner, TIdSSLContext& context);
+    ~TIdSSLSocket();
+    TIdSSLSocket(const TIdSSLSocket&) = delete;
+    TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
+
+    // Client handshake on `fd`, offering `resume` (may be null) for resumption; a server
+    // that does not resume simply gets a full handshake. Raises EIdOSSLConnectError.
+    void Connect(int fd, ssl_session_st* resume, int timeoutMs);
+    // Server handshake; raises EIdOSSLAcceptError.
+    void Accept(int fd, int timeoutMs);
+    bool HandshakeDone() const;
+
+    // > 0 bytes; 0 when the peer closed. Raises EIdReadTimeout or a socket error.
+    size_t Receive(char* buffer, size_t size, int timeoutMs);
+    // >= 1 bytes sent. Raises a socket error.
+    size_t Send(const char* buffer, size_t size, int timeoutMs);
+    // Decrypted bytes are waiting.
+    bool Pending() const;
+    // Handles whatever TLS records have arrived, without waiting. True when application
+    // data, the peer's close or an error is there for the next Receive; false when only
+    // the library's own messages (a session ticket) came in.
+    bool ProbeReadable();
+
+    // Sends the closing alert if it can go out at once; never waits for the peer's.
+    void Shutdown();
+
+    TIdSSLCipher Cipher() const;
+    bool SessionReused() const;
+    // A new reference to the session as it stands now (after any ticket the server sent
+    // since the handshake), or null when it cannot be resumed.
+    ssl_session_st* ResumableSession() const;
+
+    TIdSSLIOHandlerSocketOpenSSL& Owner() const { return owner_; }
+    const TIdSSLContext& Context() const { return context_; }
+
+private:
+    void Attach(int fd, int timeoutMs);
+
+    TIdSSLIOHandlerSocketOpenSSL& owner_;
+    TIdSSLContext& context_;
+    ssl_st* ssl_ = nullptr;
+    tavrin::tls::SocketBioState transport_;
+    bool attached_ = false;
+    bool failed_ = false; // a fatal error happened: no shutdown alert may be sent
+};
