@@ -23,6 +23,10 @@ TDateTime EncodeDate(int year, int month, int day); // raises kDateEncodeError
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond); // kTimeEncodeError
 
+// A date plus a time of day. Dates before the epoch are negative and still carry the time as a
+// positive fraction (-1.25 is 29 December 1899 at 06:00), so this subtracts for them.
+TDateTime ComposeDateTime(TDateTime date, TDateTime time);
+
 struct TDateParts {
     int year = 0, month = 0, day = 0;
     int hour = 0, minute = 0, second = 0, millisecond = 0;

@@ -7,7 +7,8 @@
 //   lrwxrwxrwx   1 root   root          7 Feb  1  2002 lib -> usr/lib/
 //   crw-rw-rw-   1 root   sys     13,   2 Apr  7  2004 null
 //   12345 8 -rw-r--r-- 1 u g 10 May 1 1999 x          (inode and block count first)
-//   -rw-r--r--   1 owner             512 2003-01-15 10:30 no-group.txt
+//   -rw-r--r--   1 owner             512 Jan 15 10:30 no-group.txt   (group missing)
+//   -rw-r--r--   1 o g 512 2003-01-15 10:30 iso.txt
 //   drwxr-xr-x folder 0 Jan 15 10:30 Mac style       (no link count, owner or group)
 //
 //   ./sub:                                            (a section of a recursive listing)
