@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,6 +58,15 @@ public:
 private:
     std::string root_;
 };
+
+// Bytes no line-ending conversion or truncation could leave unchanged.
+inline std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xff);
+    return bytes;
+}
 
 // Texts added from any thread, waited for with a bound.
 class Events {
