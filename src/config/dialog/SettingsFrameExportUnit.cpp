@@ -1,0 +1,148 @@
+#include "config/dialog/SettingsFrameExportUnit.h"
+
+#include "config/SettingsFile.h"
+#include "config/dialog/SettingsPageParts.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace tavrin;
+
+TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
+    setObjectName(QStringLiteral("frExport"));
+    setMinimumSize(kPageWidth, kPageHeight);
+
+    auto* local = new TOuterGroup("grpLocalSettings", QStringLiteral("Local settings"), this);
+    QWidget* in = local->Contents();
+    edtLocalFolder = NewEdit("edtLocalFolder", in);
+    btnLocalFolder = NewBrowseButton("btnLocalFolder", in);
+    chkMoveToFolder = NewCheck("chkMoveToFolder", QStringLiteral("Move files after export to"), in);
+    edtMoveToLocalFolder = NewEdit("edtMoveToLocalFolder", in);
+    btnMoveToLocalFolder = NewBrowseButton("btnMoveToLocalFolder", in);
+    QGridLayout* grid = local->Grid();
+    grid->addWidget(NewLabel("lbLocalFolder", QStringLiteral("Folder"), in), 0, 0);
+    grid->addWidget(edtLocalFolder, 0, 1);
+    grid->addWidget(btnLocalFolder, 0, 2);
+    grid->addWidget(chkMoveToFolder, 1, 0);
+    grid->addWidget(edtMoveToLocalFolder, 1, 1);
+    grid->addWidget(btnMoveToLocalFolder, 1, 2);
+
+    auto* server =
+        new TOuterGroup("grpServerSettings", QStringLiteral("FTP server settings"), this);
+    in = server->Contents();
+    edtHost = NewEdit("edtHost", in);
+    edtPort = NewEdit("edtPort", in);
+    edtPort->setFixedWidth(60);
+    edtRemoteFolder = NewEdit("edtRemoteFolder", in);
+    chkUploadToTempFolder =
+        NewCheck("chkUploadToTempFolder", QStringLiteral("First upload files to folder"), in);
+    // A folder on the server, so there is nothing to browse.
+    edtRemoteTempFolder = NewEdit("edtRemoteTempFolder", in);
+    chkPassive = NewCheck("chkPassive", QStringLiteral("Passive mode"), in);
+    chkBinary = NewCheck("chkBinary", QStringLiteral("Binary transfer"), in);
+    auto* login = new TLoginGroup("grpLoginMethod", QStringLiteral("Login method"), in);
+    edtUsername = login->edtUsername;
+    edtPassword = login->edtPassword;
+    auto* security = new TSecurityGroup(in);
+    chkUseSSL = security->chkUseSSL;
+    edtSSLCertificate = security->edtSSLCertificate;
+    btnSSLCertificate = security->btnSSLCertificate;
+    edtSSLKey = security->edtSSLKey;
+    btnSSLKey = security->btnSSLKey;
+    edtSSLPass = security->edtSSLPass;
+
+    grid = server->Grid();
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(edtHost);
+    hostRow->addWidget(NewLabel("lbPort", QStringLiteral("Port"), in));
+    hostRow->addWidget(edtPort);
+    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 0, 0);
+    grid->addLayout(hostRow, 0, 1);
+    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 1, 0);
+    grid->addWidget(edtRemoteFolder, 1, 1);
+    grid->addWidget(chkUploadToTempFolder, 2, 0);
+    grid->addWidget(edtRemoteTempFolder, 2, 1);
+    auto* modeRow = new QHBoxLayout;
+    modeRow->addWidget(chkPassive);
+    modeRow->addWidget(chkBinary);
+    modeRow->addStretch();
+    grid->addLayout(modeRow, 3, 0, 1, 2);
+    grid->addWidget(login, 4, 0, 1, 2);
+    grid->addWidget(security, 5, 0, 1, 2);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(4, 4, 4, 4);
+    page->addWidget(local);
+    page->addWidget(server);
+    page->addStretch();
+
+    connect(btnLocalFolder, &QPushButton::clicked, this, &TfrExport::btnLocalFolderClick);
+    connect(btnMoveToLocalFolder, &QPushButton::clicked, this,
+            &TfrExport::btnMoveToLocalFolderClick);
+    connect(btnSSLCertificate, &QPushButton::clicked, this, &TfrExport::btnSSLCertificateClick);
+    connect(btnSSLKey, &QPushButton::clicked, this, &TfrExport::btnSSLKeyClick);
+}
+
+void TfrExport::LoadConfiguration(RConfiguration& configuration) {
+    configuration_ = LoadExportConfiguration();
+    configuration = configuration_;
+    const RConfiguration& c = configuration_;
+    edtLocalFolder->setText(ToQString(c.LocalFolder));
+    chkMoveToFolder->setChecked(c.MoveDelete);
+    edtMoveToLocalFolder->setText(ToQString(c.MoveToFolder));
+    edtHost->setText(ToQString(c.Host));
+    edtPort->setText(ToQString(c.Port));
+    edtUsername->setText(ToQString(c.Username));
+    edtPassword->setText(ToQString(c.Password));
+    chkPassive->setChecked(c.PassiveMode);
+    chkBinary->setChecked(c.BinaryMode);
+    edtRemoteFolder->setText(ToQString(c.RemoteFolder));
+    edtRemoteTempFolder->setText(ToQString(c.TempFolder));
+    chkUploadToTempFolder->setChecked(c.FirstToTemp);
+    chkUseSSL->setChecked(c.SSL);
+    edtSSLCertificate->setText(ToQString(c.SSLCertificate));
+    edtSSLKey->setText(ToQString(c.SSLKey));
+    edtSSLPass->setText(ToQString(c.SSLPass));
+}
+
+void TfrExport::SaveConfiguration() {
+    TExportPageValues v;
+    v.LocalFolder = TextOf(edtLocalFolder);
+    v.MoveDelete = chkMoveToFolder->isChecked();
+    v.MoveToFolder = TextOf(edtMoveToLocalFolder);
+    v.Host = TextOf(edtHost);
+    v.Port = TextOf(edtPort);
+    v.Username = TextOf(edtUsername);
+    v.Password = TextOf(edtPassword);
+    v.PassiveMode = chkPassive->isChecked();
+    v.BinaryMode = chkBinary->isChecked();
+    v.RemoteFolder = TextOf(edtRemoteFolder);
+    v.TempFolder = TextOf(edtRemoteTempFolder);
+    v.FirstToTemp = chkUploadToTempFolder->isChecked();
+    v.SSL = chkUseSSL->isChecked();
+    v.SSLCertificate = TextOf(edtSSLCertificate);
+    v.SSLKey = TextOf(edtSSLKey);
+    v.SSLPass = TextOf(edtSSLPass);
+    SaveExportConfiguration(v);
+}
+
+void TfrExport::btnLocalFolderClick() {
+    BrowseFolderInto(this, edtLocalFolder);
+}
+
+void TfrExport::btnMoveToLocalFolderClick() {
+    BrowseFolderInto(this, edtMoveToLocalFolder);
+}
+
+void TfrExport::btnSSLCertificateClick() {
+    BrowseFileInto(this, edtSSLCertificate);
+}
+
+void TfrExport::btnSSLKeyClick() {
+    BrowseFileInto(this, edtSSLKey);
+}

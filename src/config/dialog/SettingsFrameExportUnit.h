@@ -1,0 +1,52 @@
+#pragma once
+// The "2. Export" settings page: the watched folder, where uploaded files go locally and on
+// the server, login and security.
+#include "config/CommonTypesUnit.h"
+
+#include <QFrame>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+class TfrExport : public QFrame {
+    Q_OBJECT
+public:
+    explicit TfrExport(QWidget* parent = nullptr);
+
+    // Reads the export settings from the file, keeps a copy and shows them.
+    void LoadConfiguration(RConfiguration& configuration);
+    // Writes the controls (not the kept copy) to the file, key by key. Throws
+    // ESettingsWriteError when a write fails.
+    void SaveConfiguration();
+    const RConfiguration& Configuration() const { return configuration_; }
+
+    void btnLocalFolderClick();
+    void btnMoveToLocalFolderClick();
+    void btnSSLCertificateClick();
+    void btnSSLKeyClick();
+
+    QLineEdit* edtLocalFolder;
+    QPushButton* btnLocalFolder;
+    QCheckBox* chkMoveToFolder;
+    QLineEdit* edtMoveToLocalFolder;
+    QPushButton* btnMoveToLocalFolder;
+    QLineEdit* edtHost;
+    QLineEdit* edtPort;
+    QLineEdit* edtRemoteFolder;
+    QCheckBox* chkUploadToTempFolder;
+    QLineEdit* edtRemoteTempFolder;
+    QCheckBox* chkPassive;
+    QCheckBox* chkBinary;
+    QLineEdit* edtUsername;
+    QLineEdit* edtPassword;
+    QCheckBox* chkUseSSL;
+    QLineEdit* edtSSLCertificate;
+    QPushButton* btnSSLCertificate;
+    QLineEdit* edtSSLKey;
+    QPushButton* btnSSLKey;
+    QLineEdit* edtSSLPass;
+
+private:
+    RConfiguration configuration_;
+};

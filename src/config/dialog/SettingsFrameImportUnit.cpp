@@ -1,0 +1,164 @@
+#include "config/dialog/SettingsFrameImportUnit.h"
+
+#include "config/SettingsFile.h"
+#include "config/dialog/SettingsPageParts.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace tavrin;
+
+TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
+    setObjectName(QStringLiteral("frImport"));
+    setMinimumSize(kPageWidth, kPageHeight);
+
+    auto* local = new TOuterGroup("grpLocalSettings", QStringLiteral("Local settings"), this);
+    QWidget* in = local->Contents();
+    edtLocalFolder = NewEdit("edtLocalFolder", in);
+    btnLocalFolder = NewBrowseButton("btnLocalFolder", in);
+    chkDownloadToFolder =
+        NewCheck("chkDownloadToFolder", QStringLiteral("Download first to folder"), in);
+    edtDownloadToFolder = NewEdit("edtDownloadToFolder", in);
+    btnDownloadToFolder = NewBrowseButton("btnDownloadToFolder", in);
+    QGridLayout* grid = local->Grid();
+    grid->addWidget(NewLabel("lbLocalFolder", QStringLiteral("Import folder"), in), 0, 0);
+    grid->addWidget(edtLocalFolder, 0, 1);
+    grid->addWidget(btnLocalFolder, 0, 2);
+    grid->addWidget(chkDownloadToFolder, 1, 0);
+    grid->addWidget(edtDownloadToFolder, 1, 1);
+    grid->addWidget(btnDownloadToFolder, 1, 2);
+
+    auto* server =
+        new TOuterGroup("grpServerSettings", QStringLiteral("FTP server settings"), this);
+    in = server->Contents();
+    edtHost = NewEdit("edtHost", in);
+    edtPort = NewEdit("edtPort", in);
+    edtPort->setFixedWidth(60);
+    edtRemoteFolder = NewEdit("edtRemoteFolder", in);
+    chkDeleteFilesAfterDownload =
+        NewCheck("chkDeleteFilesAfterDownload", QStringLiteral("Delete files after download"), in);
+    chkPassive = NewCheck("chkPassive", QStringLiteral("Passive mode"), in);
+    chkBinary = NewCheck("chkBinary", QStringLiteral("Binary transfer"), in);
+    chkKeepAlive = NewCheck("chkKeepAlive", QStringLiteral("Keep alive"), in);
+    lbCheckInterval = NewLabel("lbCheckInterval", QStringLiteral("Check interval (s)"), in);
+    edtCheckInterval = NewEdit("edtCheckInterval", in);
+    edtCheckInterval->setFixedWidth(50);
+    auto* login = new TLoginGroup("grpLoginInfo", QStringLiteral("Login info"), in);
+    edtUsername = login->edtUsername;
+    edtPassword = login->edtPassword;
+    auto* security = new TSecurityGroup(in);
+    chkUseSSL = security->chkUseSSL;
+    edtSSLCertificate = security->edtSSLCertificate;
+    btnSSLCertificate = security->btnSSLCertificate;
+    edtSSLKey = security->edtSSLKey;
+    btnSSLKey = security->btnSSLKey;
+    edtSSLPass = security->edtSSLPass;
+
+    grid = server->Grid();
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(edtHost);
+    hostRow->addWidget(NewLabel("lbPort", QStringLiteral("Port"), in));
+    hostRow->addWidget(edtPort);
+    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 0, 0);
+    grid->addLayout(hostRow, 0, 1);
+    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 1, 0);
+    grid->addWidget(edtRemoteFolder, 1, 1);
+    grid->addWidget(chkDeleteFilesAfterDownload, 2, 0, 1, 2);
+    auto* modeRow = new QHBoxLayout;
+    modeRow->addWidget(chkPassive);
+    modeRow->addWidget(chkBinary);
+    modeRow->addWidget(chkKeepAlive);
+    modeRow->addStretch();
+    modeRow->addWidget(lbCheckInterval);
+    modeRow->addWidget(edtCheckInterval);
+    grid->addLayout(modeRow, 3, 0, 1, 2);
+    grid->addWidget(login, 4, 0, 1, 2);
+    grid->addWidget(security, 5, 0, 1, 2);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(4, 4, 4, 4);
+    page->addWidget(local);
+    page->addWidget(server);
+    page->addStretch();
+
+    connect(btnLocalFolder, &QPushButton::clicked, this, &TfrImport::btnLocalFolderClick);
+    connect(btnDownloadToFolder, &QPushButton::clicked, this, &TfrImport::btnDownloadToFolderClick);
+    connect(btnSSLCertificate, &QPushButton::clicked, this, &TfrImport::btnSSLCertificateClick);
+    connect(btnSSLKey, &QPushButton::clicked, this, &TfrImport::btnSSLKeyClick);
+    connect(chkKeepAlive, &QCheckBox::toggled, this, &TfrImport::chkKeepAlivePropertiesChange);
+}
+
+void TfrImport::LoadConfiguration(RConfiguration& configuration) {
+    configuration_ = LoadImportConfiguration();
+    configuration = configuration_;
+    const RConfiguration& c = configuration_;
+    edtLocalFolder->setText(ToQString(c.LocalFolder));
+    edtDownloadToFolder->setText(ToQString(c.TempFolder));
+    chkDownloadToFolder->setChecked(c.FirstToTemp);
+    edtHost->setText(ToQString(c.Host));
+    edtPort->setText(ToQString(c.Port));
+    edtUsername->setText(ToQString(c.Username));
+    edtPassword->setText(ToQString(c.Password));
+    chkPassive->setChecked(c.PassiveMode);
+    chkBinary->setChecked(c.BinaryMode);
+    edtRemoteFolder->setText(ToQString(c.RemoteFolder));
+    chkDeleteFilesAfterDownload->setChecked(c.MoveDelete);
+    chkKeepAlive->setChecked(c.KeepAlive);
+    edtCheckInterval->setText(QString::number(c.CheckInterval));
+    chkUseSSL->setChecked(c.SSL);
+    edtSSLCertificate->setText(ToQString(c.SSLCertificate));
+    edtSSLKey->setText(ToQString(c.SSLKey));
+    edtSSLPass->setText(ToQString(c.SSLPass));
+    // setChecked signals only a change; a page loaded with the box as it was must still
+    // show the rule.
+    chkKeepAlivePropertiesChange();
+}
+
+void TfrImport::SaveConfiguration() {
+    TImportPageValues v;
+    v.LocalFolder = TextOf(edtLocalFolder);
+    v.TempFolder = TextOf(edtDownloadToFolder);
+    v.FirstToTemp = chkDownloadToFolder->isChecked();
+    v.Host = TextOf(edtHost);
+    v.Port = TextOf(edtPort);
+    v.Username = TextOf(edtUsername);
+    v.Password = TextOf(edtPassword);
+    v.PassiveMode = chkPassive->isChecked();
+    v.BinaryMode = chkBinary->isChecked();
+    v.RemoteFolder = TextOf(edtRemoteFolder);
+    v.MoveDelete = chkDeleteFilesAfterDownload->isChecked();
+    v.KeepAlive = chkKeepAlive->isChecked();
+    v.CheckInterval = TextOf(edtCheckInterval);
+    v.SSL = chkUseSSL->isChecked();
+    v.SSLCertificate = TextOf(edtSSLCertificate);
+    v.SSLKey = TextOf(edtSSLKey);
+    v.SSLPass = TextOf(edtSSLPass);
+    SaveImportConfiguration(v);
+}
+
+void TfrImport::btnLocalFolderClick() {
+    BrowseFolderInto(this, edtLocalFolder);
+}
+
+void TfrImport::btnDownloadToFolderClick() {
+    BrowseFolderInto(this, edtDownloadToFolder);
+}
+
+void TfrImport::btnSSLCertificateClick() {
+    BrowseFileInto(this, edtSSLCertificate);
+}
+
+void TfrImport::btnSSLKeyClick() {
+    BrowseFileInto(this, edtSSLKey);
+}
+
+void TfrImport::chkKeepAlivePropertiesChange() {
+    const bool polled = !chkKeepAlive->isChecked();
+    edtCheckInterval->setEnabled(polled);
+    lbCheckInterval->setEnabled(polled);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The "1. Import" settings page: the import monitor's folders, server, login and security.
+// Its "Passive mode" and "Binary transfer" boxes edit the setting the Export page shares.
+#include "config/CommonTypesUnit.h"
+
+#include <QFrame>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class TfrImport : public QFrame {
+    Q_OBJECT
+public:
+    explicit TfrImport(QWidget* parent = nullptr);
+
+    // Reads the import settings from the file, keeps a copy, shows them and applies the
+    // keep-alive rule.
+    void LoadConfiguration(RConfiguration& configuration);
+    // Writes the controls (not the kept copy) to the file, key by key. Throws EConvertError
+    // for a check interval that is no integer, ESettingsWriteError when a write fails.
+    void SaveConfiguration();
+    const RConfiguration& Configuration() const { return configuration_; }
+
+    void btnLocalFolderClick();
+    void btnDownloadToFolderClick();
+    void btnSSLCertificateClick();
+    void btnSSLKeyClick();
+    // "Check interval (s)" matters only when the connection is not kept open.
+    void chkKeepAlivePropertiesChange();
+
+    QLineEdit* edtLocalFolder;
+    QPushButton* btnLocalFolder;
+    QCheckBox* chkDownloadToFolder;
+    QLineEdit* edtDownloadToFolder;
+    QPushButton* btnDownloadToFolder;
+    QLineEdit* edtHost;
+    QLineEdit* edtPort;
+    QLineEdit* edtRemoteFolder;
+    QCheckBox* chkDeleteFilesAfterDownload;
+    QCheckBox* chkPassive;
+    QCheckBox* chkBinary;
+    QCheckBox* chkKeepAlive;
+    QLabel* lbCheckInterval;
+    QLineEdit* edtCheckInterval;
+    QLineEdit* edtUsername;
+    QLineEdit* edtPassword;
+    QCheckBox* chkUseSSL;
+    QLineEdit* edtSSLCertificate;
+    QPushButton* btnSSLCertificate;
+    QLineEdit* edtSSLKey;
+    QPushButton* btnSSLKey;
+    QLineEdit* edtSSLPass;
+
+private:
+    RConfiguration configuration_;
+};
