@@ -1,0 +1,213 @@
+// Export monitor timings against vsftpd on 127.0.0.1, plain and TLS:
+//   latency   from the writer closing a small file to the cycle's "done" line (median of 100,
+//             one file at a time);
+//   rate      files per second for 1,000 small files dropped at once;
+//   curl      the same small uploads by curl, one process and one connection per file, as a
+//             peer for the per-file cost.
+// Not a test: prints figures only.
+#include "config/LogSwitches.h"
+#include "export/FolderMonitorUnit.h"
+#include "servers/RealServers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace stdfs = std::filesystem;
+
+// Remembers when each file's "done" line arrived.
+class DoneLines {
+public:
+    TLogEvent Sink() {
+        return [this](const void*, const std::string& text, TColor) {
+            const std::string tail = "\" done";
+            auto start = text.find('"');
+            if (start == std::string::npos || text.size() < tail.size() ||
+                text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+                if (text.find("not uploaded") != std::string::npos)
+                    std::fprintf(stderr, "%s\n", text.c_str());
+                return;
+            }
+            std::string path = text.substr(start + 1, text.size() - tail.size() - start - 1);
+            std::lock_guard lock(mutex_);
+            done_[stdfs::path(path).filename().string()] = Clock::now();
+            changed_.notify_all();
+        };
+    }
+    // The time the file's line arrived, waiting for it (bounded).
+    bool WaitFor(const std::string& name, Clock::time_point& at) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(60),
+                               [&] { return done_.count(name) != 0; }))
+            return false;
+        at = done_[name];
+        return true;
+    }
+    bool WaitForCount(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(600),
+                                 [&] { return done_.size() >= count; });
+    }
+    Clock::time_point Last() {
+        std::lock_guard lock(mutex_);
+        Clock::time_point last{};
+        for (auto& [name, at] : done_)
+            last = std::max(last, at);
+        return last;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, Clock::time_point> done_;
+};
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void WriteFile(const std::string& path, size_t size) {
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+}
+
+int Run(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Figures {
+    double medianLatencyMs = 0, filesPerSecond = 0, curlMsPerFile = 0;
+};
+
+Figures Measure(bool tls, const std::string& root) {
+    const std::string watched = root + "/watched", serverRoot = root + "/server";
+    stdfs::create_directories(watched);
+    stdfs::create_directories(serverRoot + "/in");
+    stdfs::permissions(root, stdfs::perms::owner_all | stdfs::perms::others_read |
+                                 stdfs::perms::others_exec);
+    stdfs::permissions(serverRoot, stdfs::perms::all);
+    stdfs::permissions(serverRoot + "/in", stdfs::perms::all);
+    testsrv::VsftpdServer server(testsrv::VsftpdOptions{serverRoot, tls, true});
+
+    RConfiguration config;
+    config.LocalFolder = watched;
+    config.Host = "127.0.0.1";
+    config.Port = std::to_string(server.Port());
+    config.Username = server.User();
+    config.Password = server.Password();
+    config.PassiveMode = true;
+    config.BinaryMode = true;
+    config.RemoteFolder = "/in";
+    if (tls) {
+        const auto& certificates = testsrv::Certificates();
+        config.SSL = true;
+        config.SSLCertificate = certificates.clientCert;
+        config.SSLKey = certificates.clientKey;
+        config.SSLPass = certificates.clientKeyPassword;
+    }
+
+    Figures figures;
+    DoneLines done;
+    {
+        TFolderMonitor monitor(config, done.Sink());
+        std::vector<double> latencies;
+        for (int i = 0; i < 100; ++i) {
+            std::string name = "lat" + std::to_string(i);
+            WriteFile(watched + "/" + name, 1024);
+            Clock::time_point closed = Clock::now(), at;
+            if (!done.WaitFor(name, at)) {
+                std::fprintf(stderr, "no done line for %s\n", name.c_str());
+                break;
+            }
+            latencies.push_back(Ms(at - closed));
+        }
+        std::sort(latencies.begin(), latencies.end());
+        if (!latencies.empty())
+            figures.medianLatencyMs = latencies[latencies.size() / 2];
+
+        Clock::time_point start = Clock::now();
+        for (int i = 0; i < 1000; ++i)
+            WriteFile(watched + "/many" + std::to_string(i), 1024);
+        if (done.WaitForCount(100 + 1000))
+            figures.filesPerSecond = 1000.0 / (Ms(done.Last() - start) / 1000.0);
+    }
+
+    // The peer: curl, one process per file, the same 1 KiB files.
+    std::vector<std::string> base = {
+        "/usr/bin/curl", "-s",     "-S",
+        "--ftp-pasv",    "--user", server.User() + ":" + server.Password()};
+    if (tls) {
+        const auto& certificates = testsrv::Certificates();
+        for (const std::string& arg :
+             {std::string("--ssl-reqd"), std::string("-k"), std::string("--cert"),
+              certificates.clientCert, std::string("--key"), certificates.clientKey,
+              std::string("--pass"), certificates.clientKeyPassword})
+            base.push_back(arg);
+    }
+    Clock::time_point start = Clock::now();
+    int uploaded = 0;
+    for (int i = 0; i < 100; ++i) {
+        auto args = base;
+        args.push_back("-T");
+        args.push_back(watched + "/lat" + std::to_string(i));
+        args.push_back("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/in/curl" +
+                       std::to_string(i));
+        uploaded += Run(args) == 0;
+    }
+    if (uploaded == 100)
+        figures.curlMsPerFile = Ms(Clock::now() - start) / 100;
+    else
+        std::fprintf(stderr, "curl uploaded %d of 100\n", uploaded);
+    return figures;
+}
+
+} // namespace
+
+int main() {
+    LogMonitor = false;
+    LogVerbose = false;
+    LogSSL = false;
+    LogFileTransfer = true; // the "done" line is what is timed
+    char pattern[] = "/tmp/tavrin-bench-export-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return 1;
+    const std::string root = pattern;
+    int result = 0;
+    for (bool tls : {false, true}) {
+        try {
+            Figures f = Measure(tls, root + (tls ? "/tls" : "/plain"));
+            std::printf("%-5s  latency close->done median %.1f ms   %.1f files/s (1,000 x 1 KiB)"
+                        "   curl %.1f ms/file   ours/curl per file %.2f\n",
+                        tls ? "TLS" : "plain", f.medianLatencyMs, f.filesPerSecond, f.curlMsPerFile,
+                        f.curlMsPerFile > 0 ? f.medianLatencyMs / f.curlMsPerFile : 0.0);
+        } catch (const std::exception& failure) {
+            std::fprintf(stderr, "%s: %s\n", tls ? "TLS" : "plain", failure.what());
+            result = 1;
+        }
+    }
+    stdfs::remove_all(root);
+    return result;
+}
