@@ -115,6 +115,7 @@ private:
     void TransferTo(const std::string& command, TIdStream& source, bool fromBeginning);
     void FinishDataOperation();
     void EnableDataTls(TIdIOHandlerSocket& handler);
+    std::string ControlLocalIP() const;
 
     std::string username_, password_, account_;
     bool autoLogin_ = true;

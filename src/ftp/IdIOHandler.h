@@ -102,6 +102,7 @@ private:
 // A handler over one TCP socket.
 class TIdIOHandlerSocket : public TIdIOHandler {
 public:
+    ~TIdIOHandlerSocket() override;
     const std::string& Host() const { return host_; }
     void SetHost(const std::string& host) { host_ = host; }
     int Port() const { return port_; }

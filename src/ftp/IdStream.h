@@ -37,7 +37,7 @@ private:
 class TIdFileStream : public TIdStream {
 public:
     enum class Mode {
-        CreateExclusive,    // a new file; fails when one exists
+        Create,             // a new, empty file (an existing one is truncated)
         OpenOrCreateAppend, // read/write, positioned at its end
         OpenRead
     };

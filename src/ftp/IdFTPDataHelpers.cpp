@@ -1,0 +1,66 @@
+#include "base/StrUtils.h"
+#include "ftp/IdFTP.h"
+
+namespace tavrin::ftp {
+
+void ParsePasvReply(const std::string& firstLine, std::string& host, int& port) {
+    const std::string line = Trim(firstLine);
+    std::string address;
+    const size_t open = line.find('(');
+    const size_t close = line.find(')');
+    if (open != std::string::npos && close != std::string::npos) {
+        address = close > open ? line.substr(open + 1, close - open - 1) : std::string();
+    } else {
+        const size_t blank = line.rfind(' ');
+        address = blank == std::string::npos ? line : line.substr(blank + 1);
+    }
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = address.find(',', start);
+        parts.push_back(address.substr(start, comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    parts.resize(std::max<size_t>(parts.size(), 6));
+    host = parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
+    const int64_t value =
+        int64_t{StrToInt(Trim(parts[4]))} * 256 + int64_t{StrToInt(Trim(parts[5]))};
+    // A port outside the TCP range is passed on as -1, which the connect refuses.
+    port = value >= 0 && value <= 65535 ? static_cast<int>(value) : -1;
+}
+
+std::string PortArgument(const std::string& ip, int port) {
+    std::string argument = ip;
+    for (char& c : argument)
+        if (c == '.')
+            c = ',';
+    return argument + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
+std::vector<std::string> SplitListingLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    bool pending = false; // something (maybe empty) since the last line break
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\0')
+            break;
+        if (c == '\r' || c == '\n') {
+            lines.push_back(current);
+            current.clear();
+            pending = false;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        current += c;
+        pending = true;
+    }
+    if (pending)
+        lines.push_back(current);
+    return lines;
+}
+
+} // namespace tavrin::ftp

@@ -1,0 +1,349 @@
+// TIdFTP transfers: data-port commands, passive and active data connections, listing,
+// download and upload.
+#include "base/StrUtils.h"
+#include "ftp/IdExceptions.h"
+#include "ftp/IdFTP.h"
+#include "ftp/IdSSLIOHandlerSocketBase.h"
+#include "ftp/IdSimpleServer.h"
+#include "ftp/IdStream.h"
+#include "ftp/listing/IdFTPList.h"
+#include "ftp/listing/IdFTPListParseBase.h"
+#include "platform/FileSystem.h"
+#include "platform/SocketApi.h"
+
+#include <exception>
+
+using namespace tavrin;
+
+void TIdFTP::SendDataPortCommands() {
+    if (tlsActive_ && !cccInEffect_) {
+        SendCommand("PBSZ 0");
+        SendCommand(dataPortProtection_ == ftpdpsPrivate ? "PROT P" : "PROT C", {200});
+    }
+}
+
+void TIdFTP::SendPret(const std::string& command) {
+    if (HasFeature("PRET"))
+        SendCommand("PRET " + command);
+}
+
+void TIdFTP::SendPasv(std::string& host, int& port) {
+    SendCommand("PASV", {227});
+    const auto& text = lastReply_.Text();
+    ftp::ParsePasvReply(text.empty() ? std::string() : text[0], host, port);
+}
+
+void TIdFTP::SendPort(TIdSimpleServer& listener) {
+    const std::string ip = externalIP_.empty() ? listener.ListenIP() : externalIP_;
+    SendCommand("PORT " + ftp::PortArgument(ip, listener.ListenPort()), {200});
+}
+
+std::unique_ptr<TIdIOHandlerSocket> TIdFTP::MakeDataHandler() {
+    std::unique_ptr<TIdIOHandlerSocket> handler;
+    TIdSSLIOHandlerSocketBase* tls = TlsHandler();
+    if (dataPortProtection_ == ftpdpsPrivate && tls) {
+        auto duplicate = tls->Duplicate();
+        duplicate->SetBypass(true);
+        handler = std::move(duplicate);
+    } else {
+        handler = std::make_unique<TIdIOHandlerStack>();
+    }
+    if (TIdIOHandler* control = IOHandler()) {
+        handler->SetConnectTimeout(control->ConnectTimeout());
+        handler->SetSendBufferSize(control->SendBufferSize());
+        handler->SetRecvBufferSize(control->RecvBufferSize());
+        if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(control))
+            handler->SetIPVersion(socket->IPVersion());
+    }
+    // A data connection that stops delivering must not hold the transfer for ever.
+    handler->SetReadTimeout(transferTimeout_ > 0 ? transferTimeout_ : kDataWaitLimitMs);
+    return handler;
+}
+
+void TIdFTP::EnableDataTls(TIdIOHandlerSocket& handler) {
+    if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(&handler))
+        tls->SetBypass(false);
+}
+
+void TIdFTP::FinishDataOperation() {
+    if (dataHandler_)
+        dataHandler_->Close();
+    dataConnection_.reset();
+    dataHandler_.reset();
+    if (lastReply_.NumericCode() >= 300) {
+        DoStatus(ftpAborted, "Transfer aborted");
+        return;
+    }
+    DoStatus(ftpReady, "Transfer complete");
+    ReadExpectedReply({226, 225, 250});
+}
+
+namespace {
+// Runs the finishing step after a failure; a failure of the finishing step itself (for
+// example the server's 426) is the one reported, as it says most about the transfer.
+template <class Finish> [[noreturn]] void FinishAfterFailure(Finish finish) {
+    std::exception_ptr original = std::current_exception();
+    finish();
+    std::rethrow_exception(original);
+}
+} // namespace
+
+void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool resume) {
+    abortRequested_ = false;
+    DoStatus(ftpTransfer, "Starting FTP transfer");
+    const bool dataTls = dataPortProtection_ == ftpdpsPrivate && (passive_ || tlsActive_);
+    if (passive_) {
+        SendPret(command);
+        SendDataPortCommands();
+        std::string host;
+        int port = 0;
+        SendPasv(host, port);
+        dataHandler_ = MakeDataHandler();
+        auto client = std::make_unique<TIdTCPClient>();
+        client->SetHost(host);
+        client->SetPort(port);
+        client->SetConnectTimeout(dataHandler_->ConnectTimeout());
+        client->SetReadTimeout(dataHandler_->ReadTimeout());
+        client->SetIOHandler(dataHandler_.get());
+        TIdTCPClient& connection = *client;
+        dataConnection_ = std::move(client);
+        try {
+            connection.Connect();
+        } catch (...) {
+            // The command was never sent, so no final reply will come: fail at once.
+            dataConnection_.reset();
+            dataHandler_.reset();
+            throw;
+        }
+        try {
+            if (resume)
+                SendCommand("REST " + std::to_string(target.Position()), {350});
+            WriteCommand(command);
+            ReadExpectedReply({125, 150, 154});
+            if (dataTls)
+                EnableDataTls(*dataHandler_);
+            dataHandler_->ReadStreamUntilClose(target);
+        } catch (...) {
+            FinishAfterFailure([this] { FinishDataOperation(); });
+        }
+        FinishDataOperation();
+        return;
+    }
+    auto listener = std::make_unique<TIdSimpleServer>();
+    dataHandler_ = MakeDataHandler();
+    listener->SetIOHandler(dataHandler_.get());
+    TIdSimpleServer& server = *listener;
+    dataConnection_ = std::move(listener);
+    try {
+        server.SetBoundIP(ControlLocalIP());
+        server.SetBoundPort(dataPort_);
+        server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+        server.BeginListen();
+    } catch (...) {
+        dataConnection_.reset();
+        dataHandler_.reset();
+        throw;
+    }
+    try {
+        SendDataPortCommands();
+        SendPort(server);
+        if (resume)
+            SendCommand("REST " + std::to_string(target.Position()), {350});
+        SendCommand(command, {125, 150, 154});
+        server.Listen(kDataWaitLimitMs);
+        if (dataTls)
+            EnableDataTls(*dataHandler_);
+        dataHandler_->ReadStreamUntilClose(target);
+    } catch (...) {
+        FinishAfterFailure([this] { FinishDataOperation(); });
+    }
+    FinishDataOperation();
+}
+
+void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool fromBeginning) {
+    abortRequested_ = false;
+    DoStatus(ftpTransfer, "Starting FTP transfer");
+    const bool dataTls = tlsActive_ && dataPortProtection_ == ftpdpsPrivate;
+    bool allSent = false;
+    std::exception_ptr connectFailure;
+    try {
+        if (passive_) {
+            SendPret(command);
+            SendDataPortCommands();
+            std::string host;
+            int port = 0;
+            SendPasv(host, port);
+            WriteCommand(command);
+            dataHandler_ = MakeDataHandler();
+            auto client = std::make_unique<TIdTCPClient>();
+            client->SetHost(host);
+            client->SetPort(port);
+            client->SetConnectTimeout(dataHandler_->ConnectTimeout());
+            client->SetReadTimeout(dataHandler_->ReadTimeout());
+            client->SetIOHandler(dataHandler_.get());
+            TIdTCPClient& connection = *client;
+            dataConnection_ = std::move(client);
+            try {
+                connection.Connect();
+            } catch (const std::exception&) {
+                // The command is on its way; the server's answer to it (typically 425)
+                // is read by the finishing step and says more than our connect error.
+                connectFailure = std::current_exception();
+            }
+            if (!connectFailure)
+                ReadExpectedReply({110, 125, 150});
+        } else {
+            auto listener = std::make_unique<TIdSimpleServer>();
+            dataHandler_ = MakeDataHandler();
+            listener->SetIOHandler(dataHandler_.get());
+            TIdSimpleServer& server = *listener;
+            dataConnection_ = std::move(listener);
+            server.SetBoundIP(ControlLocalIP());
+            server.SetBoundPort(dataPort_);
+            server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+            server.BeginListen();
+            SendDataPortCommands();
+            SendPort(server);
+            SendCommand(command, {125, 150});
+            server.Listen(kDataWaitLimitMs);
+        }
+        if (!connectFailure) {
+            if (dataTls)
+                EnableDataTls(*dataHandler_);
+            if (fromBeginning)
+                source.SetPosition(0);
+            dataHandler_->WriteStream(source);
+            allSent = true;
+            dataHandler_->Close();
+        }
+    } catch (const EIdNotASocket&) {
+        // A data socket that went away after the last byte was handed over is harmless;
+        // the final reply still decides. During the write it means a short file.
+        if (!dataConnection_ || !(passive_ && allSent))
+            FinishAfterFailure([this] { FinishDataOperation(); });
+    } catch (const EIdConnClosedGracefully&) {
+        if (!dataConnection_ || !allSent)
+            FinishAfterFailure([this] { FinishDataOperation(); });
+    } catch (...) {
+        if (!dataConnection_)
+            throw;
+        FinishAfterFailure([this] { FinishDataOperation(); });
+    }
+    if (dataConnection_)
+        FinishDataOperation();
+    if (connectFailure)
+        std::rethrow_exception(connectFailure);
+}
+
+std::string TIdFTP::ControlLocalIP() const {
+    auto* control = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
+    if (!control || control->SocketHandle() < 0)
+        throw EIdNotConnected();
+    return net::LocalAddress(control->SocketHandle()).ip;
+}
+
+// ---- listing ----
+
+void TIdFTP::ListDirectory(std::vector<std::string>* lines, const std::string& specifier,
+                           bool details) {
+    TIdStringStream buffer;
+    if (mlsdUsable_) {
+        TransferFrom("MLSD", buffer, false);
+        machineListing_ = true;
+    } else {
+        const bool switched = transferType_ != ftASCII;
+        const TIdFTPTransferType before = transferType_;
+        if (switched) {
+            transferType_ = ftASCII;
+            try {
+                SendTransferType();
+            } catch (...) {
+                transferType_ = before;
+                throw;
+            }
+        }
+        auto restore = [&] {
+            if (!switched)
+                return;
+            transferType_ = before;
+            SendTransferType();
+        };
+        try {
+            TransferFrom(Trim(std::string(details ? "LIST" : "NLST") + " " + specifier), buffer,
+                         false);
+        } catch (...) {
+            try {
+                restore();
+            } catch (const std::exception&) {
+            }
+            throw;
+        }
+        restore();
+        machineListing_ = false;
+    }
+    listingLines_ = ftp::SplitListingLines(buffer.Data());
+    entries_->Clear();
+    entriesParsed_ = false;
+    if (lines)
+        *lines = listingLines_;
+}
+
+TIdFTPListItems& TIdFTP::DirectoryEntries() {
+    if (entriesParsed_)
+        return *entries_;
+    entries_->Clear();
+    if (!listingLines_.empty()) {
+        if (machineListing_)
+            ParserRegistry().ParseWithFormat(listingLines_, *entries_, "MLST");
+        else
+            ParserRegistry().DetectAndParse(listingLines_, *entries_, detectedFormat_, true,
+                                            systemDescription_, listParserClass_);
+    }
+    entriesParsed_ = true;
+    return *entries_;
+}
+
+// ---- files ----
+
+void TIdFTP::DownloadFile(const std::string& remoteName, const std::string& localPath,
+                          bool canOverwrite, bool resume) {
+    resume = resume && CanResume();
+    std::unique_ptr<TIdFileStream> file;
+    if (canOverwrite && !resume) {
+        if (fs::FileExists(localPath))
+            fs::DeleteFile(localPath);
+        file = std::make_unique<TIdFileStream>(localPath, TIdFileStream::Mode::Create);
+    } else if (resume && !canOverwrite) {
+        file = std::make_unique<TIdFileStream>(localPath, TIdFileStream::Mode::OpenOrCreateAppend);
+    } else {
+        throw EIdFTPFileAlreadyExists();
+    }
+    DownloadToStream(remoteName, *file, resume);
+    file->Close();
+}
+
+void TIdFTP::DownloadToStream(const std::string& remoteName, TIdStream& target, bool resume) {
+    // A resumed download goes on where the local file ends; otherwise it starts afresh.
+    if (!resume)
+        target.SetPosition(0);
+    TransferFrom("RETR " + remoteName, target, resume);
+}
+
+void TIdFTP::UploadFile(const std::string& localPath, const std::string& remoteName, bool append) {
+    std::string name = remoteName;
+    if (name.empty()) {
+        const size_t slash = localPath.rfind('/');
+        name = slash == std::string::npos ? localPath : localPath.substr(slash + 1);
+    }
+    TIdFileStream file(localPath, TIdFileStream::Mode::OpenRead);
+    UploadFromStream(file, name, append);
+}
+
+void TIdFTP::UploadFromStream(TIdStream& source, const std::string& remoteName, bool append) {
+    if (remoteName.empty())
+        throw EIdFTPUploadFileNameCanNotBeEmpty();
+    if (append)
+        TransferTo("APPE " + remoteName, source, false);
+    else
+        TransferTo("STOR " + remoteName, source, true);
+}

@@ -1,0 +1,118 @@
+#include "ftp/IdIOHandler.h"
+
+#include "ftp/IdAntiFreezeBase.h"
+#include "ftp/IdConnectThread.h"
+#include "ftp/IdExceptions.h"
+#include "platform/SocketApi.h"
+
+#include <algorithm>
+#include <cerrno>
+
+using namespace tavrin;
+
+namespace {
+// Without a limit of its own, a connect on the window's thread gives up after two minutes.
+constexpr int kResponsiveConnectLimitMs = 120000;
+} // namespace
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+    CloseSource();
+}
+
+void TIdIOHandlerSocket::CloseSource() {
+    net::CloseSocket(socket_);
+    socket_ = net::kInvalidSocket;
+}
+
+void TIdIOHandlerSocket::Close() {
+    TIdIOHandler::Close();
+}
+
+void TIdIOHandlerSocket::Open() {
+    Close();
+    input_.clear();
+    closedGracefully_ = false;
+    if (Port() <= 0 || Port() > 65535)
+        net::RaiseSocketError(EINVAL);
+    socket_ = net::CreateTcpSocket();
+    try {
+        if (!BoundIP().empty() || BoundPort() != 0)
+            net::BindSocket(socket_, BoundIP(), static_cast<uint16_t>(BoundPort()));
+        if (!UseNagle())
+            net::SetNoDelay(socket_, true);
+        std::string ip = Host();
+        if (!net::IsIPv4Literal(ip)) {
+            DoStatus(hsResolving, Host());
+            ip = net::ResolveIPv4(Host());
+        }
+        DoStatus(hsConnecting, ip);
+        const net::SocketAddress peer{ip, static_cast<uint16_t>(Port())};
+        int limit = ConnectTimeout();
+        if (limit <= 0 && TIdAntiFreezeBase::InForce())
+            limit = kResponsiveConnectLimitMs;
+        if (limit > 0)
+            ftp::ConnectWithLimit(socket_, peer, limit);
+        else
+            net::ConnectSocketBlocking(socket_, peer);
+        opened_ = true;
+        AfterTcpConnect();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TIdIOHandlerSocket::AdoptSocket(int socket) {
+    Close();
+    input_.clear();
+    closedGracefully_ = false;
+    socket_ = socket;
+    opened_ = true;
+    try {
+        AfterTcpConnect();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+bool TIdIOHandlerSocket::WaitReadable(int ms) {
+    if (HasBufferedTransportData())
+        return true;
+    if (socket_ < 0)
+        throw EIdConnClosedGracefully();
+    auto waitOnce = [this](int limit) {
+        if (socket_ < 0) // the event loop may have closed us meanwhile
+            throw EIdConnClosedGracefully();
+        const bool readable = net::WaitReadable(socket_, limit);
+        TIdAntiFreezeBase::KeepResponsive(!readable, false);
+        return readable;
+    };
+    if (!TIdAntiFreezeBase::InForce())
+        return waitOnce(ms < 0 ? -1 : ms);
+    const int idle = std::max(1, TIdAntiFreezeBase::Instance()->IdleTimeOut);
+    if (ms < 0) {
+        while (!waitOnce(idle)) {
+        }
+        return true;
+    }
+    if (ms > idle)
+        return waitOnce(ms - idle) || waitOnce(idle);
+    return waitOnce(ms);
+}
+
+size_t TIdIOHandlerSocket::RawReceive(char* buffer, size_t size) {
+    return net::ReceiveSome(socket_, buffer, size);
+}
+
+size_t TIdIOHandlerSocket::RawSend(const char* buffer, size_t size) {
+    return net::SendSome(socket_, buffer, size);
+}
+
+size_t TIdIOHandlerStack::RawReceive(char* buffer, size_t size) {
+    return TIdIOHandlerSocket::RawReceive(buffer, size);
+}
+
+size_t TIdIOHandlerStack::RawSend(const char* buffer, size_t size) {
+    return TIdIOHandlerSocket::RawSend(buffer, size);
+}
