@@ -1,0 +1,150 @@
+#include "DialogTestSupport.h"
+
+#include "config/dialog/SettingsFrameExportUnit.h"
+#include "config/dialog/SettingsFrameGeneralUnit.h"
+#include "config/dialog/SettingsFrameImportUnit.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
+using tavrin::TMessageKind;
+
+namespace {
+
+const std::string kClearQuestion = "Clearing the list will allow Import Monitor to download "
+                                   "again the same files.\r\nContinue clearing the list?";
+const std::string kCleared = "List clear.\r\n\r\nSave settings before exit.";
+
+using PagesTest = DialogTest;
+
+TEST_F(PagesTest, KeepAliveGreysOutTheCheckInterval) {
+    TfrImport page;
+    RConfiguration loaded;
+    page.LoadConfiguration(loaded); // no file: keep-alive is on
+    EXPECT_TRUE(loaded.KeepAlive);
+    EXPECT_FALSE(page.edtCheckInterval->isEnabled());
+    EXPECT_FALSE(page.lbCheckInterval->isEnabled());
+    page.chkKeepAlive->setChecked(false);
+    EXPECT_TRUE(page.edtCheckInterval->isEnabled());
+    EXPECT_TRUE(page.lbCheckInterval->isEnabled());
+    page.chkKeepAlive->setChecked(true);
+    EXPECT_FALSE(page.edtCheckInterval->isEnabled());
+    // Nothing else depends on a box.
+    page.chkUseSSL->setChecked(false);
+    page.chkDownloadToFolder->setChecked(false);
+    EXPECT_TRUE(page.edtSSLCertificate->isEnabled());
+    EXPECT_TRUE(page.edtDownloadToFolder->isEnabled());
+
+    WriteFile(configPath_, "[Import]\nKeepAlive=0\n");
+    TfrImport polled;
+    polled.LoadConfiguration(loaded);
+    EXPECT_TRUE(polled.edtCheckInterval->isEnabled());
+    EXPECT_EQ(polled.edtCheckInterval->text(), "10");
+}
+
+TEST_F(PagesTest, BrowseButtonsReplaceTheTextOnlyWhenConfirmed) {
+    TfrExport page;
+    page.edtMoveToLocalFolder->setText("/old");
+    recorder_.QueueChosenPath(std::nullopt);
+    QTest::mouseClick(page.btnMoveToLocalFolder, Qt::LeftButton);
+    EXPECT_EQ(page.edtMoveToLocalFolder->text(), "/old");
+    recorder_.QueueChosenPath("/chosen/folder");
+    QTest::mouseClick(page.btnMoveToLocalFolder, Qt::LeftButton);
+    EXPECT_EQ(page.edtMoveToLocalFolder->text(), "/chosen/folder");
+    recorder_.QueueChosenPath("/certs/client.key");
+    QTest::mouseClick(page.btnSSLKey, Qt::LeftButton);
+    EXPECT_EQ(page.edtSSLKey->text(), "/certs/client.key");
+    EXPECT_TRUE(page.edtSSLCertificate->text().isEmpty());
+
+    std::vector<TMessageKind> kinds;
+    for (const auto& shown : recorder_.Messages())
+        kinds.push_back(shown.Kind);
+    EXPECT_EQ(kinds,
+              (std::vector<TMessageKind>{TMessageKind::mkFolderBrowser,
+                                         TMessageKind::mkFolderBrowser, TMessageKind::mkFileOpen}));
+}
+
+TEST_F(PagesTest, ClearListAsksFirstAndConfirmsWhateverWasThere) {
+    WriteFile(registerPath_, "a.txt\r\nb.txt\r\n");
+    TfrGeneral page;
+    recorder_.QueueWarningAnswer(false);
+    QTest::mouseClick(page.btnClearList, Qt::LeftButton);
+    EXPECT_TRUE(std::filesystem::exists(registerPath_));
+    ASSERT_EQ(recorder_.Messages().size(), 1u);
+    EXPECT_EQ(recorder_.Messages()[0].Kind, TMessageKind::mkWarning);
+    EXPECT_EQ(recorder_.Messages()[0].Text, kClearQuestion);
+
+    recorder_.Clear();
+    recorder_.QueueWarningAnswer(true);
+    QTest::mouseClick(page.btnClearList, Qt::LeftButton);
+    EXPECT_FALSE(std::filesystem::exists(registerPath_));
+    EXPECT_EQ(recorder_.Texts(TMessageKind::mkInformation), std::vector<std::string>{kCleared});
+
+    // Nothing to delete still confirms.
+    recorder_.Clear();
+    recorder_.QueueWarningAnswer(true);
+    QTest::mouseClick(page.btnClearList, Qt::LeftButton);
+    EXPECT_EQ(recorder_.Texts(TMessageKind::mkInformation), std::vector<std::string>{kCleared});
+}
+
+TEST_F(PagesTest, ClearListReportsARegisterThatCannotBeDeleted) {
+    WriteFile(registerPath_, "a.txt\r\n");
+    // An immutable file resists deletion even by root; not every file system offers it.
+    int fd = ::open(registerPath_.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    bool immutable = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (!immutable) {
+        ::close(fd);
+        GTEST_SKIP() << "cannot make a file immutable here";
+    }
+    TfrGeneral page;
+    recorder_.QueueWarningAnswer(true);
+    QTest::mouseClick(page.btnClearList, Qt::LeftButton);
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_TRUE(std::filesystem::exists(registerPath_));
+    EXPECT_TRUE(recorder_.Texts(TMessageKind::mkInformation).empty());
+    auto errors = recorder_.Texts(TMessageKind::mkError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].starts_with("Unable to delete " + registerPath_)) << errors[0];
+}
+
+// Stands in for the desktop's handler of local files.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    std::vector<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST_F(PagesTest, EditListOpensTheRegisterOnlyWhenItExists) {
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler("file", &opened, "open");
+    TfrGeneral page;
+    QTest::mouseClick(page.btnEditList, Qt::LeftButton);
+    EXPECT_TRUE(opened.urls.empty());
+
+    WriteFile(registerPath_, "a.txt\r\n");
+    QTest::mouseClick(page.btnEditList, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(opened.urls[0].toLocalFile().toStdString(), registerPath_);
+    EXPECT_TRUE(recorder_.Messages().empty());
+}
+
+} // namespace
+
+#include "SettingsPagesTest.moc"
