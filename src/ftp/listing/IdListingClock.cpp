@@ -22,8 +22,9 @@ struct LocalSecond {
     bool valid = false;
 };
 
+thread_local LocalSecond cache;
+
 const LocalSecond& CurrentLocalSecond(time_t now) {
-    thread_local LocalSecond cache;
     if (cache.second != now) {
         cache.second = now;
         struct tm local {};
@@ -66,6 +67,10 @@ TDateTime LocalUtcOffset() {
     if (!local.valid)
         throw EIdException(kTimeZoneError);
     return local.offset;
+}
+
+void ForgetLocalCalendar() {
+    cache = LocalSecond();
 }
 
 void PinLocalUtcOffset(std::optional<TDateTime> days) {

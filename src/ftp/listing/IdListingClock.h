@@ -21,6 +21,10 @@ TDateTime LocalUtcOffset();
 // Pins LocalUtcOffset() (in days); nullopt returns to the platform's answer.
 void PinLocalUtcOffset(std::optional<TDateTime> days);
 
+// The local calendar is worked out once per second; after changing TZ (setenv + tzset) call this
+// to have it re-read at once on the calling thread.
+void ForgetLocalCalendar();
+
 inline constexpr const char* kTimeZoneError =
     "Failed attempting to retrieve time zone information.";
 
