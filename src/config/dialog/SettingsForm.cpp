@@ -109,6 +109,14 @@ void TfrmSettings::FormShow() {
         frExport_->LoadConfiguration(loaded);
         AddNode(QStringLiteral("2. Export"), 1, frExport_);
 
+        // The dialog keeps one size whichever page is on display; a page may need more
+        // room than it was laid out for where the fonts are larger.
+        QSize area = pnlSettings->minimumSize();
+        for (QWidget* page : {static_cast<QWidget*>(frGeneral_), static_cast<QWidget*>(frImport_),
+                              static_cast<QWidget*>(frExport_)})
+            area = area.expandedTo(page->sizeHint());
+        pnlSettings->setMinimumSize(area);
+
         treeOptions->setCurrentItem(general);
     });
 }
