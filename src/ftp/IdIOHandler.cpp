@@ -125,6 +125,10 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, i
             return line;
         }
         searchFrom = input_.size() >= term.size() ? input_.size() - term.size() + 1 : 0;
+        // A peer that closed in the middle of a line takes that line with it; keeping it
+        // would make the connection look alive for ever.
+        if (closedGracefully_ || !SourceAllocated())
+            input_.clear();
         ProbeDisconnect(true, true);
         int wait = timeout;
         if (timeout >= 0)
