@@ -1,6 +1,23 @@
+// The program: one window, an event loop until it closes. No command-line arguments are
+// read and no monitor starts by itself.
+#include "app/MainForm.h"
+
 #include <QApplication>
+
+#include <cstdio>
+#include <exception>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("tavrin"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
+    try {
+        TfmMainForm fmMainForm;
+        fmMainForm.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        // Only the window's construction can get here; every event handler is guarded.
+        std::fprintf(stderr, "tavrin: %s\n", e.what());
+        return 1;
+    }
 }

@@ -1,0 +1,74 @@
+#pragma once
+// The program's one window: the Monitor menu, the tool bar, the activity log and the status
+// bar with one panel per direction. When first shown it loads both directions' settings and
+// the log switches and shows both monitors stopped; nothing starts by itself.
+#include "app/ActivityLogModel.h"
+#include "app/ActivityLogView.h"
+#include "app/IdAntiFreeze.h"
+#include "app/ToolBarImages.h"
+#include "config/CommonTypesUnit.h"
+#include "config/LogEvent.h"
+
+#include <QMainWindow>
+
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+class TfmMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfmMainForm(QWidget* parent = nullptr);
+    ~TfmMainForm() override;
+
+    // The log sink every monitor is given. Callable from any thread; the line is appended
+    // on the window's thread, in the order the calls were made.
+    void AddLogLine(const void* sender, const std::string& text, TColor colour);
+    TLogEvent LogEvent();
+
+    // Status bar panel 0 tells the import monitor's state, panel 1 the export monitor's.
+    void SetStatusPanel(int panel, const QString& text);
+    QString StatusPanelText(int panel) const;
+    // A tool button shows image `index` of imgListLarge, and of imgListSmall under the mouse.
+    void SetButtonImage(QToolButton* button, int index);
+
+    // Controls.
+    QMenu* Monitor1 = nullptr;
+    QAction* Startimportmonitor1 = nullptr;
+    QAction* StartEXPORTmonitor1 = nullptr;
+    QAction* Settings1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* tbtnImport = nullptr;
+    QToolButton* tbtnExport = nullptr;
+    QToolButton* tbtnSettings = nullptr;
+    TActivityLogView* lstLog = nullptr;
+    TActivityLogModel* LogLines = nullptr;
+    const TImageList imgListLarge{32};
+    const TImageList imgListSmall{16};
+    TIdAntiFreeze IdAntiFreeze1;
+
+    // Settings of each direction as last loaded.
+    RConfiguration ExportConfig;
+    RConfiguration ImportConfig;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void InstallErrorMessageSink();
+
+    void FormShow();
+    void Exit1Click();
+
+    QLabel* statusPanels_[2] = {nullptr, nullptr};
+    bool shown_ = false;
+};

@@ -1,0 +1,24 @@
+// Widget tests need a QApplication; without a display they use the offscreen platform. The
+// settings file and the register live in a private temporary folder, so the user's own files
+// are never touched.
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    const QByteArray folder = home.path().toLocal8Bit();
+    setenv("TAVRIN_CONFIG", (folder + "/MonitorConfig.ini").constData(), 1);
+    setenv("TEMP", folder.constData(), 1);
+
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
