@@ -114,9 +114,16 @@ std::optional<size_t> FindKey(const std::vector<Line>& lines, SectionRange range
 enum class ReadResult { ok, missing, failed };
 
 ReadResult ReadWholeFile(const std::string& path, std::string& contents) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe in the file's place cannot hang the window; only a regular file
+    // is a settings file (replacing, say, a device node would be a disaster).
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadResult::failed;
+    }
     contents.clear();
     char buffer[65536];
     for (;;) {

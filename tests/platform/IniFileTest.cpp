@@ -107,6 +107,12 @@ TEST_F(IniFileTest, FailedWritesLeaveTheFileAlone) {
     EXPECT_FALSE(onFolder.WriteString("Import", "Host", "x"));
     EXPECT_TRUE(std::filesystem::is_directory(dir_ + "/folder.ini"));
     EXPECT_EQ(onFolder.ReadString("Import", "Host", "d"), "d");
+    // Nor is anything else that is no regular file, and reading one does not block.
+    ASSERT_EQ(::mkfifo((dir_ + "/pipe.ini").c_str(), 0600), 0);
+    TIniFile onPipe(dir_ + "/pipe.ini");
+    EXPECT_EQ(onPipe.ReadString("Import", "Host", "d"), "d");
+    EXPECT_FALSE(onPipe.WriteString("Import", "Host", "x"));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir_ + "/pipe.ini"));
 }
 
 TEST_F(IniFileTest, WritesThroughALinkToTheFileItNames) {
