@@ -111,8 +111,14 @@ TEST_F(ExportCycleScriptedTest, RefusedStoreOrRenameIsNotUploadedAndTheFileStays
     EXPECT_EQ(log.Count("\" done"), 0u);
     EXPECT_TRUE(std::filesystem::exists(folder.Watched() + "/a.txt"));
     EXPECT_FALSE(std::filesystem::exists(config.MoveToFolder));
-    auto lines = log.Lines();
-    EXPECT_EQ(lines.back(), (LogLine{"Export > File a.txt not uploaded.", clRed}));
+    const std::string path = folder.Watched() + "/a.txt";
+    EXPECT_EQ(log.WithoutStatusLines(), (std::vector<LogLine>{
+                                            {"Export > Monitor started", clMaroon},
+                                            {"Export > File a.txt ready for export.", clGreen},
+                                            {"Export > Uploading file \"" + path + "\"", clGreen},
+                                            {"Export > File a.txt not uploaded.", clRed},
+                                            {"Export > Monitor closed", clMaroon},
+                                        }));
 }
 
 TEST_F(ExportCycleScriptedTest, NameWithALineBreakIsNotUploadedAndNoConnectionIsMade) {
