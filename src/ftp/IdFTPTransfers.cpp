@@ -79,12 +79,30 @@ void TIdFTP::FinishDataOperation() {
 }
 
 namespace {
-// Runs the finishing step after a failure; a failure of the finishing step itself (for
-// example the server's 426) is the one reported, as it says most about the transfer.
+// Runs the finishing step after a failure, then raises the original failure: it says what
+// went wrong on our side (a full disk, a stalled connection), which a server's 426 would hide.
 template <class Finish> [[noreturn]] void FinishAfterFailure(Finish finish) {
     std::exception_ptr original = std::current_exception();
-    finish();
+    try {
+        finish();
+    } catch (const std::exception&) {
+    }
     std::rethrow_exception(original);
+}
+
+// Failures that may follow the last byte of an upload without harming it: the data socket
+// already gone (passive mode) or the server closing the data connection. The final reply
+// still decides whether the upload succeeded.
+bool HarmlessAfterLastByte(std::exception_ptr failure, bool passive) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EIdNotASocket&) {
+        return passive;
+    } catch (const EIdConnClosedGracefully&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 } // namespace
 
@@ -216,18 +234,12 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
             allSent = true;
             dataHandler_->Close();
         }
-    } catch (const EIdNotASocket&) {
-        // A data socket that went away after the last byte was handed over is harmless;
-        // the final reply still decides. During the write it means a short file.
-        if (!dataConnection_ || !(passive_ && allSent))
-            FinishAfterFailure([this] { FinishDataOperation(); });
-    } catch (const EIdConnClosedGracefully&) {
-        if (!dataConnection_ || !allSent)
-            FinishAfterFailure([this] { FinishDataOperation(); });
     } catch (...) {
         if (!dataConnection_)
             throw;
-        FinishAfterFailure([this] { FinishDataOperation(); });
+        // Unlike a failure during the write, which would leave a short file on the server.
+        if (!(allSent && HarmlessAfterLastByte(std::current_exception(), passive_)))
+            FinishAfterFailure([this] { FinishDataOperation(); });
     }
     if (dataConnection_)
         FinishDataOperation();

@@ -216,6 +216,19 @@ TEST(FtpTransfer, DataConnectionDroppedMidDownloadFailsTheDownload) {
     EXPECT_EQ(client->SendNoop(), 200);
 }
 
+TEST(FtpTransfer, UploadWithoutTheServersConfirmationIsAFailure) {
+    ScriptedFtpServer server;
+    server.Handle("STOR", [](ScriptedSession& session, const std::string&) {
+        session.Send("150 Ok to send\r\n");
+        session.DataReceiveAll(5000ms);
+        session.CloseControl(); // gone before saying 226
+    });
+    auto client = MakeClient(server.Port());
+    client->Connect();
+    TIdStringStream source(ftptest::RandomBytes(100000, 4));
+    EXPECT_THROW(client->UploadFromStream(source, "x.bin", false), EIdConnClosedGracefully);
+}
+
 TEST(FtpTransfer, LocalWriteFailureFailsTheDownload) {
     ScriptedFtpServer server;
     server.Handle("RETR", testsrv::ServeData(ftptest::RandomBytes(100000, 3)));
