@@ -109,8 +109,8 @@ double LinesPerSecond(size_t lineCount, const std::function<void(TIdFTPListItems
 }
 
 void Report(const char* what, double rate, double floor) {
-    std::printf("%-34s %12.0f lines/s  %5.2fx the time of bare names  goal 1000000: %s\n", what, rate,
-                floor / rate, rate >= 1e6 ? "met" : "MISSED");
+    std::printf("%-34s %12.0f lines/s  %5.2fx the time of bare names  goal 1000000: %s\n", what,
+                rate, floor / rate, rate >= 1e6 ? "met" : "MISSED");
 }
 
 } // namespace

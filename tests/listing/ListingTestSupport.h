@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ const Entry& ParseOne(TIdFTPListParseClass parser, TIdFTPListItems& entries,
     entry.SetRawLine(line);
     EXPECT_TRUE(parser->ParseEntryLine(entry, path)) << line;
     auto* typed = dynamic_cast<const Entry*>(&entry);
-    EXPECT_NE(typed, nullptr) << "wrong entry class for " << line;
+    if (!typed)
+        throw std::logic_error("wrong entry class for " + line);
     return *typed;
 }
 
