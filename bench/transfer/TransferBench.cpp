@@ -5,7 +5,8 @@
 //
 //   bench_transfer [ROUNDS] [SIZE_MIB] [plain|tls|both]
 // Build it in a release build (-DCMAKE_BUILD_TYPE=Release) for figures worth comparing.
-#include "servers/RealServers.h"
+// It runs vsftpd itself (as root, anonymous login into a private root folder, uploads into a
+// folder owned by "daemon"), so it needs no prepared account.
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +15,17 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <random>
+#include <signal.h>
 #include <spawn.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -85,6 +92,83 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// True when something on 127.0.0.1:port accepts a connection and says "220".
+bool Greets(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool greeted = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        timeval limit{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[4] = {};
+        greeted = ::recv(fd, buffer, 3, MSG_WAITALL) == 3 && std::string(buffer, 3) == "220";
+    }
+    ::close(fd);
+    return greeted;
+}
+
+// vsftpd in the foreground on a free port of 127.0.0.1, stopped by its own process id.
+class PrivateVsftpd {
+public:
+    PrivateVsftpd(const stdfs::path& work, bool tls) {
+        port_ = static_cast<uint16_t>(20000 + getpid() % 20000);
+        stdfs::create_directories(work / "empty");
+        stdfs::create_directories(work / "root" / "up");
+        if (::chown((work / "root" / "up").c_str(), 1, 1) != 0) // daemon writes uploads
+            throw std::runtime_error("chown failed (run as root)");
+        const std::string config = (work / "vsftpd.conf").string();
+        std::ofstream out(config);
+        out << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port_
+            << "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES"
+            << "\nftp_username=daemon\nanon_root=" << (work / "root").string()
+            << "\nsecure_chroot_dir=" << (work / "empty").string()
+            << "\nwrite_enable=YES\nanon_upload_enable=YES\nseccomp_sandbox=NO"
+            << "\npasv_min_port=" << port_ + 1 << "\npasv_max_port=" << port_ + 40
+            << "\nxferlog_enable=NO\n";
+        if (tls) {
+            const std::string cert = (work / "cert.pem").string();
+            const std::string key = (work / "key.pem").string();
+            RunResult made =
+                Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                     key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1"});
+            if (!made.ok)
+                throw std::runtime_error("openssl req failed");
+            out << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                << "force_anon_data_ssl=YES\nrsa_cert_file=" << cert
+                << "\nrsa_private_key_file=" << key << "\n";
+        }
+        out.close();
+        char* args[] = {const_cast<char*>("/usr/sbin/vsftpd"), const_cast<char*>(config.c_str()),
+                        nullptr};
+        if (posix_spawn(&pid_, args[0], nullptr, nullptr, args, environ) != 0)
+            throw std::runtime_error("cannot start vsftpd");
+        // Bounded wait until it answers.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (Greets(port_))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        Stop();
+        throw std::runtime_error("vsftpd did not come up");
+    }
+    ~PrivateVsftpd() { Stop(); }
+    uint16_t Port() const { return port_; }
+    void Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+};
+
 struct Figures {
     std::vector<double> tavrin, curl;
     long peakKiB = 0;
@@ -108,23 +192,21 @@ void Bench(bool tls, int rounds, size_t mib) {
     const std::string source = (work / "local" / "source.bin").string();
     MakeRandomFile(source, mib);
     stdfs::copy_file(source, work / "root" / remoteName);
-    stdfs::permissions(work, stdfs::perms::all);
-    stdfs::permissions(work / "root", stdfs::perms::all);
-    stdfs::permissions(work / "root" / remoteName, stdfs::perms::all);
+    stdfs::permissions(work / "root" / remoteName, stdfs::perms::owner_all |
+                                                       stdfs::perms::group_read |
+                                                       stdfs::perms::others_read);
 
-    testsrv::VsftpdOptions options;
-    options.root = (work / "root").string();
-    options.tls = tls;
-    testsrv::VsftpdServer server(options);
+    PrivateVsftpd server(work, tls);
     const std::string port = std::to_string(server.Port());
     const std::string url = "ftp://127.0.0.1:" + port + "/";
-    const std::string user = server.User() + ":" + server.Password();
+    const std::string user = "anonymous:x";
     const double megabytes = static_cast<double>(mib) * 1048576.0 / 1e6;
 
     std::vector<std::string> tool = {TAVRIN_FTP_TOOL};
     if (tls)
         tool.push_back("--tls");
-    for (const std::string& a : {std::string("127.0.0.1"), port, server.User(), server.Password()})
+    for (const std::string& a :
+         {std::string("127.0.0.1"), port, std::string("anonymous"), std::string("x")})
         tool.push_back(a);
     std::vector<std::string> curl = {"/usr/bin/curl", "-s", "-S", "--user", user};
     if (tls)
@@ -158,7 +240,7 @@ void Bench(bool tls, int rounds, size_t mib) {
         }
         for (int turn = 0; turn < 2; ++turn) {
             const bool ours = (turn == 0) == (round % 2 == 0);
-            const std::string name = ours ? "up-tavrin.bin" : "up-curl.bin";
+            const std::string name = ours ? "up/tavrin.bin" : "up/curl.bin";
             stdfs::remove(work / "root" / name);
             std::vector<std::string> argv = ours ? tool : curl;
             if (ours) {
@@ -183,7 +265,6 @@ void Bench(bool tls, int rounds, size_t mib) {
     const std::string label = tls ? "TLS" : "plain";
     Report((label + " download").c_str(), down);
     Report((label + " upload").c_str(), up);
-    server.Stop();
     std::error_code ignored;
     stdfs::remove_all(work, ignored);
 }

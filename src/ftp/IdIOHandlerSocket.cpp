@@ -20,6 +20,9 @@ TIdIOHandlerSocket::~TIdIOHandlerSocket() {
 }
 
 void TIdIOHandlerSocket::CloseSource() {
+    // Bytes we never read (a TLS 1.3 session ticket on an upload's data connection) would
+    // turn our close into a reset, and the server would lose the end of the upload.
+    net::DiscardPendingInput(socket_);
     net::CloseSocket(socket_);
     socket_ = net::kInvalidSocket;
 }

@@ -80,6 +80,15 @@ void CloseSocket(int fd) {
         ::close(fd);
 }
 
+void DiscardPendingInput(int fd) {
+    if (fd == kInvalidSocket)
+        return;
+    char buffer[16384];
+    for (int round = 0; round < 64; ++round) // bounded: a peer still sending gets its reset
+        if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)
+            return;
+}
+
 void BindSocket(int fd, const std::string& ip, uint16_t port) {
     const sockaddr_in address = ToSockaddr(ip == "0.0.0.0" ? std::string() : ip, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)

@@ -21,6 +21,8 @@ std::string ResolveIPv4(const std::string& host);
 
 int CreateTcpSocket();
 void CloseSocket(int fd); // never raises; ignores kInvalidSocket
+// Reads and drops what has already arrived, without waiting; never raises.
+void DiscardPendingInput(int fd);
 void BindSocket(int fd, const std::string& ip, uint16_t port); // "" or "0.0.0.0": any
 void ListenSocket(int fd, int backlog);
 // Blocking accept; the new socket, or raises.
