@@ -229,6 +229,27 @@ TEST(FtpTransfer, UploadWithoutTheServersConfirmationIsAFailure) {
     EXPECT_THROW(client->UploadFromStream(source, "x.bin", false), EIdConnClosedGracefully);
 }
 
+TEST(FtpTransfer, UploadEndsWithAnOrderlyCloseEvenWithUnreadBytesFromTheServer) {
+    // Like a TLS 1.3 server's session ticket: bytes on the data connection that an upload
+    // never reads. Closing over them would reset the connection and lose the upload's end.
+    const std::string payload = ftptest::RandomBytes(2 * 1024 * 1024, 5);
+    auto received = std::make_shared<std::string>();
+    ScriptedFtpServer server;
+    server.Handle("STOR", [received](ScriptedSession& session, const std::string&) {
+        session.Send("150 Ok to send\r\n");
+        session.DataSend("unread");
+        std::this_thread::sleep_for(300ms); // let the whole upload queue up on our side
+        *received = session.DataReceiveAll(10000ms);
+        session.Send("226 Transfer complete\r\n");
+    });
+    auto client = MakeClient(server.Port());
+    client->Connect();
+    TIdStringStream source(payload);
+    client->UploadFromStream(source, "x.bin", false);
+    EXPECT_EQ(received->size(), payload.size());
+    EXPECT_TRUE(*received == payload);
+}
+
 TEST(FtpTransfer, LocalWriteFailureFailsTheDownload) {
     ScriptedFtpServer server;
     server.Handle("RETR", testsrv::ServeData(ftptest::RandomBytes(100000, 3)));
