@@ -3,6 +3,7 @@
 #include "app/ActivityLogModel.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
 #include <QScrollBar>
@@ -54,19 +55,29 @@ void TLogItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
 QSize TLogItemDelegate::sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
-    // Every item gets the same size; the width follows the view, as a list box's items do.
+    // Every row has the same height; the width follows the view, as a list box's items do.
     return QSize(1, kItemHeight);
 }
 
-TActivityLogView::TActivityLogView(QWidget* parent) : QListView(parent) {
+TActivityLogView::TActivityLogView(QWidget* parent) : QTableView(parent) {
     setObjectName(QStringLiteral("lstLog"));
     setItemDelegate(new TLogItemDelegate(this));
-    setUniformItemSizes(true);
+    horizontalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(true);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(TLogItemDelegate::kItemHeight);
+    verticalHeader()->setDefaultSectionSize(TLogItemDelegate::kItemHeight);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
-    // Scrolling follows the newest line once per batch (ScrollToNewest), not per line.
+    // Selection and scrolling follow the newest line in FollowNewest, once per turn.
     setAutoScroll(false);
     QFont listFont = font();
     listFont.setPixelSize(11);
@@ -75,21 +86,26 @@ TActivityLogView::TActivityLogView(QWidget* parent) : QListView(parent) {
 
 void TActivityLogView::SetLogModel(TActivityLogModel* model) {
     setModel(model);
-    connect(model, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int, int last) { SelectNewest(last); });
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { FollowNewest(); });
 }
 
-void TActivityLogView::SelectNewest(int last) {
-    const QModelIndex newest = model()->index(last, 0);
+// Selecting or scrolling makes the view lay out all its items again, so it happens once for
+// all the lines that arrived in one turn of the event loop, not once per line (which would
+// make a long log quadratic).
+void TActivityLogView::FollowNewest() {
+    if (followPosted_)
+        return;
+    followPosted_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { SelectNewest(); }, Qt::QueuedConnection);
+}
+
+void TActivityLogView::SelectNewest() {
+    followPosted_ = false;
+    const int rows = model()->rowCount();
+    if (rows == 0)
+        return;
+    const QModelIndex newest = model()->index(rows - 1, 0);
     selectionModel()->setCurrentIndex(newest, QItemSelectionModel::ClearAndSelect);
-    if (!scrollPosted_) {
-        scrollPosted_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { ScrollToNewest(); }, Qt::QueuedConnection);
-    }
-}
-
-void TActivityLogView::ScrollToNewest() {
-    scrollPosted_ = false;
-    scrollTo(currentIndex(), QAbstractItemView::PositionAtBottom);
+    scrollTo(newest, QAbstractItemView::PositionAtBottom);
 }

@@ -1,11 +1,17 @@
 #pragma once
 // The activity log list: every item 14 pixels high, drawn over the list's own background in
 // the line's colour, and the newest line always the selected one so the list stays on it.
+// The selection catches up with the newest line on the next turn of the event loop, once
+// for all lines that arrived meanwhile.
+//
+// A one-column table rather than a list view: a list view lays out every item again after
+// each insertion, which costs milliseconds per line once the log holds a few hundred
+// thousand; the table's rows are fixed-height header sections and cost next to nothing.
 #include "config/LogEvent.h"
 
-#include <QListView>
 #include <QPalette>
 #include <QStyledItemDelegate>
+#include <QTableView>
 
 class TActivityLogModel;
 
@@ -26,7 +32,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-class TActivityLogView : public QListView {
+class TActivityLogView : public QTableView {
     Q_OBJECT
 public:
     explicit TActivityLogView(QWidget* parent = nullptr);
@@ -34,8 +40,8 @@ public:
     void SetLogModel(TActivityLogModel* model);
 
 private:
-    void SelectNewest(int last);
-    void ScrollToNewest();
+    void FollowNewest();
+    void SelectNewest();
 
-    bool scrollPosted_ = false;
+    bool followPosted_ = false;
 };
