@@ -1,0 +1,325 @@
+#include "import/MonitorFTPUnit.h"
+
+#include "base/StrUtils.h"
+#include "config/ConfigPaths.h"
+#include "config/LogSwitches.h"
+#include "config/UserMessages.h"
+#include "ftp/IdFTP.h"
+#include "ftp/listing/IdFTPList.h"
+#include "ftp/listing/IdFTPListParseUnitree.h"
+#include "ftp/listing/IdFTPListParseWindowsNT.h"
+#include "ftp/tls/IdSSLOpenSSL.h"
+#include "platform/FileSystem.h"
+
+#include <exception>
+#include <vector>
+
+namespace {
+
+constexpr int kKeepAlivePollMs = 5000;
+constexpr int kKeepAliveNoopMs = 10000;
+
+// "folder + separator + name" must stay inside the folder on both sides: a name with a path
+// separator (either kind: the remote separator depends on the server), or with a byte that
+// ends a command line or a C string, is never fetched.
+bool IsPlainFileName(const std::string& name) {
+    return name.find_first_of(std::string("/\\\r\n\0", 5)) == std::string::npos;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+} // namespace
+
+// ---- TFTPChecker ----------------------------------------------------------------------------
+
+TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
+    : QTimer(nullptr), onLog_(std::move(onLog)), config_(config),
+      registerPath_(std::move(registerPath)) {
+    client_ = std::make_unique<TIdFTP>();
+    client_->SetHost(config_.Host);
+    client_->SetPort(tavrin::StrToInt(config_.Port));
+    client_->SetTransferType(config_.BinaryMode ? ftBinary : ftASCII);
+    client_->SetUseMLIS(true);
+    client_->SetPassive(config_.PassiveMode);
+    client_->SetUsername(config_.Username);
+    client_->SetPassword(config_.Password);
+    client_->OnStatus = [this](const void* sender, TIdStatus status, const std::string& text) {
+        ClientStatus(sender, status, text);
+    };
+
+    if (config_.SSL) {
+        tlsHandler_ = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+        tlsHandler_->SSLOptions().CertFile = config_.SSLCertificate;
+        tlsHandler_->SSLOptions().KeyFile = config_.SSLKey;
+        tlsHandler_->SSLOptions().Method = sslvSSLv23;
+        tlsHandler_->SSLOptions().Mode = sslmUnassigned;
+        tlsHandler_->OnGetPassword = [this](std::string& password) { KeyPassword(password); };
+        tlsHandler_->OnStatusInfo = [this](const std::string& text) { TlsStatusInfo(text); };
+        client_->SetIOHandler(tlsHandler_.get());
+        client_->SetUseTLS(utUseExplicitTLS);
+        client_->SetAUTHCmd(tAuthSSL);
+        client_->SetDataPortProtection(ftpdpsPrivate);
+    }
+
+    const int interval =
+        config_.KeepAlive ? kKeepAlivePollMs : static_cast<int>(config_.CheckInterval) * 1000;
+    setInterval(interval);
+    connect(this, &QTimer::timeout, this, &TFTPChecker::PollCycle);
+
+    localFileList_.LoadIfPresent(registerPath_);
+
+    // A timer with interval 0 would fire on every pass of the event loop; an interval of
+    // 0 seconds means "never" here, so the monitor shows as active and never polls.
+    if (interval > 0)
+        start();
+
+    keepAliveTimer_ = std::make_unique<QTimer>();
+    keepAliveTimer_->setInterval(kKeepAliveNoopMs);
+    connect(keepAliveTimer_.get(), &QTimer::timeout, this, &TFTPChecker::KeepAliveTick);
+    keepAliveTimer_->start();
+}
+
+TFTPChecker::~TFTPChecker() {
+    Dispose();
+    keepAliveTimer_.reset();
+    client_.reset();
+    tlsHandler_.reset();
+}
+
+void TFTPChecker::Dispose() {
+    if (disposed_)
+        return;
+    disposed_ = true;
+    // Nothing may start on this poller while the QUIT below keeps the event loop turning.
+    busy_ = true;
+    stop();
+    keepAliveTimer_->stop();
+    try {
+        if (client_->IsConnected())
+            client_->Disconnect(true);
+    } catch (const std::exception& failure) {
+        // The names fetched in this run matter more than a polite goodbye: save anyway.
+        tavrin::ShowErrorMessage(failure.what());
+    }
+    try {
+        localFileList_.SaveToFile(registerPath_);
+    } catch (const std::exception& failure) {
+        tavrin::ShowErrorMessage(failure.what());
+    }
+}
+
+void TFTPChecker::FinishAndDisposeLater() {
+    stopRequested_ = true;
+    disposeAfterCycle_ = true;
+}
+
+void TFTPChecker::PollCycle() {
+    if (busy_)
+        return;
+    busy_ = true;
+    try {
+        RunCycle();
+    } catch (const std::exception& failure) {
+        // The box is modal and keeps the event loop running; the poller stays busy until it
+        // is closed, so a server that is down gives one box per tick, never a pile of them.
+        tavrin::ShowErrorMessage(failure.what());
+        CloseAfterFailure();
+    } catch (...) {
+        tavrin::ShowErrorMessage("Unexpected failure in the import cycle.");
+        CloseAfterFailure();
+    }
+    busy_ = false;
+    if (stopRequested_)
+        stop();
+    if (disposeAfterCycle_) {
+        Dispose();
+        deleteLater();
+    }
+}
+
+void TFTPChecker::RunCycle() {
+    if (!client_->IsConnected())
+        ConnectAndEnterFolder();
+
+    // Servers whose system description says "UNIX" get the Unitree preset and "/"; every
+    // other server (also one that answered SYST with an error) gets Windows NT and "\".
+    const bool unixLike = client_->SystemDescription().find("UNIX") != std::string::npos;
+    TIdFTPListParseClass chosen = unixLike
+                                      ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
+                                      : TIdFTPLPWindowsNT::Class();
+    const char separator = unixLike ? '/' : '\\';
+    client_->SetListParserClass(chosen);
+
+    std::vector<std::string> lines;
+    client_->ListDirectory(&lines, "", true);
+
+    // When the preset recognizes the lines, the detected format parses them a second time
+    // into the same collection: every entry is then listed twice, and the register makes the
+    // second copy a no-op once the first was fetched.
+    try {
+        if (chosen->Recognizes(lines, "", true)) {
+            TIdFTPListItems& entries = client_->DirectoryEntries();
+            if (TIdFTPListParseClass held = client_->ListParserClass())
+                held->ParseLines(lines, entries);
+        }
+    } catch (const std::exception&) {
+        // A listing the preset cannot read is left to the client's own detection.
+    }
+
+    TIdFTPListItems& entries = client_->DirectoryEntries();
+    const size_t count = entries.Count();
+    for (size_t i = 0; i < count; ++i) {
+        const TIdFTPListItem& entry = entries[i];
+        if (entry.Kind() != ekFile)
+            continue;
+        const std::string name = entry.Name();
+        if (name.empty() || name[0] == '.' || !IsPlainFileName(name) ||
+            localFileList_.Contains(name))
+            continue;
+        FetchEntry(name, config_.RemoteFolder, separator);
+    }
+    lines.clear();
+
+    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected())
+        client_->Disconnect(true);
+}
+
+void TFTPChecker::ConnectAndEnterFolder() {
+    client_->Connect();
+    if (!client_->IsConnected())
+        return;
+    if (!config_.RemoteFolder.empty())
+        client_->ChangeDirectory(config_.RemoteFolder);
+    else
+        client_->ChangeDirectory(client_->QueryCurrentDirectory());
+    const std::string system = client_->SystemDescription();
+    const std::string folder = client_->QueryCurrentDirectory();
+    LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(folder), clHotLight);
+}
+
+void TFTPChecker::FetchEntry(const std::string& name, const std::string& remoteFolder,
+                             char separator) {
+    const std::string remotePath = remoteFolder.empty() ? name : remoteFolder + separator + name;
+    const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
+    const std::string localPath = folder + "/" + name;
+
+    LogTransfer("Getting file " + Quoted(name));
+    try {
+        // Returns only when every byte is on disk and the server confirmed the transfer, so
+        // nothing below (the delete on the server included) runs for a partial file.
+        client_->DownloadFile(remotePath, localPath, true, false);
+        if (config_.MoveDelete) {
+            try {
+                LogMessage("Deleting file ...", clHotLight);
+                client_->DeleteRemoteFile(remotePath);
+                LogMessage("Deleting file ... done", clHotLight);
+            } catch (const std::exception& failure) {
+                LogMessage(std::string("Deleting file ... error: ") + failure.what(), clRed);
+            }
+        }
+        // A name the import folder already holds stays in the staging folder.
+        if (config_.FirstToTemp)
+            tavrin::fs::MoveFileNoReplace(localPath, config_.LocalFolder + "/" + name);
+        LogTransfer("Getting file " + Quoted(name) + " done");
+        localFileList_.Add(name);
+    } catch (const std::exception&) {
+        LogMessage(name + " is not a file or is demaged.", clRed);
+    }
+}
+
+void TFTPChecker::CloseAfterFailure() {
+    // Without QUIT: after a failure the server may not answer any more, and the next tick
+    // starts over with a fresh connection.
+    try {
+        if (client_->IsConnected())
+            client_->Disconnect(false);
+    } catch (const std::exception&) {
+    }
+}
+
+void TFTPChecker::KeepAliveTick() {
+    // A NOOP is a command like any other: it must not go out while a cycle talks to the
+    // server, and no cycle may start while the NOOP waits for its reply.
+    if (busy_)
+        return;
+    busy_ = true;
+    try {
+        if (client_->IsConnected()) {
+            client_->SendNoop();
+            if (LogVerbose)
+                LogMessage(client_->LastReply().JoinedText(), clHotLight);
+        }
+    } catch (const std::exception& failure) {
+        tavrin::ShowErrorMessage(failure.what());
+        CloseAfterFailure();
+    }
+    busy_ = false;
+    if (disposeAfterCycle_) {
+        Dispose();
+        deleteLater();
+    }
+}
+
+void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
+    if (LogMonitor && onLog_ && !disposeAfterCycle_)
+        onLog_(this, text, colour);
+}
+
+void TFTPChecker::LogTransfer(const std::string& text) {
+    if (LogFileTransfer)
+        LogMessage(text, clGreen);
+}
+
+void TFTPChecker::ClientStatus(const void*, TIdStatus, const std::string& text) {
+    if (LogVerbose)
+        LogMessage(text, clHotLight);
+}
+
+void TFTPChecker::TlsStatusInfo(const std::string& text) {
+    if (LogSSL)
+        LogMessage(text, cl3DDkShadow);
+}
+
+void TFTPChecker::KeyPassword(std::string& password) {
+    password = config_.SSLPass;
+}
+
+// ---- TMonitorFTP ----------------------------------------------------------------------------
+
+TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog)
+    : TMonitorFTP(config, std::move(onLog), tavrin::RegisterFilePath()) {}
+
+TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
+    : onLog_(std::move(onLog)) {
+    checker_ = new TFTPChecker(
+        config,
+        [this](const void* sender, const std::string& text, TColor colour) {
+            DoLog(sender, text, colour);
+        },
+        std::move(registerPath));
+    if (LogMonitor)
+        DoLog(this, "Monitor started", clMaroon);
+}
+
+TMonitorFTP::~TMonitorFTP() {
+    if (checker_->Busy())
+        // Freeing it now would pull the client out from under its own running cycle; it
+        // finishes, closes, saves and deletes itself, and forwards nothing through us.
+        checker_->FinishAndDisposeLater();
+    else
+        delete checker_;
+    checker_ = nullptr;
+    if (LogMonitor)
+        DoLog(this, "Monitor closed", clMaroon);
+}
+
+void TMonitorFTP::RequestStop() {
+    checker_->RequestStop();
+}
+
+void TMonitorFTP::DoLog(const void*, const std::string& text, TColor colour) {
+    if (onLog_)
+        onLog_(this, "Import > " + text, colour);
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The import monitor: TMonitorFTP is the handle the window starts and stops; TFTPChecker is
+// its poller, a periodic timer that lists one server folder and fetches every regular file
+// not fetched before. Everything here runs on the window's thread; socket calls keep the
+// event loop turning, so ticks and menu commands can arrive in the middle of a cycle.
+#include "config/CommonTypesUnit.h"
+#include "config/LogEvent.h"
+#include "ftp/IdStatus.h"
+#include "import/DownloadedFilesRegister.h"
+
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+class TIdFTP;
+class TIdSSLIOHandlerSocketOpenSSL;
+
+class TFTPChecker : public QTimer {
+public:
+    // Set-up: client from the settings, TLS handler when SSL is on, poll interval, register
+    // loaded from `registerPath` when present, then both timers enabled. Raises on a Port that
+    // is not a number and on a register file that exists but cannot be read.
+    TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath);
+    // Disposal: QUIT when connected, register saved. Failures go to the error box.
+    ~TFTPChecker() override;
+    TFTPChecker(const TFTPChecker&) = delete;
+    TFTPChecker& operator=(const TFTPChecker&) = delete;
+
+    void PollCycle();
+    void KeepAliveTick();
+
+    bool Busy() const { return busy_; }
+    bool StopRequested() const { return stopRequested_; }
+    void RequestStop() { stopRequested_ = true; }
+    // The monitor goes away while a cycle runs: from now on nothing is forwarded, and when the
+    // cycle is over the poller disconnects, saves its register and deletes itself.
+    void FinishAndDisposeLater();
+
+    const TDownloadedFilesRegister& LocalFileList() const { return localFileList_; }
+    TIdFTP& Client() { return *client_; }
+    const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
+
+private:
+    void RunCycle();
+    void ConnectAndEnterFolder();
+    void FetchEntry(const std::string& name, const std::string& remoteFolder, char separator);
+    void CloseAfterFailure();
+    void Dispose();
+
+    void LogMessage(const std::string& text, TColor colour);
+    void LogTransfer(const std::string& text);
+    void ClientStatus(const void* sender, TIdStatus status, const std::string& text);
+    void TlsStatusInfo(const std::string& text);
+    void KeyPassword(std::string& password);
+
+    TDownloadedFilesRegister localFileList_;
+    TLogEvent onLog_;
+    // The handler must outlive the client that uses it; the destructor frees them in order.
+    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler_;
+    std::unique_ptr<TIdFTP> client_;
+    bool busy_ = false;
+    bool stopRequested_ = false;
+    bool disposeAfterCycle_ = false;
+    bool disposed_ = false;
+    RConfiguration config_;
+    std::unique_ptr<QTimer> keepAliveTimer_;
+    std::string registerPath_;
+};
+
+class TMonitorFTP {
+public:
+    // Raises what the poller's set-up raises; the monitor then does not exist.
+    TMonitorFTP(const RConfiguration& config, TLogEvent onLog);
+    TMonitorFTP(const RConfiguration& config, TLogEvent onLog, std::string registerPath);
+    ~TMonitorFTP();
+    TMonitorFTP(const TMonitorFTP&) = delete;
+    TMonitorFTP& operator=(const TMonitorFTP&) = delete;
+
+    void RequestStop();
+    // Puts "Import > " in front and hands the line to OnLog with the monitor as sender.
+    void DoLog(const void* sender, const std::string& text, TColor colour);
+
+    TFTPChecker& Checker() { return *checker_; }
+
+private:
+    TLogEvent onLog_;
+    TFTPChecker* checker_ = nullptr; // owned, unless handed over to finish a running cycle
+};
