@@ -3,6 +3,7 @@
 #include "FtpTestSupport.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdSSLIOHandlerSocketBase.h"
+#include "ftp/IdStream.h"
 #include "servers/ScriptedFtpServer.h"
 
 #include <gtest/gtest.h>
@@ -228,13 +229,19 @@ TEST(FtpSession, ConnectFailuresAreSocketErrors) {
 class RecordingTlsHandler : public TIdSSLIOHandlerSocketBase {
 public:
     int tlsStarts = 0;
+    // Shared with the duplicates made for data connections.
+    std::shared_ptr<int> dataTlsStarts = std::make_shared<int>(0);
+    bool isDuplicate = false;
     void SetBypass(bool value) override {
         if (!value)
-            ++tlsStarts;
+            ++(isDuplicate ? *dataTlsStarts : tlsStarts);
         TIdSSLIOHandlerSocketBase::SetBypass(value);
     }
     std::unique_ptr<TIdSSLIOHandlerSocketBase> Duplicate() override {
-        return std::make_unique<RecordingTlsHandler>();
+        auto duplicate = std::make_unique<RecordingTlsHandler>();
+        duplicate->dataTlsStarts = dataTlsStarts;
+        duplicate->isDuplicate = true;
+        return duplicate;
     }
     void BeginTls() override {}
 };
@@ -259,6 +266,27 @@ TEST(FtpSession, AuthSslRefusedFallsBackToAuthTls) {
     EXPECT_TRUE(client->TLSActive());
     EXPECT_EQ(server.Commands(),
               (Lines{"AUTH SSL", "AUTH TLS", "USER u", "PASS p", "FEAT", "TYPE I", "SYST"}));
+}
+
+TEST(FtpSession, ProtectedSessionSendsDataPortCommandsBeforeEveryDataConnection) {
+    ScriptedFtpServer server;
+    server.Reply("AUTH", "234 AUTH SSL OK\r\n");
+    server.Reply("FEAT", "211-Features:\r\n PRET\r\n211 End\r\n");
+    server.Reply("PROT", "200 Protection level set\r\n");
+    server.Handle("LIST", testsrv::ServeData("a\r\n"));
+    server.Handle("RETR", testsrv::ServeData("data"));
+    RecordingTlsHandler handler;
+    auto client = MakeTlsClient(server.Port(), handler);
+    client->Connect();
+    client->ListDirectory(nullptr, "", true);
+    TIdStringStream target;
+    client->DownloadToStream("f", target, false);
+    EXPECT_EQ(target.Data(), "data");
+    EXPECT_EQ(*handler.dataTlsStarts, 2); // each data connection switched to TLS
+    Lines commands = server.Commands();
+    commands.erase(commands.begin(), std::find(commands.begin(), commands.end(), "SYST") + 1);
+    EXPECT_EQ(commands, (Lines{"TYPE A", "PRET LIST", "PBSZ 0", "PROT P", "PASV", "LIST", "TYPE I",
+                               "PRET RETR f", "PBSZ 0", "PROT P", "PASV", "RETR f"}));
 }
 
 TEST(FtpSession, AuthRefusedTwiceFailsAndDisconnects) {
