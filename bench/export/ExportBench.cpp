@@ -120,7 +120,8 @@ Figures Measure(bool tls, const std::string& root) {
     config.Password = server.Password();
     config.PassiveMode = true;
     config.BinaryMode = true;
-    config.RemoteFolder = "/in";
+    // vsftpd shows the whole file system, so the folder goes by its full path.
+    config.RemoteFolder = serverRoot + "/in";
     if (tls) {
         const auto& certificates = testsrv::Certificates();
         config.SSL = true;
@@ -173,8 +174,8 @@ Figures Measure(bool tls, const std::string& root) {
         auto args = base;
         args.push_back("-T");
         args.push_back(watched + "/lat" + std::to_string(i));
-        args.push_back("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/in/curl" +
-                       std::to_string(i));
+        args.push_back("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/" + serverRoot +
+                       "/in/curl" + std::to_string(i));
         uploaded += Run(args) == 0;
     }
     if (uploaded == 100)

@@ -41,6 +41,8 @@ class RealServer {
 public:
     RealServer(const ServerCase& which, const std::string& root) {
         if (which.vsftpd) {
+            // vsftpd starts the session in `root` but shows the whole file system.
+            prefix_ = root;
             vsftpd_.emplace(testsrv::VsftpdOptions{root, which.tls, true});
             port_ = vsftpd_->Port();
             user_ = vsftpd_->User();
@@ -58,6 +60,8 @@ public:
     uint16_t Port() const { return port_; }
     const std::string& User() const { return user_; }
     const std::string& Password() const { return password_; }
+    // What the server's "/" + path is for a path under `root`.
+    std::string Path(const std::string& underRoot) const { return prefix_ + underRoot; }
     // Logins the server saw, when it tells (pyftpdlib does).
     std::optional<size_t> Logins() const {
         if (!pyftpd_)
@@ -71,7 +75,7 @@ private:
     std::optional<testsrv::VsftpdServer> vsftpd_;
     std::optional<testsrv::PyFtpdServer> pyftpd_;
     uint16_t port_ = 0;
-    std::string user_, password_;
+    std::string user_, password_, prefix_;
 };
 
 class ExportRealServerTest : public ::testing::TestWithParam<ServerCase> {
@@ -94,8 +98,8 @@ protected:
         config.Password = server->Password();
         config.PassiveMode = GetParam().passive;
         config.BinaryMode = true;
-        config.RemoteFolder = "/in";
-        config.TempFolder = "/tmp";
+        config.RemoteFolder = server->Path("/in");
+        config.TempFolder = server->Path("/tmp");
         if (GetParam().tls) {
             const auto& certificates = testsrv::Certificates();
             config.SSL = true;
