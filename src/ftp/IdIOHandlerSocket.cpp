@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 using namespace tavrin;
 
@@ -99,9 +100,19 @@ bool TIdIOHandlerSocket::WaitReadable(int ms) {
         }
         return true;
     }
-    if (ms > idle)
-        return waitOnce(ms - idle) || waitOnce(idle);
-    return waitOnce(ms);
+    // A limited wait on the window's thread runs in idle slices right to its end, so the
+    // window keeps painting while a reply is awaited; one long first piece would freeze it
+    // for up to a whole read time-out.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return false;
+        if (waitOnce(static_cast<int>(std::min<long long>(left, idle))))
+            return true;
+    }
 }
 
 size_t TIdIOHandlerSocket::RawReceive(char* buffer, size_t size) {

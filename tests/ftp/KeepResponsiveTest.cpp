@@ -47,4 +47,24 @@ TEST(KeepResponsive, WaitsOnTheWindowThreadRunTheEventLoopInSlices) {
     client->Disconnect();
 }
 
+TEST(KeepResponsive, LimitedWaitsKeepTheEventLoopTurningToo) {
+    // The control connection's 60 s read limit must not freeze the window while a reply is
+    // awaited: the wait runs in slices from its start, not in one long first piece.
+    ScriptedFtpServer server;
+    server.Handle("NOOP", [](ScriptedSession& session, const std::string&) {
+        std::this_thread::sleep_for(600ms);
+        session.Send("200 finally\r\n");
+    });
+    CountingAntiFreeze antiFreeze;
+    antiFreeze.IdleTimeOut = 50;
+    antiFreeze.OnlyWhenIdle = false;
+    auto client = ftptest::MakeClient(server.Port());
+    client->SetReadTimeout(60000);
+    client->Connect();
+    const int beforeNoop = antiFreeze.calls;
+    EXPECT_EQ(client->SendNoop(), 200);
+    EXPECT_GE(antiFreeze.calls - beforeNoop, 5);
+    client->Disconnect();
+}
+
 } // namespace
