@@ -100,11 +100,16 @@ TEST(PyFtpdServer, TlsDownloadsWorkAndClientCertificatesAreChecked) {
               0)
         << out;
     EXPECT_EQ(out, "Hello from the server\n");
+    // A certificate from no trusted CA, and none at all, are both turned away.
     EXPECT_NE(
         Curl({"--ssl-reqd", "--cacert", certs.caCert, "--cert", certs.untrustedClientCert, "--key",
               certs.untrustedClientKey, "-u", "tavrin:secret", Url(server.Port(), "hello.txt")},
              out),
         0);
+    EXPECT_NE(Curl({"--ssl-reqd", "--cacert", certs.caCert, "-u", "tavrin:secret",
+                    Url(server.Port(), "hello.txt")},
+                   out),
+              0);
 }
 
 TEST(VsftpdServer, LocalUserDownloadsAndUploadsPlainAndOverTls) {
