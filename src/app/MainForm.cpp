@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +15,8 @@
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -99,9 +102,12 @@ void TfmMainForm::BuildToolBar() {
         button->setText(QString::fromLatin1(caption));
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setAutoRaise(true);
-        button->setFixedSize(kToolButtonSize);
-        button->setIconSize(QSize(imgListLarge.Size(), imgListLarge.Size()));
         button->setFont(bold);
+        // 89 wide unless the caption needs more in this desktop's font.
+        const int captionWidth = QFontMetrics(bold).horizontalAdvance(button->text()) + 12;
+        button->setFixedSize(std::max(kToolButtonSize.width(), captionWidth),
+                             kToolButtonSize.height());
+        button->setIconSize(QSize(imgListLarge.Size(), imgListLarge.Size()));
         SetButtonImage(button, image);
         return button;
     };
