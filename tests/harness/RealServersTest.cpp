@@ -137,3 +137,16 @@ TEST(VsftpdServer, LocalUserDownloadsAndUploadsPlainAndOverTls) {
         << out;
     EXPECT_EQ(out, "Hello from the server\n");
 }
+
+TEST(VsftpdServer, StopEndsLiveSessionsToo) {
+    ServerRoot root;
+    VsftpdServer server({.root = root.Path()});
+    RawFtpClient client(server.Port());
+    client.ReadReply();
+    client.Command("USER " + server.User());
+    ASSERT_EQ(client.Command("PASS " + server.Password()).substr(0, 4), "230 ");
+    // vsftpd serves each session from a process of its own; a stopped server must not
+    // leave it answering.
+    server.Stop();
+    EXPECT_EQ(client.Command("NOOP"), "");
+}

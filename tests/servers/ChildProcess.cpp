@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -80,17 +83,52 @@ bool ChildProcess::WaitExit(std::chrono::milliseconds limit) {
     return true;
 }
 
+// Every process below pid, found through the parent links in /proc.
+static std::vector<pid_t> DescendantsOf(pid_t pid) {
+    std::multimap<pid_t, pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string stat = ReadWholeFile(entry.path().string() + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2)
+            children.emplace(parent, static_cast<pid_t>(std::stoi(name)));
+    }
+    std::vector<pid_t> found;
+    std::vector<pid_t> todo = {pid};
+    while (!todo.empty()) {
+        pid_t p = todo.back();
+        todo.pop_back();
+        auto [first, last] = children.equal_range(p);
+        for (auto it = first; it != last; ++it) {
+            found.push_back(it->second);
+            todo.push_back(it->second);
+        }
+    }
+    return found;
+}
+
 void ChildProcess::Stop(std::chrono::milliseconds grace) {
     if (!Running())
         return;
+    // Servers that fork a process per session (vsftpd) leave those running when only the
+    // leader goes, in sessions of their own; find them before they lose their parent.
+    const std::vector<pid_t> sessions = DescendantsOf(pid_);
     ::kill(pid_, SIGTERM);
-    if (WaitExit(grace))
-        return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    status_ = 128 + SIGKILL;
-    pid_ = -1;
+    if (!WaitExit(grace)) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        status_ = 128 + SIGKILL;
+        pid_ = -1;
+    }
+    for (pid_t session : sessions)
+        ::kill(session, SIGKILL);
 }
 
 std::string ChildProcess::Output() const {
