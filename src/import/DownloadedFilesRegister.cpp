@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -85,13 +86,30 @@ std::vector<std::string> TDownloadedFilesRegister::SplitLines(std::string_view t
 }
 
 std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+    // Plain ASCII names are the common case; their case fold is the ASCII lower case, so they
+    // skip the decoder (a poll over a big folder looks up every listed name).
+    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+        std::string key;
+        key.reserve(name.size() + 1);
+        key.push_back('u');
+        for (char c : name)
+            key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c);
+        return key;
+    }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     QString decoded = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
+    std::string key;
     if (!decoder.hasError()) {
         QByteArray folded = decoded.toCaseFolded().toUtf8();
-        return "u" + std::string(folded.constData(), static_cast<size_t>(folded.size()));
+        key.reserve(static_cast<size_t>(folded.size()) + 1);
+        key.push_back('u');
+        key.append(folded.constData(), static_cast<size_t>(folded.size()));
+    } else {
+        key.reserve(name.size() + 1);
+        key.push_back('b');
+        key.append(tavrin::LowerCase(name));
     }
-    return "b" + tavrin::LowerCase(name);
+    return key;
 }
 
 bool TDownloadedFilesRegister::Contains(const std::string& name) const {

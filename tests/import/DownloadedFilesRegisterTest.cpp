@@ -69,6 +69,10 @@ TEST(DownloadedFilesRegister, LookupIgnoresLetterCaseButNothingElse) {
     EXPECT_FALSE(reg.Contains("padded"));          // spaces at either end count
     EXPECT_FALSE(reg.Contains("\xFF\xFDraw.bin")); // another undecodable name stays apart
     EXPECT_FALSE(reg.Contains(""));
+
+    // The Kelvin sign folds to a plain "k": an ASCII name and its non-ASCII spelling meet.
+    reg.Add("kilo.txt");
+    EXPECT_TRUE(reg.Contains("\xE2\x84\xAAILO.TXT"));
 }
 
 TEST(DownloadedFilesRegister, SplitsAtEveryKindOfLineEndAndStopsAtNul) {
