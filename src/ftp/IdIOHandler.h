@@ -121,6 +121,8 @@ public:
     void Open() override;
     void Close() override;
     bool WaitReadable(int ms) override;
+    // True when the socket can take more bytes within `ms` (-1: no limit).
+    bool WaitWritable(int ms);
     // Takes over an accepted socket (active data connections); runs AfterTcpConnect.
     void AdoptSocket(int socket);
 

@@ -119,8 +119,47 @@ size_t TIdIOHandlerSocket::RawReceive(char* buffer, size_t size) {
     return net::ReceiveSome(socket_, buffer, size);
 }
 
+bool TIdIOHandlerSocket::WaitWritable(int ms) {
+    auto waitOnce = [this](int limit) {
+        if (socket_ < 0) // the event loop may have closed us meanwhile
+            throw EIdConnClosedGracefully();
+        const bool writable = net::WaitWritable(socket_, limit);
+        TIdAntiFreezeBase::KeepResponsive(!writable, false);
+        return writable;
+    };
+    const int slice =
+        TIdAntiFreezeBase::InForce() ? std::max(1, TIdAntiFreezeBase::Instance()->IdleTimeOut) : -1;
+    if (ms < 0 && slice < 0)
+        return waitOnce(-1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        long long limit = slice;
+        if (ms >= 0) {
+            const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now())
+                                       .count();
+            if (left <= 0)
+                return false;
+            limit = slice < 0 ? left : std::min<long long>(left, slice);
+        }
+        if (waitOnce(static_cast<int>(limit)))
+            return true;
+    }
+}
+
 size_t TIdIOHandlerSocket::RawSend(const char* buffer, size_t size) {
-    return net::SendSome(socket_, buffer, size);
+    // A blocking send to a server that stopped reading would wait for ever once the socket
+    // buffers are full, so each stall is bounded by the read time-out like every receive.
+    const int limit = ReadTimeout() > 0 ? ReadTimeout() : -1;
+    for (;;) {
+        if (socket_ < 0)
+            throw EIdConnClosedGracefully();
+        const size_t sent = net::SendWithoutWaiting(socket_, buffer, size);
+        if (sent > 0 || size == 0)
+            return sent;
+        if (!WaitWritable(limit))
+            net::RaiseSocketError(ETIMEDOUT);
+    }
 }
 
 size_t TIdIOHandlerStack::RawReceive(char* buffer, size_t size) {

@@ -166,6 +166,32 @@ bool WaitReadable(int fd, int timeoutMs) {
     }
 }
 
+bool WaitWritable(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLOUT, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
+        if (ready >= 0) {
+            if (ready > 0 && (entry.revents & POLLNVAL))
+                RaiseSocketError(EBADF);
+            return ready > 0;
+        }
+        if (errno != EINTR)
+            RaiseLast();
+    }
+}
+
+size_t SendWithoutWaiting(int fd, const char* data, size_t size) {
+    for (;;) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0)
+            return static_cast<size_t>(sent);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            RaiseLast();
+    }
+}
+
 size_t SendSome(int fd, const char* data, size_t size) {
     for (;;) {
         const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);

@@ -37,8 +37,14 @@ void ConnectSocketBlocking(int fd, const SocketAddress& peer);
 // waits without limit. Raises on poll errors; a hung-up peer counts as readable.
 bool WaitReadable(int fd, int timeoutMs);
 
+// Waits until `fd` can take more bytes to send; timeoutMs < 0 waits without limit. Raises
+// on poll errors; a hung-up or failed socket counts as writable (the send reports it).
+bool WaitWritable(int fd, int timeoutMs);
+
 // One send call (MSG_NOSIGNAL, so a closed peer is an error, not a signal); >= 0 bytes.
 size_t SendSome(int fd, const char* data, size_t size);
+// Like SendSome, but never blocks: 0 when the socket's send buffer is full.
+size_t SendWithoutWaiting(int fd, const char* data, size_t size);
 // One receive call; 0 means the peer closed.
 size_t ReceiveSome(int fd, char* buffer, size_t size);
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -227,6 +228,30 @@ TEST(FtpTransfer, UploadWithoutTheServersConfirmationIsAFailure) {
     client->Connect();
     TIdStringStream source(ftptest::RandomBytes(100000, 4));
     EXPECT_THROW(client->UploadFromStream(source, "x.bin", false), EIdConnClosedGracefully);
+}
+
+TEST(FtpTransfer, UploadToAServerThatStopsReadingFailsInBoundedTime) {
+    // The server takes the data connection but never reads it: once the socket buffers are
+    // full every send would block, and a blocking send has no limit of its own.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    ScriptedFtpServer server;
+    server.Handle("STOR", [release](ScriptedSession& session, const std::string&) {
+        session.Send("150 Ok to send\r\n");
+        session.DataSend("");
+        for (int i = 0; i < 300 && !release->load(); ++i)
+            std::this_thread::sleep_for(50ms);
+        session.DataAbort();
+        session.Send("426 Transfer aborted\r\n");
+    });
+    auto client = MakeClient(server.Port());
+    client->SetReadTimeout(1000);
+    client->SetTransferTimeout(300);
+    client->Connect();
+    TIdStringStream source(std::string(32 * 1024 * 1024, 'x')); // far more than the buffers
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_ANY_THROW(client->UploadFromStream(source, "x.bin", false));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    release->store(true);
 }
 
 TEST(FtpTransfer, UploadEndsWithAnOrderlyCloseEvenWithUnreadBytesFromTheServer) {
