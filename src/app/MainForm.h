@@ -36,7 +36,8 @@ public:
     // A tool button shows image `index` of imgListLarge, and of imgListSmall under the mouse.
     void SetButtonImage(QToolButton* button, int index);
 
-    // Controls.
+    // Controls. Only Exit is bound here; the start/stop items, Settings and the three tool
+    // buttons are bound together with the monitors they control.
     QMenu* Monitor1 = nullptr;
     QAction* Startimportmonitor1 = nullptr;
     QAction* StartEXPORTmonitor1 = nullptr;
