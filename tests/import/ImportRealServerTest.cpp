@@ -91,9 +91,6 @@ TEST_P(ImportRealServer, FetchesNewRegularFilesWholeAndOnlyOnce) {
         monitor.RequestStop();
     }
     EXPECT_EQ(log.boxes, std::vector<std::string>{});
-    for (const LogLine& line : log.lines)
-        if (line.colour == clRed || getenv("TAVRIN_SHOW_LOG"))
-            std::fprintf(stderr, "%s\n", line.text.c_str());
     EXPECT_TRUE(ReadFile(scratch.local + "/a.bin") == Payload(300000, 1))
         << scratch.local + "/a.bin";
     EXPECT_TRUE(ReadFile(scratch.local + "/Report.TXT") == Payload(1000, 2))
