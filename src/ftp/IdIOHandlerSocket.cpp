@@ -90,6 +90,8 @@ bool TIdIOHandlerSocket::WaitReadable(int ms) {
             throw EIdConnClosedGracefully();
         const bool readable = net::WaitReadable(socket_, limit);
         TIdAntiFreezeBase::KeepResponsive(!readable, false);
+        if (socket_ < 0) // ... or during the keep-responsive step just now
+            throw EIdConnClosedGracefully();
         return readable;
     };
     if (!TIdAntiFreezeBase::InForce())
@@ -125,6 +127,8 @@ bool TIdIOHandlerSocket::WaitWritable(int ms) {
             throw EIdConnClosedGracefully();
         const bool writable = net::WaitWritable(socket_, limit);
         TIdAntiFreezeBase::KeepResponsive(!writable, false);
+        if (socket_ < 0) // ... or during the keep-responsive step just now
+            throw EIdConnClosedGracefully();
         return writable;
     };
     const int slice =

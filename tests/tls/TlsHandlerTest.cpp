@@ -3,6 +3,7 @@
 // must end as exceptions in bounded time (never a hang, never a signal).
 #include "TlsTestServer.h"
 
+#include "ftp/IdAntiFreezeBase.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdStream.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <random>
 #include <regex>
+#include <utility>
 
 namespace {
 
@@ -262,6 +264,35 @@ TEST(TlsHandler, CloseFreesTheContextSoTheNextConnectLoadsOptionsAgain) {
         EXPECT_STREQ(failure.what(), "Could not load key, check password.");
     }
     EXPECT_LT(handler->SocketHandle(), 0) << "a failed connect leaves no socket behind";
+}
+
+// The window's event loop, run while a read waits, may close the very handler that waits
+// (a stop command). The wait must end in an exception, not go on with the freed session.
+class ClosingAntiFreeze : public TIdAntiFreezeBase {
+public:
+    TIdIOHandler* closeThis = nullptr;
+
+protected:
+    void Process(bool) override {
+        if (closeThis)
+            std::exchange(closeThis, nullptr)->Close();
+    }
+};
+
+TEST(TlsHandler, HandlerClosedByTheEventLoopDuringAWaitFailsTheRead) {
+    TlsTestServer server({});
+    auto handler = NewHandler();
+    OpenClear(*handler, server.Port());
+    handler->SetBypass(false);
+    ClosingAntiFreeze antiFreeze;
+    antiFreeze.OnlyWhenIdle = false;
+    antiFreeze.IdleTimeOut = 50;
+    handler->WriteLine("echo me");
+    pollfd entry{handler->SocketHandle(), POLLIN, 0};
+    ASSERT_EQ(poll(&entry, 1, 5000), 1); // the echo is there before the read starts
+    antiFreeze.closeThis = handler.get();
+    EXPECT_THROW(handler->ReadLine(), EIdException);
+    EXPECT_FALSE(handler->Opened());
 }
 
 } // namespace
