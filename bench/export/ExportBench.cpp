@@ -35,6 +35,8 @@ class DoneLines {
 public:
     TLogEvent Sink() {
         return [this](const void*, const std::string& text, TColor) {
+            if (std::getenv("TAVRIN_BENCH_VERBOSE"))
+                std::fprintf(stderr, "%s\n", text.c_str());
             const std::string tail = "\" done";
             auto start = text.find('"');
             if (start == std::string::npos || text.size() < tail.size() ||
@@ -189,8 +191,8 @@ Figures Measure(bool tls, const std::string& root) {
 
 int main() {
     LogMonitor = false;
-    LogVerbose = false;
-    LogSSL = false;
+    // TAVRIN_BENCH_VERBOSE=1 prints every line, status texts included.
+    LogVerbose = LogSSL = std::getenv("TAVRIN_BENCH_VERBOSE") != nullptr;
     LogFileTransfer = true; // the "done" line is what is timed
     char pattern[] = "/tmp/tavrin-bench-export-XXXXXX";
     if (::mkdtemp(pattern) == nullptr)
