@@ -128,8 +128,14 @@ void TIdTCPConnection::ReadReply() {
             break;
         }
     }
+    // No real reply comes near this; a server that never ends one must not fill memory.
+    constexpr size_t kLongestReply = 1024 * 1024;
+    size_t replySize = lines.back().size();
     while (!TIdReplyFTP::IsLastReplyLine(lines.back())) {
         lines.push_back(ioHandler_->ReadLine());
+        replySize += lines.back().size() + 2;
+        if (replySize > kLongestReply)
+            throw EIdReadLnMaxLineLengthExceeded();
         if (ioHandler_->ReadLnTimedOut())
             throw EIdReadTimeout();
     }

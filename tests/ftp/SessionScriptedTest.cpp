@@ -175,6 +175,27 @@ TEST(FtpSession, SilentServerFailsWithinOneReadTimeout) {
     EXPECT_FALSE(client->IsConnected());
 }
 
+TEST(FtpSession, EndlessMultiLineReplyIsRefusedNotCollected) {
+    // Each line is short enough, but a reply that never ends would fill memory for ever.
+    ScriptedFtpServer server;
+    server.Handle("NOOP", [](ScriptedSession& session, const std::string&) {
+        std::string block;
+        for (int i = 0; i < 1000; ++i)
+            block += "200-more and more\r\n";
+        try {
+            for (int i = 0; i < 2000; ++i) // 38 MB in all
+                session.Send(block);
+            session.Send("200 End\r\n");
+        } catch (const std::exception&) {
+            // the client hung up, as it should
+        }
+    });
+    auto client = MakeClient(server.Port());
+    client->Connect();
+    EXPECT_THROW(client->SendNoop(), EIdReadLnMaxLineLengthExceeded);
+    client->Disconnect(false);
+}
+
 TEST(FtpSession, QuitWithoutAnswerIsNotWaitedFor) {
     ScriptedFtpServer server;
     server.Handle("QUIT", [](ScriptedSession&, const std::string&) {});
