@@ -3,8 +3,10 @@
 #include "config/SettingsFile.h"
 #include "config/UserMessages.h"
 #include "config/dialog/MessageBoxes.h"
+#include "config/dialog/SettingsForm.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
@@ -54,6 +56,7 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(lstLog);
 
     BuildStatusBar();
+    BindMonitorCommands();
     InstallErrorMessageSink();
 
     // Client area 797 x 521 below the menu bar.
@@ -62,6 +65,7 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfmMainForm::~TfmMainForm() {
+    FormClose(); // a window destroyed without being closed still stops its monitors
     tavrin::SetErrorMessageSink(nullptr);
 }
 
@@ -177,6 +181,11 @@ QString TfmMainForm::StatusPanelText(int panel) const {
 
 void TfmMainForm::SetButtonImage(QToolButton* button, int index) {
     button->setIcon(ToolButtonIcon(imgListLarge, imgListSmall, index));
+    button->setProperty("imageIndex", index);
+}
+
+int TfmMainForm::ButtonImage(const QToolButton* button) {
+    return button->property("imageIndex").toInt();
 }
 
 void TfmMainForm::showEvent(QShowEvent* event) {
@@ -197,4 +206,81 @@ void TfmMainForm::FormShow() {
 
 void TfmMainForm::Exit1Click() {
     close();
+}
+
+void TfmMainForm::BindMonitorCommands() {
+    auto bind = [this](auto* control, auto signal, void (TfmMainForm::*handler)()) {
+        connect(control, signal, this, [this, handler] {
+            tavrin::RunGuarded(this, [this, handler] { (this->*handler)(); });
+        });
+    };
+    bind(Startimportmonitor1, &QAction::triggered, &TfmMainForm::Startimportmonitor1Click);
+    bind(StartEXPORTmonitor1, &QAction::triggered, &TfmMainForm::StartEXPORTmonitor1Click);
+    bind(Settings1, &QAction::triggered, &TfmMainForm::Settings1Click);
+    bind(tbtnImport, &QToolButton::clicked, &TfmMainForm::Startimportmonitor1Click);
+    bind(tbtnExport, &QToolButton::clicked, &TfmMainForm::StartEXPORTmonitor1Click);
+    bind(tbtnSettings, &QToolButton::clicked, &TfmMainForm::tbtnSettingsClick);
+}
+
+void TfmMainForm::Startimportmonitor1Click() {
+    if (ImportMonitor) {
+        // A poller in the middle of a cycle outlives its monitor and frees itself later.
+        ImportMonitor->RequestStop();
+        ImportMonitor.reset();
+        Startimportmonitor1->setText(QStringLiteral("Start IMPORT monitor"));
+        SetStatusPanel(0, QStringLiteral("Import monitor: STOPPED"));
+        SetButtonImage(tbtnImport, tiImportStopped);
+        return;
+    }
+    ImportConfig = tavrin::LoadImportConfiguration();
+    // A bad Port fails here; the field stays clear and the direction shows as stopped.
+    ImportMonitor = std::make_unique<TMonitorFTP>(ImportConfig, LogEvent());
+    Startimportmonitor1->setText(QStringLiteral("Stop IMPORT monitor"));
+    SetStatusPanel(0, QStringLiteral("Import monitor: ACTIVE"));
+    SetButtonImage(tbtnImport, tiImportActive);
+}
+
+void TfmMainForm::StartEXPORTmonitor1Click() {
+    if (ExportMonitor) {
+        ExportMonitor.reset(); // waits for an upload in progress
+        StartEXPORTmonitor1->setText(QStringLiteral("Start EXPORT monitor"));
+        SetStatusPanel(1, QStringLiteral("Export monitor: STOPPED"));
+        SetButtonImage(tbtnExport, tiExportStopped);
+        return;
+    }
+    ExportConfig = tavrin::LoadExportConfiguration();
+    ExportMonitor = std::make_unique<TFolderMonitor>(ExportConfig, LogEvent());
+    StartEXPORTmonitor1->setText(QStringLiteral("Stop EXPORT monitor"));
+    SetStatusPanel(1, QStringLiteral("Export monitor: ACTIVE"));
+    SetButtonImage(tbtnExport, tiExportActive);
+}
+
+void TfmMainForm::Settings1Click() {
+    TfrmSettings dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // New settings reach running monitors only through a restart, import first.
+    if (ImportMonitor) {
+        Startimportmonitor1Click();
+        Startimportmonitor1Click();
+    }
+    if (ExportMonitor) {
+        StartEXPORTmonitor1Click();
+        StartEXPORTmonitor1Click();
+    }
+}
+
+void TfmMainForm::tbtnSettingsClick() {
+    Settings1Click();
+}
+
+void TfmMainForm::closeEvent(QCloseEvent* event) {
+    tavrin::RunGuarded(this, [this] { FormClose(); });
+    QMainWindow::closeEvent(event);
+}
+
+// Export first, then import (without a stop request); menu, panels and images stay as they are.
+void TfmMainForm::FormClose() {
+    ExportMonitor.reset();
+    ImportMonitor.reset();
 }

@@ -8,9 +8,12 @@
 #include "app/ToolBarImages.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "export/FolderMonitorUnit.h"
+#include "import/MonitorFTPUnit.h"
 
 #include <QMainWindow>
 
+#include <memory>
 #include <string>
 
 class QAction;
@@ -36,8 +39,15 @@ public:
     // A tool button shows image `index` of imgListLarge, and of imgListSmall under the mouse.
     void SetButtonImage(QToolButton* button, int index);
 
-    // Controls. Only Exit is bound here; the start/stop items, Settings and the three tool
-    // buttons are bound together with the monitors they control.
+    // Start or stop a direction; open the settings dialog and restart running monitors.
+    void Startimportmonitor1Click();
+    void StartEXPORTmonitor1Click();
+    void Settings1Click();
+    void tbtnSettingsClick();
+    // The image index a tool button shows now.
+    static int ButtonImage(const QToolButton* button);
+
+    // Controls.
     QMenu* Monitor1 = nullptr;
     QAction* Startimportmonitor1 = nullptr;
     QAction* StartEXPORTmonitor1 = nullptr;
@@ -54,12 +64,17 @@ public:
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;
 
+    // A monitor field being set is what "running" means; captions, panels and images follow.
+    std::unique_ptr<TFolderMonitor> ExportMonitor;
+    std::unique_ptr<TMonitorFTP> ImportMonitor;
+
     // Settings of each direction as last loaded.
     RConfiguration ExportConfig;
     RConfiguration ImportConfig;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildMenu();
@@ -69,6 +84,8 @@ private:
 
     void FormShow();
     void Exit1Click();
+    void FormClose();
+    void BindMonitorCommands();
 
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     bool shown_ = false;
