@@ -4,10 +4,13 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
+    // A server that vanishes mid-write must fail that write, never end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <csignal>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
@@ -28,6 +29,9 @@ void BoundSocketCalls(int fd) {
 } // namespace
 
 TlsTestServer::TlsTestServer(TlsServerOptions options) : options_(std::move(options)) {
+    // OpenSSL writes the server's records with write(): a client that already hung up must
+    // fail that write, not kill the test process.
+    std::signal(SIGPIPE, SIG_IGN);
     const auto& certificates = testsrv::Certificates();
     context_ = SSL_CTX_new(TLS_server_method());
     if (context_ == nullptr ||
