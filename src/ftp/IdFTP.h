@@ -111,6 +111,8 @@ private:
     void SendPasv(std::string& host, int& port);
     void SendPort(TIdSimpleServer& listener);
     std::unique_ptr<TIdIOHandlerSocket> MakeDataHandler();
+    TIdTCPClient& NewPassiveDataClient(const std::string& host, int port);
+    TIdSimpleServer& NewActiveDataListener();
     void TransferFrom(const std::string& command, TIdStream& target, bool resume);
     void TransferTo(const std::string& command, TIdStream& source, bool fromBeginning);
     void FinishDataOperation();

@@ -116,15 +116,7 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
         std::string host;
         int port = 0;
         SendPasv(host, port);
-        dataHandler_ = MakeDataHandler();
-        auto client = std::make_unique<TIdTCPClient>();
-        client->SetHost(host);
-        client->SetPort(port);
-        client->SetConnectTimeout(dataHandler_->ConnectTimeout());
-        client->SetReadTimeout(dataHandler_->ReadTimeout());
-        client->SetIOHandler(dataHandler_.get());
-        TIdTCPClient& connection = *client;
-        dataConnection_ = std::move(client);
+        TIdTCPClient& connection = NewPassiveDataClient(host, port);
         try {
             connection.Connect();
         } catch (...) {
@@ -147,16 +139,10 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
         FinishDataOperation();
         return;
     }
-    auto listener = std::make_unique<TIdSimpleServer>();
-    dataHandler_ = MakeDataHandler();
-    listener->SetIOHandler(dataHandler_.get());
-    TIdSimpleServer& server = *listener;
-    dataConnection_ = std::move(listener);
+    TIdSimpleServer* listener = nullptr;
     try {
-        server.SetBoundIP(ControlLocalIP());
-        server.SetBoundPort(dataPort_);
-        server.SetBoundPortRange(dataPortMin_, dataPortMax_);
-        server.BeginListen();
+        listener = &NewActiveDataListener();
+        listener->BeginListen();
     } catch (...) {
         dataConnection_.reset();
         dataHandler_.reset();
@@ -164,11 +150,11 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
     }
     try {
         SendDataPortCommands();
-        SendPort(server);
+        SendPort(*listener);
         if (resume)
             SendCommand("REST " + std::to_string(target.Position()), {350});
         SendCommand(command, {125, 150, 154});
-        server.Listen(kDataWaitLimitMs);
+        listener->Listen(kDataWaitLimitMs);
         if (dataTls)
             EnableDataTls(*dataHandler_);
         dataHandler_->ReadStreamUntilClose(target);
@@ -192,15 +178,7 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
             int port = 0;
             SendPasv(host, port);
             WriteCommand(command);
-            dataHandler_ = MakeDataHandler();
-            auto client = std::make_unique<TIdTCPClient>();
-            client->SetHost(host);
-            client->SetPort(port);
-            client->SetConnectTimeout(dataHandler_->ConnectTimeout());
-            client->SetReadTimeout(dataHandler_->ReadTimeout());
-            client->SetIOHandler(dataHandler_.get());
-            TIdTCPClient& connection = *client;
-            dataConnection_ = std::move(client);
+            TIdTCPClient& connection = NewPassiveDataClient(host, port);
             try {
                 connection.Connect();
             } catch (const std::exception&) {
@@ -211,14 +189,7 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
             if (!connectFailure)
                 ReadExpectedReply({110, 125, 150});
         } else {
-            auto listener = std::make_unique<TIdSimpleServer>();
-            dataHandler_ = MakeDataHandler();
-            listener->SetIOHandler(dataHandler_.get());
-            TIdSimpleServer& server = *listener;
-            dataConnection_ = std::move(listener);
-            server.SetBoundIP(ControlLocalIP());
-            server.SetBoundPort(dataPort_);
-            server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+            TIdSimpleServer& server = NewActiveDataListener();
             server.BeginListen();
             SendDataPortCommands();
             SendPort(server);
@@ -245,6 +216,35 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
         FinishDataOperation();
     if (connectFailure)
         std::rethrow_exception(connectFailure);
+}
+
+// A fresh data handler and the passive data connection that uses it; both are the client's
+// until the transfer is finished.
+TIdTCPClient& TIdFTP::NewPassiveDataClient(const std::string& host, int port) {
+    dataHandler_ = MakeDataHandler();
+    auto client = std::make_unique<TIdTCPClient>();
+    client->SetHost(host);
+    client->SetPort(port);
+    client->SetConnectTimeout(dataHandler_->ConnectTimeout());
+    client->SetReadTimeout(dataHandler_->ReadTimeout());
+    client->SetIOHandler(dataHandler_.get());
+    TIdTCPClient& connection = *client;
+    dataConnection_ = std::move(client);
+    return connection;
+}
+
+// The same for active mode: a listener on the control connection's local address, not yet
+// listening.
+TIdSimpleServer& TIdFTP::NewActiveDataListener() {
+    auto listener = std::make_unique<TIdSimpleServer>();
+    dataHandler_ = MakeDataHandler();
+    listener->SetIOHandler(dataHandler_.get());
+    TIdSimpleServer& server = *listener;
+    dataConnection_ = std::move(listener);
+    server.SetBoundIP(ControlLocalIP());
+    server.SetBoundPort(dataPort_);
+    server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+    return server;
 }
 
 std::string TIdFTP::ControlLocalIP() const {
