@@ -22,6 +22,14 @@ struct RConfiguration {
     std::string SSLKey;
     std::string SSLPass;
     bool KeepAlive = false;
+    // Import: fetch an entry only once two listings in a row showed the same size and time.
+    bool WaitForStableFiles = true;
+    // Export: milliseconds a reported file must stay unchanged before it is uploaded.
+    int32_t SettleTime = 1000;
+    // Export: failed files still in the folder are tried again later.
+    bool RetryFailed = false;
+    // Export: files already in the folder at start are uploaded first, oldest first.
+    bool ExportExisting = false;
 
     bool operator==(const RConfiguration&) const = default;
 };

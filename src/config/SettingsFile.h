@@ -59,6 +59,7 @@ struct TImportPageValues {
     bool MoveDelete = false;
     bool KeepAlive = false;
     std::string CheckInterval;
+    bool WaitForStableFiles = true;
     bool SSL = false;
     std::string SSLCertificate;
     std::string SSLKey;
@@ -83,6 +84,9 @@ struct TExportPageValues {
     std::string SSLCertificate;
     std::string SSLKey;
     std::string SSLPass;
+    std::string SettleTime = "1000";
+    bool RetryFailed = false;
+    bool ExportExisting = false;
 };
 
 // The saves write one key at a time, in a fixed order, texts as they stand and Booleans as
