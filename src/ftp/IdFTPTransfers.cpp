@@ -203,7 +203,9 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
                 source.SetPosition(0);
             dataHandler_->WriteStream(source);
             allSent = true;
-            dataHandler_->Close();
+            // The server's close of the data connection says it has read everything.
+            dataHandler_->CloseAfterSending(
+                dataHandler_->ReadTimeout() > 0 ? dataHandler_->ReadTimeout() : kDataWaitLimitMs);
         }
     } catch (...) {
         if (!dataConnection_)

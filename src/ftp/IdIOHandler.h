@@ -37,6 +37,8 @@ public:
 
     virtual void Open() = 0;
     virtual void Close();
+    // Closes a connection we sent data over without losing any of it; never raises.
+    virtual void CloseAfterSending(int limitMs) { Close(); }
     bool Opened() const { return opened_; }
     // Pulls in what is waiting (no wait, no exception), then: unread bytes, or open and
     // not closed by the peer.
@@ -120,6 +122,11 @@ public:
     // Allocates, binds and connects (the limited connect runs on a connect thread).
     void Open() override;
     void Close() override;
+    // Our FIN after the last byte, then the peer's close awaited (at most limitMs) before
+    // the socket goes: closing while the peer still sends (a TLS session ticket that comes
+    // late) makes the system answer with a reset, and the peer loses whatever of the upload
+    // was still in flight.
+    void CloseAfterSending(int limitMs) override;
     bool WaitReadable(int ms) override;
     // True when the socket can take more bytes within `ms` (-1: no limit).
     bool WaitWritable(int ms);
@@ -135,6 +142,8 @@ protected:
     virtual bool HasBufferedTransportData() const { return false; }
     // Right after the TCP connect or an adopted accept.
     virtual void AfterTcpConnect() {}
+    // Before the half-close of CloseAfterSending: TLS sends its closing alert here.
+    virtual void EndTransportSession(int limitMs) {}
 
     int socket_ = -1;
 

@@ -32,6 +32,33 @@ void TIdIOHandlerSocket::Close() {
     TIdIOHandler::Close();
 }
 
+void TIdIOHandlerSocket::CloseAfterSending(int limitMs) {
+    if (socket_ >= 0) {
+        EndTransportSession(limitMs);
+        net::ShutdownSend(socket_);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, limitMs));
+        const int slice = TIdAntiFreezeBase::InForce()
+                              ? std::max(1, TIdAntiFreezeBase::Instance()->IdleTimeOut)
+                              : std::max(0, limitMs);
+        try {
+            while (socket_ >= 0 && !net::DiscardInputUntilEnd(socket_)) {
+                const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           deadline - std::chrono::steady_clock::now())
+                                           .count();
+                if (left <= 0)
+                    break;
+                const bool readable =
+                    net::WaitReadable(socket_, static_cast<int>(std::min<long long>(left, slice)));
+                TIdAntiFreezeBase::KeepResponsive(!readable, false);
+            }
+        } catch (const std::exception&) {
+            // A failed wait ends the linger; the close below still happens.
+        }
+    }
+    Close();
+}
+
 void TIdIOHandlerSocket::Open() {
     Close();
     input_.clear();

@@ -89,6 +89,25 @@ void DiscardPendingInput(int fd) {
             return;
 }
 
+bool DiscardInputUntilEnd(int fd) {
+    if (fd == kInvalidSocket)
+        return true;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t received = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (received > 0)
+            continue;
+        if (received < 0 && errno == EINTR)
+            continue;
+        return !(received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    }
+}
+
+void ShutdownSend(int fd) {
+    if (fd != kInvalidSocket)
+        ::shutdown(fd, SHUT_WR);
+}
+
 void BindSocket(int fd, const std::string& ip, uint16_t port) {
     const sockaddr_in address = ToSockaddr(ip == "0.0.0.0" ? std::string() : ip, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)

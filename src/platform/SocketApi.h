@@ -23,6 +23,11 @@ int CreateTcpSocket();
 void CloseSocket(int fd); // never raises; ignores kInvalidSocket
 // Reads and drops what has already arrived, without waiting; never raises.
 void DiscardPendingInput(int fd);
+// Like DiscardPendingInput, but reads all that has arrived; true once the peer's close (or
+// a failure) was seen, so nothing more can come.
+bool DiscardInputUntilEnd(int fd);
+// Half-closes: our FIN follows every byte already queued, and reading goes on. Never raises.
+void ShutdownSend(int fd);
 void BindSocket(int fd, const std::string& ip, uint16_t port); // "" or "0.0.0.0": any
 void ListenSocket(int fd, int backlog);
 // Blocking accept; the new socket, or raises.

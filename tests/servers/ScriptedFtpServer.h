@@ -54,6 +54,8 @@ public:
     void DataSend(const std::string& bytes);
     // Everything the client sends until it closes the data connection or the limit passes.
     std::string DataReceiveAll(std::chrono::milliseconds limit);
+    // Like DataSend, but says whether the bytes went out (false: the client reset or closed).
+    bool DataTrySend(const std::string& bytes);
     void DataClose(); // orderly close (FIN), also drops the passive listener
     void DataAbort(); // reset (RST), like a server that crashed mid-transfer
 

@@ -94,6 +94,11 @@ void ScriptedSession::DataSend(const std::string& bytes) {
     SendAll(data_.Get(), bytes, stopFd_, kSendLimit);
 }
 
+bool ScriptedSession::DataTrySend(const std::string& bytes) {
+    EnsureData();
+    return SendAll(data_.Get(), bytes, stopFd_, kSendLimit);
+}
+
 std::string ScriptedSession::DataReceiveAll(std::chrono::milliseconds limit) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + limit;

@@ -210,6 +210,11 @@ void TIdSSLIOHandlerSocketOpenSSL::AfterTcpConnect() {
     BeginTls();
 }
 
+void TIdSSLIOHandlerSocketOpenSSL::EndTransportSession(int limitMs) {
+    if (!bypass_ && session_)
+        session_->SendCloseAlert(limitMs > 0 ? limitMs : kHandshakeLimitMs);
+}
+
 size_t TIdSSLIOHandlerSocketOpenSSL::ReceiveEncrypted(char* buffer, size_t size) {
     return session_->Receive(buffer, size, ReadTimeout());
 }

@@ -152,6 +152,7 @@ protected:
     size_t RawSend(const char* buffer, size_t size) override;
     bool HasBufferedTransportData() const override;
     void AfterTcpConnect() override;
+    void EndTransportSession(int limitMs) override;
 
     size_t ReceiveEncrypted(char* buffer, size_t size);
     size_t SendEncrypted(const char* buffer, size_t size);

@@ -148,8 +148,20 @@ bool TIdSSLSocket::ProbeReadable() {
     return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
 }
 
+void TIdSSLSocket::SendCloseAlert(int timeoutMs) {
+    if (!attached_ || failed_ || closeAlertSent_ || !HandshakeDone())
+        return;
+    transport_.timeoutMs = timeoutMs;
+    transport_.nonBlocking = false;
+    ERR_clear_error();
+    transport_.ResetOutcome();
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+    closeAlertSent_ = true;
+}
+
 void TIdSSLSocket::Shutdown() {
-    if (!attached_ || failed_ || !HandshakeDone())
+    if (!attached_ || failed_ || closeAlertSent_ || !HandshakeDone())
         return;
     // One call sends our closing alert; the peer's answer is not awaited. A send buffer
     // that is full (a server that stopped reading) must not hold the close up either.

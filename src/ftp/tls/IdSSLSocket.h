@@ -35,6 +35,9 @@ public:
 
     // Sends the closing alert if it can go out at once; never waits for the peer's.
     void Shutdown();
+    // Sends the closing alert, waiting up to timeoutMs for room to send it; never waits for
+    // the peer's. Ends an upload: a server that misses the alert may count the file as cut.
+    void SendCloseAlert(int timeoutMs);
 
     TIdSSLCipher Cipher() const;
     bool SessionReused() const;
@@ -54,4 +57,5 @@ private:
     tavrin::tls::SocketBioState transport_;
     bool attached_ = false;
     bool failed_ = false; // a fatal error happened: no shutdown alert may be sent
+    bool closeAlertSent_ = false;
 };
