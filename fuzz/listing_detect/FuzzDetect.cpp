@@ -9,15 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TIdFTPListItems entries;
     std::string ident;
     TIdFTPListParseClass parser = nullptr;
-    try {
-        const bool found =
-            ParserRegistry().DetectAndParse(lines, entries, ident, detailed, "", parser);
-        if (found != (parser != nullptr) || (parser && parser->FormatIdent() != ident))
-            __builtin_trap();
-        if (!found && entries.Count() != 0)
-            __builtin_trap();
-        ParserRegistry().ParseWithFormat(lines, entries, "MLST");
-    } catch (const EConvertError&) {
-    }
+    const bool found = ParserRegistry().DetectAndParse(lines, entries, ident, detailed, "", parser);
+    if (found != (parser != nullptr) || (parser && parser->FormatIdent() != ident))
+        __builtin_trap();
+    if (!found && entries.Count() != 0)
+        __builtin_trap();
+    ParserRegistry().ParseWithFormat(lines, entries, "MLST");
     return 0;
 }

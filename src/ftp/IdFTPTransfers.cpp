@@ -260,7 +260,7 @@ std::string TIdFTP::ControlLocalIP() const {
 
 void TIdFTP::ListDirectory(std::vector<std::string>* lines, const std::string& specifier,
                            bool details) {
-    TIdStringStream buffer;
+    TIdCappedStringStream buffer;
     if (mlsdUsable_) {
         TransferFrom("MLSD", buffer, false);
         machineListing_ = true;
@@ -313,6 +313,8 @@ TIdFTPListItems& TIdFTP::DirectoryEntries() {
             ParserRegistry().DetectAndParse(listingLines_, *entries_, detectedFormat_, true,
                                             systemDescription_, listParserClass_);
     }
+    if (const size_t skipped = entries_->SkippedLineCount())
+        DoStatus(hsStatusText, "Listing lines skipped as unreadable: " + std::to_string(skipped));
     entriesParsed_ = true;
     return *entries_;
 }

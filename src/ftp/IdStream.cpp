@@ -24,6 +24,18 @@ void TIdStringStream::Write(const char* data, size_t size) {
     position_ += size;
 }
 
+void TIdCappedStringStream::Write(const char* data, size_t size) {
+    const size_t end = static_cast<size_t>(Position());
+    if (end > cap_ || size > cap_ - end) {
+        constexpr size_t kMiB = size_t{1} << 20;
+        const std::string limit = cap_ % kMiB == 0 && cap_ > 0
+                                      ? std::to_string(cap_ / kMiB) + " MiB"
+                                      : std::to_string(cap_) + " bytes";
+        throw EIdException("Directory listing exceeds " + limit + ".");
+    }
+    TIdStringStream::Write(data, size);
+}
+
 void TIdStringStream::SetPosition(int64_t position) {
     position_ = position < 0 ? 0 : static_cast<size_t>(position);
 }

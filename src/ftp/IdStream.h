@@ -33,6 +33,21 @@ private:
     size_t position_ = 0;
 };
 
+// A string stream that refuses to grow past a limit: a listing is held in memory whole, and a
+// server that never stops sending one must not take all of it.
+class TIdCappedStringStream : public TIdStringStream {
+public:
+    static constexpr size_t kListingCap = size_t{256} << 20; // 256 MiB
+
+    explicit TIdCappedStringStream(size_t cap = kListingCap) : cap_(cap) {}
+    // Raises EIdException "Directory listing exceeds 256 MiB." (the cap as given) once the
+    // data would grow past the cap; what was stored before stays.
+    void Write(const char* data, size_t size) override;
+
+private:
+    size_t cap_;
+};
+
 // A local file. Failures raise EIdFileError with the file name and the system's text.
 class TIdFileStream : public TIdStream {
 public:

@@ -1,7 +1,6 @@
 // Entries, the collection and the registry's choice of parser.
 #include "ListingTestSupport.h"
 
-#include "base/IdException.h"
 #include "ftp/listing/IdFTPListParseMList.h"
 #include "ftp/listing/IdFTPListParseNList.h"
 #include "ftp/listing/IdFTPListParseUnitree.h"
@@ -165,16 +164,68 @@ TEST_F(Detection, ParseWithFormat) {
     EXPECT_EQ(entries.Count(), 0u);
 }
 
-TEST_F(Detection, ParseErrorsReachTheCaller) {
+struct DamagedListing {
+    const char* quirk;
+    std::vector<std::string> lines;
+    const char* format; // "" to detect
+    const char* ident;
+    Names_ names;
+    size_t skipped;
+};
+
+const DamagedListing kDamagedListings[] = {
+    {"a date in German",
+     {"-rw-r--r-- 1 u g 1 Jan 15 10:30 ok", "-rw-r--r-- 1 u g 7 Okt 15 10:30 oktober.txt"},
+     "",
+     "Unix",
+     {"ok", "oktober.txt"},
+     0},
+    {"a stray line from a name with a line break",
+     {"-rw-r--r-- 1 u g 1 Jan 15 10:30 one", "half of a name.txt",
+      "-rw-r--r-- 1 u g 1 Jan 15 10:30 two"},
+     "",
+     "Unix",
+     {"one", "two"},
+     1},
+    {"a garbage first line",
+     {"550 something odd", "total 2", "-rw-r--r-- 1 u g 1 Jan 15 10:30 a"},
+     "",
+     "Unix",
+     {"a"},
+     1},
+    {"a stray line among Windows lines",
+     {"01-15-03  10:30AM                   10 a", "b continued",
+      "01-15-03  10:30AM                   10 c"},
+     "",
+     "Windows NT",
+     {"a", "c"},
+     1},
+    {"an impossible stamp and a stray line in a machine listing",
+     {"type=file;size=1;modify=20031315103045; month13.txt", "type=file;size=2; first", "half",
+      "type=file;size=3;"},
+     "MLST",
+     "MLST",
+     {"month13.txt", "first"},
+     2},
+    {"nothing readable at all", {"hello", "", "world"}, "", "", {}, 2},
+};
+
+class DamagedListings : public Detection, public ::testing::WithParamInterface<DamagedListing> {};
+
+TEST_P(DamagedListings, CostOnlyTheLinesThatAreBad) {
+    const DamagedListing& row = GetParam();
     TIdFTPListItems entries;
-    std::string ident;
+    std::string ident = row.format;
     TIdFTPListParseClass parser = nullptr;
-    EXPECT_THROW(ParserRegistry().DetectAndParse(
-                     {"-rw-r--r-- 1 u g 1 Jan 15 10:30 ok", "-rw-r--r-- 1 u g 1 Jan 99 10:30 bad"},
-                     entries, ident, true, "", parser),
-                 EConvertError);
-    EXPECT_EQ(parser, TIdFTPLPUnix::Class());
-    EXPECT_EQ(entries.Count(), 2u);
+    if (ident.empty())
+        ParserRegistry().DetectAndParse(row.lines, entries, ident, true, "", parser);
+    else
+        ParserRegistry().ParseWithFormat(row.lines, entries, ident);
+    EXPECT_EQ(ident, row.ident);
+    EXPECT_EQ(Names(entries), row.names);
+    EXPECT_EQ(entries.SkippedLineCount(), row.skipped);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, DamagedListings, ::testing::ValuesIn(kDamagedListings));
 
 } // namespace

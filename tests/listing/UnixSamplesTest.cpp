@@ -1,7 +1,6 @@
 // Whole listings as servers send them, through ParseLines and detection.
 #include "ListingTestSupport.h"
 
-#include "base/IdException.h"
 #include "ftp/listing/IdFTPListParseUnitree.h"
 #include "ftp/listing/IdFTPListParseUnix.h"
 
@@ -90,29 +89,38 @@ TEST_F(UnixSamples, StorageServerListing) {
 }
 
 TEST_F(UnixSamples, DetectionIsDecidedByTheFirstEntryLine) {
-    // Leading total lines and sections are passed over; anything else stops the walk.
+    // Total lines, sections and lines that are no entries at all are passed over.
     EXPECT_TRUE(TIdFTPLPUnix::Class()->Recognizes(
         {"", "total 3", "sub:", "-rw-r--r-- 1 u g 1 Jan 15 10:30 f"}, "", true));
-    EXPECT_FALSE(TIdFTPLPUnix::Class()->Recognizes(
-        {"Welcome!", "-rw-r--r-- 1 u g 1 Jan 15 10:30 f"}, "", true));
+    EXPECT_TRUE(TIdFTPLPUnix::Class()->Recognizes({"Welcome!", "-rw-r--r-- 1 u g 1 Jan 15 10:30 f"},
+                                                  "", true));
+    EXPECT_TRUE(TIdFTPLPUnitree::Class()->Recognizes(
+        {"garbage", "-rw-r--r-- 1 u g AR fam 1 Jan 15 10:30 t"}, "", true));
     EXPECT_FALSE(TIdFTPLPUnix::Class()->Recognizes({}, "", true));
     EXPECT_FALSE(TIdFTPLPUnix::Class()->Recognizes({"total 0"}, "", true));
     EXPECT_FALSE(TIdFTPLPUnix::Class()->Recognizes({"01-15-03  10:30AM       <DIR>          docs"},
                                                    "", true));
 }
 
-TEST_F(UnixSamples, ABadDateEndsTheParseAndLeavesThePartialEntry) {
+TEST_F(UnixSamples, ABadLineCostsThatLineOnly) {
     const std::vector<std::string> lines = {
         "-rw-r--r-- 1 u g 1 Jan 15 10:30 good",
-        "-rw-r--r-- 1 u g 1 Mrz 15 10:30 bad",
-        "-rw-r--r-- 1 u g 1 Jan 15 10:30 never",
+        "-rw-r--r-- 1 u g 2 Mrz 15 10:30 bad date",   // German month: the date is lost
+        "-rw-r--r-- 1 u g 3 Jan 15 10:30 first half", // a name with a line break in it...
+        "second half",                                // ...leaves a stray line
+        "drwxr-xr-x 2 u g 4096 Jan 15 10:30",         // no name
+        "-rw-r--r-- 1 u g 4 Jan 15 10:30 last",
     };
     TIdFTPListItems entries;
-    EXPECT_THROW(TIdFTPLPUnix::Class()->ParseLines(lines, entries), EConvertError);
-    ASSERT_EQ(entries.Count(), 2u);
-    EXPECT_EQ(entries[0].Name(), "good");
-    EXPECT_EQ(entries[1].Name(), "");
-    EXPECT_EQ(entries[1].RawLine(), lines[1]);
+    ASSERT_TRUE(TIdFTPLPUnix::Class()->ParseLines(lines, entries));
+    EXPECT_EQ(Names(entries), (Names_{"good", "bad date", "first half", "last"}));
+    EXPECT_EQ(entries.SkippedLineCount(), 2u);
+    EXPECT_EQ(entries[1].ByteSize(), 2);
+    EXPECT_EQ(entries[1].Modified(), 0);
+    EXPECT_FALSE(entries[1].ModifiedKnown());
+    EXPECT_EQ(entries[3].RawLine(), lines[5]);
+    entries.Clear();
+    EXPECT_EQ(entries.SkippedLineCount(), 0u);
 }
 
 } // namespace

@@ -8,7 +8,8 @@
 #include <vector>
 
 // An ordered collection that owns its entries: they keep the order of the listing lines,
-// and clearing or destroying the collection destroys them.
+// and clearing or destroying the collection destroys them. It also counts the lines the
+// parsers could not read as entries, so a caller can tell a short listing from a damaged one.
 class TIdFTPListItems {
 public:
     TIdFTPListItems() = default;
@@ -29,9 +30,22 @@ public:
     const TIdFTPListItem& Items(size_t index) const { return *items_.at(index); }
     TIdFTPListItem& operator[](size_t index) { return Items(index); }
     const TIdFTPListItem& operator[](size_t index) const { return Items(index); }
-    void Clear() { items_.clear(); }
+    void Clear() {
+        items_.clear();
+        skippedLines_ = 0;
+    }
     void Reserve(size_t count) { items_.reserve(count); }
+    // Drops the last entry (one that turned out not to be an entry) and counts its line.
+    void DropLastAsSkipped() {
+        if (!items_.empty())
+            items_.pop_back();
+        ++skippedLines_;
+    }
+    void CountSkippedLines(size_t count) { skippedLines_ += count; }
+    // Lines skipped since the last Clear because no entry could be read from them.
+    size_t SkippedLineCount() const { return skippedLines_; }
 
 private:
     std::vector<std::unique_ptr<TIdFTPListItem>> items_;
+    size_t skippedLines_ = 0;
 };

@@ -31,7 +31,8 @@ bool TIdFTPListBase::ParseLines(const std::vector<std::string>& lines,
             continue;
         TIdFTPListItem& entry = NewEntry(entries);
         entry.SetRawLine(line);
-        ParseEntryLine(entry, std::string());
+        if (!ParseEntryLine(entry, std::string()))
+            entries.DropLastAsSkipped();
     }
     return true;
 }
@@ -75,6 +76,9 @@ bool TIdFTPRegParseList::DetectAndParse(const std::vector<std::string>& lines,
     }
     if (!parserClass) {
         entries.Clear();
+        // Said aloud, so a listing nobody could read is not taken for an empty folder.
+        entries.CountSkippedLines(static_cast<size_t>(
+            std::count_if(lines.begin(), lines.end(), [](const auto& l) { return !l.empty(); })));
         return false;
     }
     formatIdent = parserClass->FormatIdent();

@@ -17,7 +17,9 @@ public:
     // Appends a new entry of this format's entry class to `entries` and returns it.
     virtual TIdFTPListItem& NewEntry(TIdFTPListItems& entries) const;
     // Fills `entry` from its RawLine; `path` is the section of a recursive listing the line
-    // belongs to, empty otherwise. Base: does nothing, false.
+    // belongs to, empty otherwise. False when the line is no entry of this format (a stray
+    // piece of a name that held a line break, a line without a name). Never raises for a
+    // bad date: the entry keeps Modified 0 and ModifiedKnown false. Base: does nothing, false.
     virtual bool ParseEntryLine(TIdFTPListItem& entry, const std::string& path) const;
     // "NLIST", "MLST", "Unix", "Unitree", "Windows NT"; base: empty.
     virtual std::string FormatIdent() const;
@@ -26,8 +28,8 @@ public:
     virtual bool Recognizes(const std::vector<std::string>& lines,
                             const std::string& systemDescription, bool detailed) const;
     // Appends one entry per entry line; never clears `entries`. Base: every non-empty line
-    // becomes an entry parsed with an empty path. Raises what ParseEntryLine raises; the
-    // entries made so far (including the failing, partly filled one) stay.
+    // is parsed with an empty path. A line ParseEntryLine refuses leaves no entry and is
+    // counted in entries.SkippedLineCount(), so one bad line never costs the whole folder.
     virtual bool ParseLines(const std::vector<std::string>& lines, TIdFTPListItems& entries) const;
 
 protected:
@@ -56,7 +58,8 @@ public:
 
     // Asks the parsers in registry order; the first that recognizes the lines parses them
     // (appending to `entries`) and is stored in `parserClass`, its name in `formatIdent`.
-    // Nobody: `entries` cleared, `parserClass` nullptr, `formatIdent` empty, false.
+    // Nobody: `entries` cleared, every non-empty line counted as skipped, `parserClass`
+    // nullptr, `formatIdent` empty, false.
     bool DetectAndParse(const std::vector<std::string>& lines, TIdFTPListItems& entries,
                         std::string& formatIdent, bool detailed,
                         const std::string& systemDescription,

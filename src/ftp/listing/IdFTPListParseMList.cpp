@@ -48,8 +48,9 @@ int Digits(std::string_view stamp, size_t from, size_t count) {
 }
 
 // YYYYMMDDHHMMSS[.fraction], UTC. The fraction is a decimal fraction of a second: ".5" is
-// 500 ms, and digits beyond milliseconds are dropped rather than overflowing the time.
-TDateTime MachineStamp(std::string_view stamp) {
+// 500 ms, and digits beyond milliseconds are dropped rather than overflowing the time. False
+// for a stamp that is no real date and time.
+bool MachineStamp(std::string_view stamp, TDateTime& result) {
     int millisecond = 0;
     size_t dot = stamp.find('.');
     if (dot != std::string_view::npos) {
@@ -61,10 +62,13 @@ TDateTime MachineStamp(std::string_view stamp) {
             millisecond += (fraction[i] - '0') * scale;
         }
     }
-    const TDateTime date =
-        EncodeDate(Digits(stamp, 0, 4), Digits(stamp, 4, 2), Digits(stamp, 6, 2));
-    return ComposeDateTime(date, EncodeTime(Digits(stamp, 8, 2), Digits(stamp, 10, 2),
-                                            Digits(stamp, 12, 2), millisecond));
+    TDateTime date = 0, time = 0;
+    if (!TryEncodeDate(Digits(stamp, 0, 4), Digits(stamp, 4, 2), Digits(stamp, 6, 2), date) ||
+        !TryEncodeTime(Digits(stamp, 8, 2), Digits(stamp, 10, 2), Digits(stamp, 12, 2), millisecond,
+                       time))
+        return false;
+    result = ComposeDateTime(date, time);
+    return true;
 }
 
 char KindLetter(EntryKind kind) {
@@ -146,29 +150,33 @@ bool TIdFTPLPMList::ParseEntryLine(TIdFTPListItem& item, const std::string&) con
         return false; // not made by NewEntry of this parser
     std::string_view line = entry->RawLine();
     const size_t space = line.find(' ');
+    // Without the space and a name after it the line is no entry: most often the second half
+    // of a name that held a line break.
+    if (space == std::string_view::npos || space + 1 == line.size())
+        return false;
     const std::vector<Fact> facts = SplitFacts(line.substr(0, space));
-    const std::string name(space == std::string_view::npos ? std::string_view()
-                                                           : line.substr(space + 1));
+    const std::string name(line.substr(space + 1));
     entry->SetName(name);
     entry->SetLocalName(name); // machine listings give exact names: no case folding
 
     const std::string_view type = ValueOf(facts, "type");
     entry->SetKind(type == "cdir" || type == "pdir" || type == "dir" ? ekDirectory : ekFile);
 
-    if (std::string_view modify = ValueOf(facts, "modify"); !modify.empty()) {
-        entry->SetModifiedGMT(MachineStamp(modify));
-        entry->SetModified(entry->ModifiedGMT() + LocalUtcOffset());
-        entry->SetModifiedKnown(true);
-    } else {
-        entry->SetModifiedKnown(false);
+    // A stamp that is no real date leaves that date unknown (0); the entry stays.
+    TDateTime stamp = 0;
+    const bool modified = MachineStamp(ValueOf(facts, "modify"), stamp);
+    if (modified) {
+        entry->SetModifiedGMT(stamp);
+        entry->SetModified(stamp + LocalUtcOffset());
     }
-    if (std::string_view create = ValueOf(facts, "create"); !create.empty()) {
-        entry->SetCreatedGMT(MachineStamp(create));
-        entry->SetCreated(entry->CreatedGMT() + LocalUtcOffset());
+    entry->SetModifiedKnown(modified);
+    if (MachineStamp(ValueOf(facts, "create"), stamp)) {
+        entry->SetCreatedGMT(stamp);
+        entry->SetCreated(stamp + LocalUtcOffset());
     }
-    if (std::string_view access = ValueOf(facts, "windows.lastaccesstime"); !access.empty()) {
-        entry->SetLastAccessGMT(MachineStamp(access));
-        entry->SetLastAccess(entry->LastAccessGMT() + LocalUtcOffset());
+    if (MachineStamp(ValueOf(facts, "windows.lastaccesstime"), stamp)) {
+        entry->SetLastAccessGMT(stamp);
+        entry->SetLastAccess(stamp + LocalUtcOffset());
     }
 
     std::string_view size = ValueOf(facts, "size");

@@ -16,8 +16,8 @@ public:
     static const TIdFTPLPMList* Class();
 
     TIdFTPListItem& NewEntry(TIdFTPListItems& entries) const override; // TIdMLSTFTPListItem
-    // Raises EConvertError "Invalid argument to date encode" / "... time encode" for a stamp
-    // that is no real date or time.
+    // A stamp that is no real date or time leaves that date 0 (for "modify": ModifiedKnown
+    // false). False for a line without the space and a name after the facts.
     bool ParseEntryLine(TIdFTPListItem& entry, const std::string& path) const override;
     std::string FormatIdent() const override; // "MLST"
     bool Recognizes(const std::vector<std::string>& lines, const std::string& systemDescription,

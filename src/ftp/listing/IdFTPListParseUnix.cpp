@@ -35,6 +35,14 @@ bool HasNeitherOwnerNorGroup(std::string_view rawLine) {
            (IsNumeric(time) || time.find(':') != std::string_view::npos);
 }
 
+// An entry line begins with its permission column, possibly after an inode number and a
+// block count. Anything else is not an entry, however the columns after it look.
+bool HasPermissionColumnUpFront(std::string_view line) {
+    Columns columns(line);
+    return IsPermissionColumn(columns[0]) || IsPermissionColumn(columns[1]) ||
+           IsPermissionColumn(columns[2]);
+}
+
 EntryKind KindFromLetter(char letter) {
     switch (letter) {
     case 'D':
@@ -125,15 +133,13 @@ bool TIdFTPLPUnix::LooksLikeUnixLine(const std::string& line) const {
 
 bool TIdFTPLPUnix::Recognizes(const std::vector<std::string>& lines, const std::string&,
                               bool) const {
+    // Lines before the first entry (a banner, a stray piece of a name that held a line break,
+    // a server's complaint) do not decide: the first line that looks like an entry does.
     for (const std::string& line : lines) {
-        if (line.empty())
+        if (line.empty() || !LooksLikeUnixLine(line))
             continue;
-        if (LooksLikeUnixLine(line)) {
-            bool storage = HasUnitreeStorageColumn(line);
-            return IsUnitree() ? storage : !storage;
-        }
-        if (!IsTotalLine(line) && !IsDirectoryBanner(line))
-            return false;
+        bool storage = HasUnitreeStorageColumn(line);
+        return IsUnitree() ? storage : !storage;
     }
     return false;
 }
@@ -151,7 +157,8 @@ bool TIdFTPLPUnix::ParseLines(const std::vector<std::string>& lines,
         }
         TIdFTPListItem& entry = NewEntry(entries);
         entry.SetRawLine(line);
-        ParseEntryLine(entry, path);
+        if (!ParseEntryLine(entry, path))
+            entries.DropLastAsSkipped();
     }
     return true;
 }
@@ -163,6 +170,8 @@ bool TIdFTPLPUnix::ParseEntryLine(TIdFTPListItem& item, const std::string& path)
     TIdUnixFTPListItem& entry = *unixEntry;
     auto* unitree = dynamic_cast<TIdUnitreeFTPListItem*>(&item);
     const std::string& raw = entry.RawLine();
+    if (!HasPermissionColumnUpFront(raw))
+        return false;
     const TDateParts today = DecodeDateTime(ListingNow());
 
     LineRest rest(raw);
@@ -286,8 +295,13 @@ bool TIdFTPLPUnix::ParseEntryLine(TIdFTPListItem& item, const std::string& path)
     entry.SetOwnerName(owner);
     entry.SetGroupName(group);
     entry.SetByteSize(Int64Def(sizeText, 0));
-    const TDateTime date = EncodeDate(year, month, day);
-    entry.SetModified(ComposeDateTime(date, EncodeTime(hour, minute, second, millisecond)));
+    // A date we cannot read (a month name in another language, 31 February) costs the date,
+    // not the entry: its name, kind and size are still good.
+    TDateTime date = 0, time = 0;
+    const bool dateRead = TryEncodeDate(year, month, day, date) &&
+                          TryEncodeTime(hour, minute, second, millisecond, time);
+    entry.SetModified(dateRead ? ComposeDateTime(date, time) : 0);
+    entry.SetModifiedKnown(dateRead);
 
     if (entry.Kind() == ekSymbolicLink) {
         size_t arrow = name.find(" -> ");
@@ -307,6 +321,8 @@ bool TIdFTPLPUnix::ParseEntryLine(TIdFTPListItem& item, const std::string& path)
     // "ls -F" marks directories with "/" and executables with "*".
     if (!name.empty() && (name.back() == '/' || name.back() == '*'))
         name.pop_back();
+    if (name.empty())
+        return false; // nothing we could ask the server for
     if (!path.empty()) {
         entry.SetLocalName(name);
         name = path + "/" + name;

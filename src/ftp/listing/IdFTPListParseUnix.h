@@ -22,15 +22,17 @@ public:
     static const TIdFTPLPUnix* Class();
 
     TIdFTPListItem& NewEntry(TIdFTPListItems& entries) const override; // TIdUnixFTPListItem
-    // Raises EConvertError "Invalid argument to date encode" / "... time encode" for a date
-    // that does not exist (an unknown month name, day 32, hour 25).
+    // A date that does not exist (a month name in another language, day 32, hour 25) gives
+    // Modified 0 and ModifiedKnown false. False for a line without a permission column in its
+    // first three columns, or without a name.
     bool ParseEntryLine(TIdFTPListItem& entry, const std::string& path) const override;
     std::string FormatIdent() const override; // "Unix"
     // Decided by the first line that looks like a Unix entry: Unix when it has no storage
-    // column, Unitree when it has one; total lines and section banners before it are skipped.
+    // column, Unitree when it has one; whatever comes before it is looked past.
     bool Recognizes(const std::vector<std::string>& lines, const std::string& systemDescription,
                     bool detailed) const override;
     // Skips total lines, "/bin/ls:" complaints and storage-header lines; follows sections.
+    // Lines that are no entries are counted in entries.SkippedLineCount().
     bool ParseLines(const std::vector<std::string>& lines, TIdFTPListItems& entries) const override;
 
     virtual bool LooksLikeUnixLine(const std::string& line) const;

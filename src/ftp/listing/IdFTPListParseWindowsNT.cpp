@@ -52,6 +52,12 @@ bool IsYearMonthDay(std::string_view text) {
            IsNumeric(Chars(text, 4, 2)) && IsNumeric(Chars(text, 7, 2));
 }
 
+// Every entry line begins with its date: "01-15-03", "01/15/03", "2003-01-15".
+bool StartsWithDate(std::string_view line) {
+    return IsMonthDayYear(line.substr(0, 8), '-') || IsMonthDayYear(line.substr(0, 8), '/') ||
+           IsYearMonthDay(line) || IsMonthDayYear(line, '-');
+}
+
 // Lines whose third column is a lone "F" or "D" come from other servers.
 bool HasFileOrDirectoryFlag(std::string_view line) {
     Columns columns(line);
@@ -171,10 +177,7 @@ bool TIdFTPLPWindowsNT::Recognizes(const std::vector<std::string>& lines, const 
             marker = {};
 
         const std::string_view upperView = upper;
-        const bool qualifies = IsMonthDayYear(upperView.substr(0, 8), '-') ||
-                               IsMonthDayYear(upperView.substr(0, 8), '/') ||
-                               IsYearMonthDay(upperView) || IsMonthDayYear(upperView, '-');
-        if (!qualifies)
+        if (!StartsWithDate(upperView))
             continue;
         if (marker == "<DIR>") {
             verdict = !HasFileOrDirectoryFlag(upperView);
@@ -203,13 +206,16 @@ bool TIdFTPLPWindowsNT::ParseLines(const std::vector<std::string>& lines,
         }
         TIdFTPListItem& entry = NewEntry(entries);
         entry.SetRawLine(line);
-        ParseEntryLine(entry, path);
+        if (!ParseEntryLine(entry, path))
+            entries.DropLastAsSkipped();
     }
     return true;
 }
 
 bool TIdFTPLPWindowsNT::ParseEntryLine(TIdFTPListItem& entry, const std::string& path) const {
     const std::string& raw = entry.RawLine();
+    if (!StartsWithDate(raw))
+        return false; // a stray piece of a name that held a line break, or a banner
     LineRest rest(raw);
     std::string dateText, timeText;
     bool yearFirst = false;
@@ -229,8 +235,10 @@ bool TIdFTPLPWindowsNT::ParseEntryLine(TIdFTPListItem& entry, const std::string&
     try {
         const TDateTime date = yearFirst ? YearFirstDate(dateText) : MonthFirstDate(dateText);
         entry.SetModified(ComposeDateTime(date, ParseClockTime(timeText)));
+        entry.SetModifiedKnown(true);
     } catch (const std::exception&) {
         entry.SetModified(0); // a date that does not exist still leaves the entry usable
+        entry.SetModifiedKnown(false);
     }
 
     rest.Trim();
@@ -251,6 +259,8 @@ bool TIdFTPLPWindowsNT::ParseEntryLine(TIdFTPListItem& entry, const std::string&
         name = rest.View();
     }
 
+    if (name.empty())
+        return false; // nothing we could ask the server for
     entry.SetLocalName(std::string());
     if (!path.empty()) {
         entry.SetLocalName(name);

@@ -10,7 +10,8 @@
 //   01-15-03  10:30AM                   10 x           -> named sub\x
 //
 // Two-digit years 00..50 are this century, 51..99 the previous one. A date or time that does
-// not exist gives Modified 0; the line is still an entry.
+// not exist gives Modified 0 and ModifiedKnown false; the line is still an entry. A line that
+// does not begin with a date, or has no name, is no entry.
 #include "ftp/listing/IdFTPListParseBase.h"
 
 class TIdFTPLPWindowsNT : public TIdFTPListBase {
