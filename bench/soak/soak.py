@@ -137,6 +137,7 @@ class Offer:
         self.seed = rng.getrandbits(64)
         self.sha = None
         self.completed = None  # the writer's last step, monotonic time
+        self.writer_lost = None  # the monitor took the file from under its writer
         self.arrived = None    # first time the destination held it whole
 
 
@@ -230,6 +231,8 @@ class Soak:
             def run(o=offer, d=folder, s=seed):
                 try:
                     write_offer(o, d, random.Random(s))
+                except OSError as e:
+                    o.writer_lost = str(e)
                 finally:
                     slots.release()
             t = threading.Thread(target=run, daemon=True)
@@ -389,6 +392,8 @@ class Soak:
         print("missing:          %d %s" % (missing, " ".join(
             o.name for o in self.offers if not os.path.exists(self.destination(o)))[:400]))
         print("corrupted:        %d" % corrupted)
+        lost = [o.name for o in self.offers if o.writer_lost]
+        print("writer lost file: %d %s" % (len(lost), " ".join(lost[:10])))
         print("false done lines: %d %s" % (len(false_done), " ".join(false_done[:10])))
         print("longest completion-to-arrival: %.1f s" % longest)
         print("service RSS:      start %d KiB, end %d KiB (%+d KiB)" % (

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
+#include <mutex>
 
 namespace tavrin::service {
 namespace {
@@ -16,7 +18,12 @@ namespace {
 class TStartMessages {
 public:
     TStartMessages() {
-        SetErrorMessageSink([this](const std::string& text) { texts_.push_back(text); });
+        // The sink may still be in use on the export watch thread after we are gone, so
+        // what it writes into is shared with it.
+        SetErrorMessageSink([state = state_](const std::string& text) {
+            std::lock_guard lock(state->mutex);
+            state->texts.push_back(text);
+        });
     }
     ~TStartMessages() { InstallErrorLineSink(); }
     TStartMessages(const TStartMessages&) = delete;
@@ -24,20 +31,26 @@ public:
 
     std::string Joined() const {
         std::string joined;
-        for (const std::string& text : texts_)
+        for (const std::string& text : Texts())
             joined += (joined.empty() ? "" : "; ") + text;
         return joined;
     }
     // A start that went well still shows what it said, as the window would have.
     void LogAll(const char* direction) const {
-        for (const std::string& text : texts_)
+        for (const std::string& text : Texts())
             WriteLogLine(text, clRed, direction);
     }
 
 private:
-    // Only the thread that starts the monitor writes here while this object lives: the
-    // export watch thread reports nothing before it watches, and the start waits for that.
-    std::vector<std::string> texts_;
+    struct TState {
+        std::mutex mutex;
+        std::vector<std::string> texts;
+    };
+    std::vector<std::string> Texts() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->texts;
+    }
+    std::shared_ptr<TState> state_ = std::make_shared<TState>();
 };
 
 [[noreturn]] void FailStart(const char* monitor, const std::string& why) {
