@@ -334,8 +334,10 @@ class Soak:
         if self.faulty:
             with open(self.server.plan, "w") as f:
                 f.write("{}")
-        if self.server.proc.poll() is not None:
-            self.server.start()
+        # One last restart ends any transfer still stalled by a fault, so the drain below
+        # measures the monitors, not a hung socket.
+        self.server.kill()
+        self.server.start()
 
         drain_end = time.monotonic() + a.drain_minutes * 60
         while time.monotonic() < drain_end and service.poll() is None:
@@ -365,6 +367,7 @@ class Soak:
         log = open(os.path.join(self.work, "service.log"), errors="replace").read()
         done = self.done_lines(log)
         whole = missing = corrupted = 0
+        not_whole = {}
         false_done, longest = [], 0.0
         for o in self.offers:
             path = self.destination(o)
@@ -377,6 +380,9 @@ class Soak:
                 corrupted += 1
             else:
                 missing += 1
+            if not ok:
+                key = "%s/%s" % (o.direction, o.pattern)
+                not_whole[key] = not_whole.get(key, 0) + 1
             if not ok and done.get(o.name):
                 false_done.append(o.name)
         twice = sorted(n for n, c in done.items() if c > 1)
@@ -395,6 +401,8 @@ class Soak:
         lost = [o.name for o in self.offers if o.writer_lost]
         print("writer lost file: %d %s" % (len(lost), " ".join(lost[:10])))
         print("false done lines: %d %s" % (len(false_done), " ".join(false_done[:10])))
+        print("not whole by way: %s" % ", ".join(
+            "%s %d" % kv for kv in sorted(not_whole.items())))
         print("longest completion-to-arrival: %.1f s" % longest)
         print("service RSS:      start %d KiB, end %d KiB (%+d KiB)" % (
             rss_start, rss_end, rss_end - rss_start))
