@@ -1,0 +1,430 @@
+#!/usr/bin/python3
+"""Soak benchmark: tavrin-service (both monitors, staging on, delete/move after transfer,
+RetryFailed=1) against a server that is killed and restarted at random, while files are
+offered both ways the ways real writers make them. At the end every offered file is
+compared byte for byte with what arrived.
+
+    bench/soak/soak.py --service build/release/src/service/tavrin-service [--tls] [--minutes 10]
+
+Loopback only. Every loop here ends by count or by time. Not a test: it prints figures.
+"""
+import argparse
+import hashlib
+import json
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
+PYTHON = "/usr/bin/python3"  # pyftpdlib is a Debian package: only this interpreter has it
+FAULTY = os.path.join(REPO, "tests", "servers", "faulty_ftpd.py")
+PATTERNS = ["whole", "slow", "bursts", "rename"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def answers(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
+            s.settimeout(2)
+            return s.recv(64).startswith(b"220")
+    except OSError:
+        return False
+
+
+def rss_kib(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return -1
+
+
+def content(seed, size):
+    return random.Random(seed).randbytes(size)
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def file_sha(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            h.update(chunk)
+    return h.hexdigest()
+
+
+class Server:
+    """The FTP server on one fixed port, so a restarted one is where the monitors look."""
+
+    def __init__(self, work, port, tls, faulty):
+        self.work, self.port, self.tls, self.faulty = work, port, tls, faulty
+        self.proc = None
+        self.plan = os.path.join(work, "faults.json")
+        self.events = os.path.join(work, "fault-events.log")
+        self.starts = 0
+
+    def start(self):
+        script = FAULTY if self.faulty else os.path.join(HERE, "soak_ftpd.py")
+        argv = [PYTHON, script, "--root", os.path.join(self.work, "server"), "--user", "soak",
+                "--password", "soak", "--command-log", os.path.join(self.work, "commands.log"),
+                "--port", str(self.port)]
+        if self.faulty:
+            argv += ["--control", self.plan, "--event-log", self.events]
+        if self.tls:
+            argv += ["--tls", "--certfile", os.path.join(self.work, "server.pem"),
+                     "--keyfile", os.path.join(self.work, "server.key")]
+        out = open(os.path.join(self.work, "server-output.log"), "ab")
+        self.proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT)
+        out.close()
+        self.starts += 1
+        for _ in range(200):  # 20 s at most; a port in TIME_WAIT may need a moment
+            if answers(self.port):
+                return
+            if self.proc.poll() is not None:
+                time.sleep(0.5)
+                self.proc = subprocess.Popen(argv, stdout=open(os.path.join(
+                    self.work, "server-output.log"), "ab"), stderr=subprocess.STDOUT)
+            time.sleep(0.1)
+        raise RuntimeError("server did not come up on port %d" % self.port)
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.kill()
+
+
+class Offer:
+    def __init__(self, direction, index, rng):
+        self.direction = direction
+        self.pattern = rng.choice(PATTERNS + (["grow"] if direction == "import" else []))
+        self.name = "%s-%05d-%s.bin" % (direction, index, self.pattern)
+        roll = rng.random()
+        if roll < 0.08:
+            self.size = 0
+        elif roll < 0.65:
+            self.size = rng.randint(1, 64 << 10)
+        elif roll < 0.96:
+            self.size = rng.randint(64 << 10, 2 << 20)
+        else:
+            self.size = rng.randint(2 << 20, 20 << 20)
+        self.seed = rng.getrandbits(64)
+        self.sha = None
+        self.completed = None  # the writer's last step, monotonic time
+        self.writer_lost = None  # the monitor took the file from under its writer
+        self.arrived = None    # first time the destination held it whole
+
+
+def write_offer(offer, folder, rng):
+    data = content(offer.seed, offer.size)
+    offer.sha = sha(data)
+    final = os.path.join(folder, offer.name)
+    pieces = max(1, min(12, offer.size // 4096 or 1))
+    step = -(-len(data) // pieces) if data else 0
+    chunks = [data[i:i + step] for i in range(0, len(data), step)] if data else [b""]
+    if offer.pattern == "whole":
+        with open(final, "wb") as f:
+            f.write(data)
+    elif offer.pattern in ("slow", "grow"):
+        pause = (0.1, 0.4) if offer.pattern == "slow" else (0.3, 0.8)
+        with open(final, "wb") as f:
+            for chunk in chunks:
+                f.write(chunk)
+                f.flush()
+                time.sleep(rng.uniform(*pause))
+    elif offer.pattern == "bursts":
+        # Appended in bursts, closed after each: every burst looks like a finished file.
+        for start in range(0, len(chunks), 3):
+            with open(final, "ab") as f:
+                for chunk in chunks[start:start + 3]:
+                    f.write(chunk)
+            time.sleep(rng.uniform(0.2, 0.8))
+    else:  # rename: written under a dot-name, then renamed into place
+        temp = os.path.join(folder, "." + offer.name + ".tmp")
+        with open(temp, "wb") as f:
+            f.write(data)
+        os.rename(temp, final)
+    offer.completed = time.monotonic()
+
+
+class Soak:
+    def __init__(self, args):
+        self.args = args
+        self.rng = random.Random(args.seed)
+        self.work = tempfile.mkdtemp(prefix="tavrin-soak-")
+        for d in ("server/out", "server/in", "server/in.part", "import", "import.part",
+                  "export", "sent", "register"):
+            os.makedirs(os.path.join(self.work, d))
+        self.faulty = os.path.exists(FAULTY) and not args.plain
+        self.server = Server(self.work, free_port(), args.tls, self.faulty)
+        self.offers = []
+        self.lock = threading.Lock()
+        self.stop_faults = threading.Event()
+        self.kills = 0
+        self.planned = 0
+
+    def certificates(self):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-keyout", os.path.join(self.work, "server.key"),
+                        "-out", os.path.join(self.work, "server.pem")],
+                       check=True, capture_output=True, timeout=60)
+
+    def settings(self):
+        w, port, ssl = self.work, self.server.port, "1" if self.args.tls else "0"
+        login = "Host=127.0.0.1\nPort=%d\nUsername=soak\nPassword=soak\nSSL=%s\n" % (port, ssl)
+        text = ("[General]\nLogMonitor=1\nLogFileTransfer=1\nLogSSL=0\nLogVerbose=0\n"
+                "[Import]\n%sRemoteFolder=/out\nLocalFolder=%s/import\nFirstToTemp=1\n"
+                "TempFolder=%s/import.part\nMoveDelete=1\nKeepAlive=1\nWaitForStableFiles=1\n"
+                "[Export]\n%sRemoteFolder=/in\nLocalFolder=%s/export\nFirstToTemp=1\n"
+                "TempFolder=/in.part\nMoveDelete=1\nMoveToFolder=%s/sent\nRetryFailed=1\n"
+                "SettleTime=1000\nPassiveMode=1\nBinaryMode=1\n") % (login, w, w, login, w, w)
+        path = os.path.join(w, "MonitorConfig.ini")
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def destination(self, offer):
+        return os.path.join(self.work, "server/in" if offer.direction == "export" else "import",
+                            offer.name)
+
+    def offer_files(self, deadline):
+        """Offers args.files files each way, spread over the offering time."""
+        total = 2 * self.args.files
+        gap = max(0.0, (deadline - time.monotonic()) / total)
+        slots = threading.Semaphore(12)  # writers at work at once
+        threads = []
+        for i in range(total):
+            direction = "export" if i % 2 == 0 else "import"
+            offer = Offer(direction, i // 2, self.rng)
+            folder = os.path.join(self.work, "export" if direction == "export" else "server/out")
+            with self.lock:
+                self.offers.append(offer)
+            slots.acquire()
+            seed = self.rng.getrandbits(32)
+
+            def run(o=offer, d=folder, s=seed):
+                try:
+                    write_offer(o, d, random.Random(s))
+                except OSError as e:
+                    o.writer_lost = str(e)
+                finally:
+                    slots.release()
+            t = threading.Thread(target=run, daemon=True)
+            t.start()
+            threads.append(t)
+            time.sleep(gap)
+        for t in threads:
+            t.join(120)
+
+    def watch_arrivals(self, until):
+        """Notes the first moment each destination holds its file whole."""
+        checked = {}
+        while not until.is_set():
+            with self.lock:
+                pending = [o for o in self.offers if o.arrived is None and o.completed]
+            for o in pending:
+                path = self.destination(o)
+                try:
+                    st = os.stat(path)
+                except OSError:
+                    continue
+                if st.st_size != o.size:
+                    continue
+                key = (st.st_size, st.st_mtime_ns, st.st_ino)
+                if checked.get(o.name) == key:
+                    continue
+                checked[o.name] = key
+                if file_sha(path) == o.sha:
+                    o.arrived = time.monotonic()
+            until.wait(0.5)
+
+    def drive_faults(self, deadline):
+        """Kills and restarts the server every 20-60 s; with the fault-injecting server,
+        also plans cut and stalled data connections and now and then a short delivery."""
+        next_kill = time.monotonic() + self.rng.uniform(20, 60)
+        while not self.stop_faults.is_set() and time.monotonic() < deadline:
+            if time.monotonic() >= next_kill:
+                self.server.kill()
+                self.kills += 1
+                time.sleep(self.rng.uniform(0.5, 3))
+                self.server.start()
+                next_kill = time.monotonic() + self.rng.uniform(20, 60)
+            if self.faulty:
+                self.plan_faults()
+            self.stop_faults.wait(5)
+
+    def plan_faults(self):
+        with self.lock:
+            waiting = [o for o in self.offers if o.arrived is None and o.size > 8192]
+        retr, stor = {}, {}
+        for o in self.rng.sample(waiting, min(4, len(waiting))):
+            after = self.rng.randint(1, o.size - 1)
+            if o.direction == "import":
+                kind = self.rng.choices(["cut", "stall", "short"], [5, 3, 1])[0]
+                retr[o.name] = {"fault": kind, "after": after, "times": 1}
+            else:
+                kind = self.rng.choice(["cut", "stop-reading"])
+                stor[o.name] = {"fault": kind, "after": after, "times": 1}
+        self.planned += len(retr) + len(stor)
+        temp = self.server.plan + ".new"
+        with open(temp, "w") as f:
+            json.dump({"retr": retr, "stor": stor}, f)
+        os.replace(temp, self.server.plan)
+
+    def done_lines(self, log):
+        counts = {}
+        for m in re.finditer(r'(?:Getting file "([^"/]+)"|Uploading file "[^"]*/([^"/]+)") done$',
+                             log, re.M):
+            name = m.group(1) or m.group(2)
+            counts[name] = counts.get(name, 0) + 1
+        return counts
+
+    def run(self):
+        a = self.args
+        if a.tls:
+            self.certificates()
+        self.server.start()
+        config = self.settings()
+        env = dict(os.environ, TEMP=os.path.join(self.work, "register"))
+        env.pop("TAVRIN_CONFIG", None)
+        out = open(os.path.join(self.work, "service.log"), "wb")
+        err = open(os.path.join(self.work, "service-stderr.log"), "wb")
+        service = subprocess.Popen([a.service, "--config", config], stdout=out, stderr=err,
+                                   env=env)
+        time.sleep(3)
+        if service.poll() is not None:
+            print("service did not start:", open(err.name).read())
+            return 1
+        rss_start = rss_kib(service.pid)
+        arrivals_done = threading.Event()
+        watcher = threading.Thread(target=self.watch_arrivals, args=(arrivals_done,), daemon=True)
+        watcher.start()
+        end = time.monotonic() + a.minutes * 60
+        faults = threading.Thread(target=self.drive_faults, args=(end,), daemon=True)
+        faults.start()
+        self.offer_files(time.monotonic() + a.minutes * 60 * 0.8)
+        faults.join(a.minutes * 60 + 30)
+        self.stop_faults.set()
+        if self.faulty:
+            with open(self.server.plan, "w") as f:
+                f.write("{}")
+        # One last restart ends any transfer still stalled by a fault, so the drain below
+        # measures the monitors, not a hung socket.
+        self.server.kill()
+        self.server.start()
+
+        drain_end = time.monotonic() + a.drain_minutes * 60
+        while time.monotonic() < drain_end and service.poll() is None:
+            with self.lock:
+                if all(o.arrived for o in self.offers):
+                    break
+            time.sleep(1)
+        time.sleep(1)
+        rss_end = rss_kib(service.pid)
+        arrivals_done.set()
+        watcher.join(30)
+        service.send_signal(signal.SIGTERM)
+        try:
+            status = service.wait(60)
+        except subprocess.TimeoutExpired:
+            service.kill()
+            status = "killed after 60 s"
+        self.server.stop()
+        out.close()
+        err.close()
+        self.report(rss_start, rss_end, status)
+        if not a.keep:
+            shutil.rmtree(self.work, ignore_errors=True)
+        return 0
+
+    def report(self, rss_start, rss_end, status):
+        log = open(os.path.join(self.work, "service.log"), errors="replace").read()
+        done = self.done_lines(log)
+        whole = missing = corrupted = 0
+        not_whole = {}
+        false_done, longest = [], 0.0
+        for o in self.offers:
+            path = self.destination(o)
+            ok = os.path.exists(path) and os.path.getsize(path) == o.size and file_sha(path) == o.sha
+            if ok:
+                whole += 1
+                if o.arrived and o.completed:
+                    longest = max(longest, o.arrived - o.completed)
+            elif os.path.exists(path):
+                corrupted += 1
+            else:
+                missing += 1
+            if not ok:
+                key = "%s/%s" % (o.direction, o.pattern)
+                not_whole[key] = not_whole.get(key, 0) + 1
+            if not ok and done.get(o.name):
+                false_done.append(o.name)
+        twice = sorted(n for n, c in done.items() if c > 1)
+        errors = len(re.findall(r" error ", log))
+        a = self.args
+        print("soak: %s, %.1f min offering, server %s, %d kills/restarts, %d faults planned"
+              % ("TLS" if a.tls else "plain", a.minutes,
+                 "fault-injecting" if self.faulty else "plain pyftpdlib", self.kills, self.planned))
+        print("offered:          %d (%d each way, %.0f MB)" % (
+            len(self.offers), a.files, sum(o.size for o in self.offers) / 1e6))
+        print("arrived whole:    %d" % whole)
+        print("arrived twice:    %d %s" % (len(twice), " ".join(twice[:10])))
+        print("missing:          %d %s" % (missing, " ".join(
+            o.name for o in self.offers if not os.path.exists(self.destination(o)))[:400]))
+        print("corrupted:        %d" % corrupted)
+        lost = [o.name for o in self.offers if o.writer_lost]
+        print("writer lost file: %d %s" % (len(lost), " ".join(lost[:10])))
+        print("false done lines: %d %s" % (len(false_done), " ".join(false_done[:10])))
+        print("not whole by way: %s" % ", ".join(
+            "%s %d" % kv for kv in sorted(not_whole.items())))
+        print("longest completion-to-arrival: %.1f s" % longest)
+        print("service RSS:      start %d KiB, end %d KiB (%+d KiB)" % (
+            rss_start, rss_end, rss_end - rss_start))
+        print("service exit:     %s; error lines: %d; work folder: %s" % (
+            status, errors, self.work if a.keep else "(removed)"))
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--service", default=os.path.join(REPO, "build/release/src/service/tavrin-service"))
+    p.add_argument("--minutes", type=float, default=10)
+    p.add_argument("--files", type=int, default=1000, help="files offered each way")
+    p.add_argument("--drain-minutes", type=float, default=15,
+                   help="bound on the wait for the queues to drain (retries come at 30 s, "
+                        "2 min, 10 min)")
+    p.add_argument("--tls", action="store_true")
+    p.add_argument("--plain", action="store_true", help="plain pyftpdlib even if the "
+                   "fault-injecting server is there: kills and restarts only")
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--keep", action="store_true", help="keep the work folder for a look")
+    return Soak(p.parse_args()).run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

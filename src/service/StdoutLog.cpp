@@ -1,0 +1,100 @@
+#include "service/StdoutLog.h"
+
+#include "config/UserMessages.h"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace tavrin::service {
+namespace {
+
+// Lines from the export watch thread and the main thread must not interleave mid-line.
+std::mutex gOutputMutex;
+
+std::string TimeStamp(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const auto sinceEpoch = when.time_since_epoch();
+    const std::time_t seconds = duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    const int millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch).count() % 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+    return text;
+}
+
+// Trailing line breaks go; inner ones (CR LF, LF or CR) become one space each.
+std::string OnOneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+} // namespace
+
+const char* LevelWord(TColor colour) {
+    switch (colour) {
+    case clMaroon:
+        return "start";
+    case clGreen:
+        return "file";
+    case cl3DDkShadow:
+        return "tls";
+    case clRed:
+        return "error";
+    case clHotLight:
+    default:
+        return "info";
+    }
+}
+
+std::string FormatLogLine(std::chrono::system_clock::time_point when, const std::string& text,
+                          TColor colour, const std::string& fallbackDirection) {
+    std::string direction = fallbackDirection;
+    std::string message = text;
+    for (const char* prefix : {"Import > ", "Export > "}) {
+        if (text.rfind(prefix, 0) == 0) {
+            direction = std::string(prefix, 6);
+            message = text.substr(9);
+            break;
+        }
+    }
+    return TimeStamp(when) + " " + direction + " " + LevelWord(colour) + " " + OnOneLine(message);
+}
+
+void WriteLogLine(const std::string& text, TColor colour, const std::string& fallbackDirection) {
+    const std::string line =
+        FormatLogLine(std::chrono::system_clock::now(), text, colour, fallbackDirection) + "\n";
+    std::lock_guard lock(gOutputMutex);
+    // A reader that went away (a closed pipe) costs us the line, never the program.
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+TLogEvent StdoutLogEvent() {
+    return [](const void*, const std::string& text, TColor colour) { WriteLogLine(text, colour); };
+}
+
+void InstallErrorLineSink() {
+    const std::thread::id importThread = std::this_thread::get_id();
+    SetErrorMessageSink([importThread](const std::string& text) {
+        WriteLogLine(text, clRed, std::this_thread::get_id() == importThread ? "Import" : "Export");
+    });
+}
+
+} // namespace tavrin::service

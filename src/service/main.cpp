@@ -1,0 +1,118 @@
+// tavrin-service: the import and export monitors without a window, for machines that move
+// files unattended. Log lines go to standard output; SIGTERM/SIGINT stop the monitors as
+// closing the window does, SIGHUP re-reads the settings as saving them in the dialog does.
+//
+// Exit status: 0 after a stop by signal, 1 for a wrong command line, 2 when a monitor cannot
+// start (the reason on standard error).
+#include "config/ConfigPaths.h"
+#include "service/ServiceAntiFreeze.h"
+#include "service/ServiceMonitors.h"
+#include "service/SignalBridge.h"
+#include "service/StdoutLog.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+constexpr int kExitBadUsage = 1;
+constexpr int kExitCannotStart = 2;
+
+struct TServiceOptions {
+    bool runImport = true;
+    bool runExport = true;
+};
+
+TServiceOptions ParseCommandLine(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Runs Tavrin's import and export monitors without a window; both when neither "
+        "--import nor --export is given. The log goes to standard output.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption config(
+        "config", "Settings file (default: $TAVRIN_CONFIG, else the per-user MonitorConfig.ini).",
+        "FILE");
+    const QCommandLineOption import("import", "Run the import monitor.");
+    const QCommandLineOption exportOption("export", "Run the export monitor.");
+    parser.addOptions({config, import, exportOption});
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "tavrin-service: %s\n", qPrintable(parser.errorText()));
+        std::exit(kExitBadUsage);
+    }
+    if (parser.isSet("help"))
+        parser.showHelp(0);
+    if (parser.isSet("version"))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tavrin-service: unexpected argument %s\n",
+                     qPrintable(parser.positionalArguments().front()));
+        std::exit(kExitBadUsage);
+    }
+    // Everything that looks for the settings file (every start, every SIGHUP) finds this one.
+    if (parser.isSet(config))
+        setenv("TAVRIN_CONFIG", parser.value(config).toLocal8Bit().constData(), 1);
+
+    TServiceOptions options;
+    if (parser.isSet(import) || parser.isSet(exportOption)) {
+        options.runImport = parser.isSet(import);
+        options.runExport = parser.isSet(exportOption);
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace tavrin::service;
+    // A server that vanishes mid-write must fail that write, never end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavrin-service"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    const TServiceOptions options = ParseCommandLine(app);
+
+    TServiceAntiFreeze antiFreeze;
+    InstallErrorLineSink();
+    TSignalBridge signalBridge;
+    TServiceMonitors monitors(options.runImport, options.runExport);
+    bool stopping = false;
+
+    auto cannotStart = [&](const std::exception& failure) {
+        std::fprintf(stderr, "tavrin-service: %s\n", failure.what());
+        std::fflush(stderr);
+        stopping = true;
+        monitors.Stop([] { QCoreApplication::exit(kExitCannotStart); });
+    };
+
+    signalBridge.OnSignal = [&](int signalNumber) {
+        if (stopping)
+            return; // the first stop is under way; it ends the program
+        if (signalNumber == SIGHUP) {
+            WriteLogLine("Settings read again from " + tavrin::ConfigFilePath(), clHotLight);
+            try {
+                monitors.Restart();
+            } catch (const EMonitorStartError& failure) {
+                cannotStart(failure);
+            }
+            return;
+        }
+        stopping = true;
+        WriteLogLine(signalNumber == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM",
+                     clHotLight);
+        monitors.Stop([] { QCoreApplication::exit(0); });
+    };
+
+    try {
+        monitors.Start();
+    } catch (const EMonitorStartError& failure) {
+        std::fprintf(stderr, "tavrin-service: %s\n", failure.what());
+        return kExitCannotStart;
+    }
+    return app.exec();
+}

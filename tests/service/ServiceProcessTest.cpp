@@ -1,0 +1,181 @@
+// The service as its users run it: a child process with a settings file, read through its
+// standard output and standard error, stopped and reconfigured by signals.
+#include "servers/RealServers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <thread>
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kService = std::string(TAVRIN_BINARY_DIR) + "/src/service/tavrin-service";
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+class ServiceProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        work_ = testsrv::MakeTempDir("tavrin-service-");
+        for (const char* dir :
+             {"server/outbox", "server/other", "server/inbox", "import", "export", "register"})
+            stdfs::create_directories(work_ + "/" + dir);
+        // The register goes where TEMP says; the child inherits it.
+        setenv("TEMP", (work_ + "/register").c_str(), 1);
+        unsetenv("TAVRIN_CONFIG");
+    }
+    void TearDown() override {
+        service_.Stop();
+        std::error_code ignored;
+        stdfs::remove_all(work_, ignored);
+    }
+
+    void WriteSettings(uint16_t port, const std::string& importPort,
+                       const std::string& remoteFolder, const std::string& exportFolder,
+                       const std::string& extraImport = "") {
+        const std::string server = "Host=127.0.0.1\nUsername=tavrin\nPassword=secret\n";
+        testsrv::WriteWholeFile(
+            Config(), "[General]\nLogVerbose=0\n[Import]\n" + server + "Port=" + importPort +
+                          "\nKeepAlive=1\nRemoteFolder=" + remoteFolder + "\nLocalFolder=" + work_ +
+                          "/import\n" + extraImport + "[Export]\n" + server +
+                          "Port=" + std::to_string(port) +
+                          "\nRemoteFolder=/inbox\nLocalFolder=" + exportFolder + "\n");
+    }
+
+    // Standard error goes to a file of its own, so a test can tell the two streams apart.
+    void StartService(std::vector<std::string> arguments = {}) {
+        std::vector<std::string> argv = {
+            "/bin/sh",  "-c",    "exec 2>\"$0\"; exec \"$@\"", work_ + "/stderr.txt", kService,
+            "--config", Config()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        service_ = testsrv::ChildProcess(argv, work_ + "/stdout.txt");
+    }
+    std::string Stdout() const { return testsrv::ReadWholeFile(work_ + "/stdout.txt"); }
+    std::string Stderr() const { return testsrv::ReadWholeFile(work_ + "/stderr.txt"); }
+    bool StdoutHas(const std::string& text) const {
+        return Stdout().find(text) != std::string::npos;
+    }
+    std::string Config() const { return work_ + "/MonitorConfig.ini"; }
+    std::string File(const std::string& path) const {
+        return testsrv::ReadWholeFile(work_ + "/" + path);
+    }
+
+    std::string work_;
+    testsrv::ChildProcess service_;
+};
+
+TEST_F(ServiceProcess, MovesFilesBothWaysRestartsOnHangUpAndSavesOnTerm) {
+    testsrv::PyFtpdServer ftp({.root = work_ + "/server"});
+    testsrv::WriteWholeFile(work_ + "/server/outbox/first.txt", "from the server\n");
+    testsrv::WriteWholeFile(work_ + "/server/other/second.txt", "from the other folder\n");
+    WriteSettings(ftp.Port(), std::to_string(ftp.Port()), "/outbox", work_ + "/export");
+    StartService();
+
+    ASSERT_TRUE(WaitFor([&] { return StdoutHas("Export start Monitor started"); }, 20s))
+        << Stdout() << Stderr();
+    testsrv::WriteWholeFile(work_ + "/export/up.txt", "from here\n");
+    EXPECT_TRUE(WaitFor([&] { return File("server/inbox/up.txt") == "from here\n"; }, 30s));
+    EXPECT_TRUE(WaitFor([&] { return File("import/first.txt") == "from the server\n"; }, 30s));
+    EXPECT_TRUE(
+        WaitFor([&] { return StdoutHas("Import file Getting file \"first.txt\" done"); }, 10s));
+
+    // Every line: UTC time stamp, direction, level word for its colour, the text.
+    const std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (Import|Export|Service) )"
+                          R"((start|info|file|tls|error) .*)");
+    std::istringstream lines(Stdout());
+    int count = 0;
+    for (std::string text; std::getline(lines, text); ++count)
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+    EXPECT_GE(count, 6);
+    EXPECT_TRUE(StdoutHas("Export file Uploading file \"" + work_ + "/export/up.txt\" done"));
+    EXPECT_TRUE(StdoutHas("Import info Server is a \"UNIX Type: L8\". Current dir is \"/outbox\""));
+    EXPECT_FALSE(StdoutHas(" info 227 ")) << "LogVerbose=0 must keep the client's own lines out";
+
+    // A changed remote folder reaches the running import monitor through SIGHUP alone.
+    WriteSettings(ftp.Port(), std::to_string(ftp.Port()), "/other", work_ + "/export");
+    ASSERT_EQ(::kill(service_.Pid(), SIGHUP), 0);
+    EXPECT_TRUE(
+        WaitFor([&] { return File("import/second.txt") == "from the other folder\n"; }, 30s))
+        << Stdout();
+    const std::string restarted = Stdout();
+    const size_t hangUp = restarted.find("Service info Settings read again");
+    ASSERT_NE(hangUp, std::string::npos);
+    // Import restarted before export, as saving the settings does.
+    const size_t importClosed = restarted.find("Import start Monitor closed", hangUp),
+                 exportClosed = restarted.find("Export start Monitor closed", hangUp);
+    EXPECT_LT(importClosed, exportClosed);
+
+    ASSERT_EQ(::kill(service_.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(service_.WaitExit(20s));
+    EXPECT_EQ(service_.ExitStatus(), 0) << Stderr();
+    const std::string stopped = Stdout();
+    const size_t term = stopped.find("Stopping on SIGTERM");
+    ASSERT_NE(term, std::string::npos);
+    EXPECT_LT(stopped.find("Export start Monitor closed", term),
+              stopped.find("Import start Monitor closed", term));
+    const std::string names = File("register/LocalFileList.txt");
+    EXPECT_NE(names.find("first.txt"), std::string::npos) << names;
+    EXPECT_NE(names.find("second.txt"), std::string::npos) << names;
+}
+
+TEST_F(ServiceProcess, MonitorThatCannotStartExitsTwoWithTheReasonOnStderr) {
+    testsrv::PyFtpdServer ftp({.root = work_ + "/server"});
+    const std::string port = std::to_string(ftp.Port());
+    const std::string missing = work_ + "/no-such-folder";
+    struct Case {
+        const char* what;
+        std::string importPort, exportFolder, extraImport;
+        std::vector<std::string> arguments;
+        std::string reason;
+    } cases[] = {
+        {"port no number", "abc", work_ + "/export", "", {}, "'abc' is not a valid integer value"},
+        {"port out of range",
+         "70000",
+         work_ + "/export",
+         "",
+         {"--import"},
+         "Port 70000 is not between 1 and 65535"},
+        {"watched folder missing",
+         port,
+         missing,
+         "",
+         {"--export"},
+         "Export folder \"" + missing + "\" does not exist"},
+        {"TLS key unreadable",
+         port,
+         work_ + "/export",
+         "SSL=1\nSSLKey=" + missing + "/key.pem\n",
+         {},
+         "Cannot read TLS key"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteSettings(ftp.Port(), c.importPort, "/outbox", c.exportFolder, c.extraImport);
+        StartService(c.arguments);
+        ASSERT_TRUE(service_.WaitExit(20s));
+        EXPECT_EQ(service_.ExitStatus(), 2);
+        EXPECT_NE(Stderr().find(c.reason), std::string::npos) << Stderr();
+        // Nothing was left running: whatever did start was stopped again.
+        const std::string out = Stdout();
+        EXPECT_EQ(out.find("Monitor started") == std::string::npos,
+                  out.find("Monitor closed") == std::string::npos)
+            << out;
+    }
+}
+
+} // namespace
