@@ -86,7 +86,9 @@ std::string CheckServerCertificate(ssl_st* ssl, const TIdServerTrust& trust,
                " SHA-256 fingerprint " + shown);
         return shown;
     }
-    if (SSL_get_verify_result(ssl) == X509_V_OK) {
+    // Without a host name nothing was matched, so "verified" would only mean "signed".
+    const bool nameChecked = !server.empty() && server.front() != ':';
+    if (nameChecked && SSL_get_verify_result(ssl) == X509_V_OK) {
         report("Certificate of " + server + " verified (SHA-256 fingerprint " + shown + ")");
         return shown;
     }
