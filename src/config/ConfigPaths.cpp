@@ -59,6 +59,10 @@ std::string RegisterFilePath() {
     return RegisterFolder() + "/LocalFileList.txt";
 }
 
+std::string KnownServersFilePath() {
+    return BaseFolder("XDG_STATE_HOME", ".local/state") + "/tavrin/known-servers";
+}
+
 bool ForceDirectories(const std::string& path) {
     if (path.empty())
         return false;

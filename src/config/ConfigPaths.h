@@ -19,6 +19,11 @@ std::string RegisterFilePath();
 // after), e.g. as the working folder of a program that opens the register.
 std::string RegisterFolder();
 
+// The fingerprints of servers trusted on first use:
+// $XDG_STATE_HOME/tavrin/known-servers (default ~/.local/state/tavrin/known-servers). Nothing is
+// created here; the first stored fingerprint creates the folder.
+std::string KnownServersFilePath();
+
 // Creates `path` and any missing parents with mode 0700; true when the folder exists after.
 bool ForceDirectories(const std::string& path);
 

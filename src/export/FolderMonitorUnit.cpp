@@ -1,9 +1,11 @@
 #include "export/FolderMonitorUnit.h"
 
 #include "base/StrUtils.h"
+#include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
 #include "ftp/IdFTP.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
+#include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
 
 #include <chrono>
@@ -35,6 +37,9 @@ public:
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog)
     : Config(config), OnLog(std::move(onLog)), WaitThread(Config.LocalFolder) {
+    // Unusable TLS files fail the start, so the direction stays stopped.
+    if (Config.SSL)
+        tavrin::tls::CheckTlsFiles(Config.SSLCertificate, Config.SSLKey, Config.SSLPass);
     WaitThread.OnFileAdded = [this](const std::string& name) { ExportFile(name); };
     WaitThread.Start();
     if (LogMonitor)
@@ -108,6 +113,8 @@ void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* t
     options.KeyFile = Config.SSLKey;
     options.Method = sslvSSLv23;
     options.Mode = sslmUnassigned;
+    tlsHandler->ServerTrust().Check = true;
+    tlsHandler->ServerTrust().KnownServersFile = tavrin::KnownServersFilePath();
     client.SetIOHandler(tlsHandler);
     client.SetUseTLS(utUseExplicitTLS);
     client.SetAUTHCmd(tAuthSSL);

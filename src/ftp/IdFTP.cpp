@@ -177,6 +177,12 @@ void TIdFTP::NegotiateTls() {
     auto handshake = [this] {
         try {
             TlsHandler()->SetBypass(false);
+        } catch (const EIdTLSPeerError&) {
+            try {
+                Disconnect(false);
+            } catch (const std::exception&) {
+            }
+            throw; // its own words say what to do about it
         } catch (const std::exception&) {
             // Half a handshake leaves nothing sensible to say on this connection.
             try {

@@ -9,6 +9,7 @@
 #include "ftp/listing/IdFTPListParseUnitree.h"
 #include "ftp/listing/IdFTPListParseWindowsNT.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
+#include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
 
 #include <exception>
@@ -50,7 +51,11 @@ TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::str
     };
 
     if (config_.SSL) {
+        // Unusable TLS files fail the start, so the direction stays stopped.
+        tavrin::tls::CheckTlsFiles(config_.SSLCertificate, config_.SSLKey, config_.SSLPass);
         tlsHandler_ = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+        tlsHandler_->ServerTrust().Check = true;
+        tlsHandler_->ServerTrust().KnownServersFile = tavrin::KnownServersFilePath();
         tlsHandler_->SSLOptions().CertFile = config_.SSLCertificate;
         tlsHandler_->SSLOptions().KeyFile = config_.SSLKey;
         tlsHandler_->SSLOptions().Method = sslvSSLv23;

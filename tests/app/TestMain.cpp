@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     const QByteArray folder = home.path().toLocal8Bit();
     setenv("TAVRIN_CONFIG", (folder + "/MonitorConfig.ini").constData(), 1);
     setenv("TEMP", folder.constData(), 1);
+    setenv("XDG_STATE_HOME", (folder + "/state").constData(), 1);
 
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);

@@ -1,5 +1,6 @@
 #include "servers/RealServers.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -43,6 +44,9 @@ void MakeCertificates(TestCertificates& c) {
     c.clientKeyPassword = "tavrin-key-pass";
     c.untrustedClientCert = d + "untrusted.pem";
     c.untrustedClientKey = d + "untrusted.key";
+    c.otherServerCert = d + "other-server.pem";
+    c.otherServerKey = d + "other-server.key";
+    c.stateHome = d + "state";
     const std::string days = "3650";
 
     Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key", "-out",
@@ -71,6 +75,10 @@ void MakeCertificates(TestCertificates& c) {
 
     Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", c.untrustedClientKey,
              "-out", c.untrustedClientCert, "-days", days, "-subj", "/CN=Untrusted Client"});
+    Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", c.otherServerKey, "-out",
+             c.otherServerCert, "-days", days, "-subj", "/CN=127.0.0.1", "-addext",
+             "subjectAltName=IP:127.0.0.1"});
+    ::setenv("XDG_STATE_HOME", c.stateHome.c_str(), 1);
 }
 
 } // namespace

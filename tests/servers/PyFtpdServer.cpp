@@ -48,8 +48,10 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) : options_(std::move(options))
         "--auth",        AuthArgument(options_.auth)};
     if (options_.tls || options_.requireClientCert) {
         const TestCertificates& certs = Certificates();
+        const bool own = !options_.serverCert.empty();
         argv.insert(argv.end(),
-                    {"--tls", "--certfile", certs.serverCert, "--keyfile", certs.serverKey});
+                    {"--tls", "--certfile", own ? options_.serverCert : certs.serverCert,
+                     "--keyfile", own ? options_.serverKey : certs.serverKey});
         if (options_.requireClientCert)
             argv.insert(argv.end(), {"--cafile", certs.caCert});
     }

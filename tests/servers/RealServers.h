@@ -13,17 +13,21 @@ namespace testsrv {
 
 struct TestCertificates {
     std::string dir, caCert, serverCert, serverKey, clientCert, clientKey /*PEM, encrypted*/,
-        clientKeyPassword, untrustedClientCert, untrustedClientKey;
+        clientKeyPassword, untrustedClientCert, untrustedClientKey, otherServerCert,
+        otherServerKey /*self-signed, also for 127.0.0.1*/, stateHome;
 };
 // A CA, a server certificate for 127.0.0.1, a client certificate from the CA with an
 // AES-256 encrypted key, and a self-signed client certificate no one trusts. Made once per
-// process in a temporary folder that goes away when the process ends.
+// process in a temporary folder that goes away when the process ends. The first call also
+// points XDG_STATE_HOME at `stateHome` in that folder, so the fingerprints the client trusts
+// on first use belong to this process's certificates and never reach the user's own file.
 const TestCertificates& Certificates();
 
 struct PyFtpdOptions {
     std::string root;
     bool tls = false;
     bool requireClientCert = false;
+    std::string serverCert, serverKey; // empty: Certificates().serverCert/serverKey
     enum class Auth {
         SslAndTls,
         TlsOnly /*refuses AUTH SSL*/,

@@ -1,11 +1,16 @@
 // tavrin-ftp: drives the program's FTP library from the command line, by hand or from
 // benchmarks. Commands run in the order given on one connection.
 //
-//   tavrin-ftp [--tls [--cert FILE --key FILE --pass TEXT]] [--active] [--ascii] [--verbose]
+//   tavrin-ftp [--tls [--cert FILE --key FILE --pass TEXT] [--fingerprint SHA256]] [--active]
+//              [--ascii] [--verbose]
 //              HOST PORT USER PASSWORD COMMAND...
 //   commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |
 //             mv FROM TO
+// The server's certificate is checked like the monitors check it (known-servers file in the
+// per-user state folder); --fingerprint accepts only the certificate with that SHA-256
+// fingerprint and stores nothing. --verbose prints the fingerprint.
 #include "base/StrUtils.h"
+#include "config/ConfigPaths.h"
 #include "ftp/IdFTP.h"
 #include "ftp/listing/IdFTPList.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
@@ -22,13 +27,13 @@ namespace {
 
 struct Options {
     bool tls = false, active = false, ascii = false, verbose = false;
-    std::string cert, key, pass;
+    std::string cert, key, pass, fingerprint;
     std::vector<std::string> positional;
 };
 
 const char* const kUsage =
-    "usage: tavrin-ftp [--tls [--cert FILE] [--key FILE] [--pass TEXT]] [--active] [--ascii]\n"
-    "                  [--verbose] HOST PORT USER PASSWORD COMMAND...\n"
+    "usage: tavrin-ftp [--tls [--cert FILE] [--key FILE] [--pass TEXT] [--fingerprint SHA256]]\n"
+    "                  [--active] [--ascii] [--verbose] HOST PORT USER PASSWORD COMMAND...\n"
     "commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |\n"
     "          mv FROM TO\n";
 
@@ -49,10 +54,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.ascii = true;
         else if (arg == "--verbose")
             options.verbose = true;
-        else if (arg == "--cert" || arg == "--key" || arg == "--pass") {
-            std::string& target = arg == "--cert"  ? options.cert
-                                  : arg == "--key" ? options.key
-                                                   : options.pass;
+        else if (arg == "--cert" || arg == "--key" || arg == "--pass" || arg == "--fingerprint") {
+            std::string& target = arg == "--cert"   ? options.cert
+                                  : arg == "--key"  ? options.key
+                                  : arg == "--pass" ? options.pass
+                                                    : options.fingerprint;
             if (!value(target))
                 return false;
         } else if (arg.rfind("--", 0) == 0)
@@ -147,6 +153,15 @@ int main(int argc, char** argv) {
             tls->SSLOptions().KeyFile = options.key;
             tls->SSLOptions().Method = sslvSSLv23;
             tls->SSLOptions().Mode = sslmUnassigned;
+            TIdServerTrust& trust = tls->ServerTrust();
+            trust.Check = true;
+            if (options.fingerprint.empty()) {
+                trust.KnownServersFile = tavrin::KnownServersFilePath();
+            } else {
+                trust.Fingerprint = tavrin::tls::NormalizeFingerprint(options.fingerprint);
+                if (trust.Fingerprint.empty())
+                    throw std::runtime_error("not a SHA-256 fingerprint: " + options.fingerprint);
+            }
             const std::string password = options.pass;
             tls->OnGetPassword = [password](std::string& into) { into = password; };
             if (options.verbose)

@@ -1,6 +1,7 @@
 #include "config/dialog/SettingsFrameGeneralUnit.h"
 
 #include "config/ConfigPaths.h"
+#include "config/dialog/KnownServersGroup.h"
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsPageParts.h"
 #include "platform/FileSystem.h"
@@ -50,6 +51,7 @@ TfrGeneral::TfrGeneral(QWidget* parent) : QFrame(parent) {
     page->setContentsMargins(4, 4, 4, 4);
     page->addWidget(log);
     page->addWidget(list);
+    page->addWidget(new TKnownServersGroup(this));
     page->addStretch();
 
     connect(btnClearList, &QPushButton::clicked, this, &TfrGeneral::btnClearListClick);

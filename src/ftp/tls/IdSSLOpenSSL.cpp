@@ -3,6 +3,7 @@
 #include "ftp/tls/IdSSLContext.h"
 #include "ftp/tls/IdSSLLibrary.h"
 #include "ftp/tls/IdSSLSocket.h"
+#include "platform/KnownServers.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -14,6 +15,8 @@ namespace {
 
 // A handshake is never waited for without end, even on a handler without a read limit.
 constexpr int kHandshakeLimitMs = 60000;
+// How long a TLS 1.3 client that offered its certificate waits for the server's verdict.
+constexpr int kServerVerdictLimitMs = 2000;
 
 std::string NameText(X509_NAME* name) {
     if (name == nullptr)
@@ -92,8 +95,11 @@ void TIdSSLIOHandlerSocketOpenSSL::SetBypass(bool value) {
 void TIdSSLIOHandlerSocketOpenSSL::OpenTlsSession() {
     if (!context_)
         throw EIdOSSLCouldNotLoadSSLLibrary();
-    if (!session_)
+    if (!session_) {
         session_ = std::make_unique<TIdSSLSocket>(*this, *context_);
+        if (!serverSide_)
+            tavrin::tls::PrepareServerCheck(session_->Handle(), TrustedHostName());
+    }
     const int limit = ReadTimeout() > 0 ? ReadTimeout() : kHandshakeLimitMs;
     if (serverSide_)
         session_->Accept(SocketHandle(), limit);
@@ -104,6 +110,20 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenTlsSession() {
     ReportStatus("Cipher: name = " + cipher.Name + "; " + "description = " + cipher.Description +
                  "; " + "bits = " + std::to_string(cipher.Bits) + "; " +
                  "version = " + cipher.Version + "; ");
+    if (serverSide_)
+        return;
+    // Both before the first command: the login must reach neither a server that refused our
+    // certificate nor one we do not trust.
+    session_->AwaitServerVerdict(limit < kServerVerdictLimitMs ? limit : kServerVerdictLimitMs);
+    acceptedFingerprint_.clear();
+    if (trust_.Check)
+        acceptedFingerprint_ = tavrin::tls::CheckServerCertificate(
+            session_->Handle(), trust_, tavrin::known::ServerKey(TrustedHostName(), Port()),
+            [this](const std::string& text) { ReportStatus(text); });
+}
+
+std::string TIdSSLIOHandlerSocketOpenSSL::TrustedHostName() const {
+    return trust_.HostName.empty() ? Host() : trust_.HostName;
 }
 
 std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Duplicate() {
@@ -112,6 +132,16 @@ std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Duplica
     copy->OnStatusInfo = OnStatusInfo;
     copy->OnGetPassword = OnGetPassword;
     copy->OnVerifyPeer = OnVerifyPeer;
+    // A data connection goes to the same server under another port: it must show the very
+    // certificate the control connection accepted.
+    copy->trust_ = trust_;
+    copy->trust_.HostName = TrustedHostName();
+    if (!acceptedFingerprint_.empty()) {
+        copy->trust_.Fingerprint = acceptedFingerprint_;
+        copy->trust_.PinnedBy = "control connection's";
+    } else {
+        copy->trust_.KnownServersFile.clear();
+    }
     // Servers that insist on session reuse (vsftpd by default) refuse a data connection
     // that does not resume the control connection's session. The session is taken as it
     // stands now: with TLS 1.3 the resumable ticket arrives after the handshake, and the

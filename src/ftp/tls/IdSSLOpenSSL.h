@@ -5,6 +5,7 @@
 // Only this folder includes OpenSSL; the handles below are forward declarations.
 #include "base/IdException.h"
 #include "ftp/IdSSLIOHandlerSocketBase.h"
+#include "ftp/tls/IdServerTrust.h"
 
 #include <cstddef>
 #include <functional>
@@ -116,6 +117,12 @@ public:
     TVerifyPeerEvent OnVerifyPeer;         // final say on the peer certificate
     std::function<void()> OnBeforeConnect; // fired right after the TCP connection is made
 
+    // How the server's certificate is checked on the client side (off unless turned on).
+    TIdServerTrust& ServerTrust() { return trust_; }
+    // The SHA-256 fingerprint of the certificate the last handshake accepted ("" before one
+    // or with checking off).
+    const std::string& AcceptedFingerprint() const { return acceptedFingerprint_; }
+
     // Set only by a server-side acceptor: the handshake accepts, and Close keeps the context.
     bool ServerSide() const { return serverSide_; }
     void SetServerSide(bool value) { serverSide_ = value; }
@@ -164,6 +171,7 @@ private:
     using SessionRef = std::unique_ptr<ssl_session_st, SessionFree>;
 
     void InitContext();
+    std::string TrustedHostName() const;
     void FreeSession();
 
     TIdSSLOptions options_;
@@ -172,4 +180,6 @@ private:
     std::unique_ptr<TIdSSLSocket> session_;
     // The control connection's session, offered for resumption on a data connection.
     SessionRef resumeFrom_;
+    TIdServerTrust trust_;
+    std::string acceptedFingerprint_;
 };

@@ -1,6 +1,7 @@
 #include "ftp/tls/IdSSLSocket.h"
 
 #include "ftp/IdExceptions.h"
+#include "ftp/tls/IdSSLAlerts.h"
 #include "ftp/tls/IdSSLContext.h"
 
 #include <openssl/err.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <poll.h>
 
 namespace {
 
@@ -26,6 +28,13 @@ TIdSSLSocket::TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL& owner, TIdSSLContext& c
         throw EIdOSSLConnectError();
     if (SSL_set_app_data(ssl_, this) < 1)
         throw EIdOSSLDataBindingError();
+    SSL_set_cert_cb(
+        ssl_,
+        [](SSL*, void* self) {
+            static_cast<TIdSSLSocket*>(self)->certRequested_ = true;
+            return 1;
+        },
+        this);
 }
 
 TIdSSLSocket::~TIdSSLSocket() {
@@ -55,7 +64,9 @@ void TIdSSLSocket::Connect(int fd, ssl_session_st* resume, int timeoutMs) {
     transport_.ResetOutcome();
     if (SSL_connect(ssl_) < 1) {
         failed_ = true;
+        const int alert = tavrin::tls::ReceivedAlert();
         ERR_clear_error();
+        tavrin::tls::RaiseIfCertificateRefused(alert, SSL_get_certificate(ssl_) != nullptr);
         throw EIdOSSLConnectError();
     }
 }
@@ -86,6 +97,7 @@ size_t TIdSSLSocket::Receive(char* buffer, size_t size, int timeoutMs) {
         if (received > 0)
             return static_cast<size_t>(received);
         const int error = SSL_get_error(ssl_, received);
+        const int alert = tavrin::tls::ReceivedAlert();
         ERR_clear_error();
         if (error == SSL_ERROR_ZERO_RETURN)
             return 0;
@@ -102,6 +114,7 @@ size_t TIdSSLSocket::Receive(char* buffer, size_t size, int timeoutMs) {
         if (error == SSL_ERROR_SYSCALL && transport_.eof)
             return 0; // the peer closed the socket without the closing alert
         // A broken record or an alert from the server.
+        tavrin::tls::RaiseIfCertificateRefused(alert, SSL_get_certificate(ssl_) != nullptr);
         tavrin::net::RaiseSocketError(EPROTO);
     }
 }
@@ -158,6 +171,29 @@ void TIdSSLSocket::SendCloseAlert(int timeoutMs) {
     SSL_shutdown(ssl_);
     ERR_clear_error();
     closeAlertSent_ = true;
+}
+
+void TIdSSLSocket::AwaitServerVerdict(int limitMs) {
+    if (!certRequested_ || SSL_version(ssl_) != TLS1_3_VERSION || SessionReused() || failed_)
+        return;
+    pollfd wanted{transport_.fd, POLLIN, 0};
+    if (::poll(&wanted, 1, limitMs) <= 0)
+        return; // nothing said in time: a refusal, if any, shows at the first read
+    transport_.nonBlocking = true;
+    ERR_clear_error();
+    transport_.ResetOutcome();
+    char first = 0;
+    const int peeked = SSL_peek(ssl_, &first, 1);
+    const int error = peeked > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, peeked);
+    const int alert = tavrin::tls::ReceivedAlert();
+    ERR_clear_error();
+    transport_.nonBlocking = false;
+    // A session ticket (the library then wants more) or data: the server took our
+    // certificate. Anything else is left for the first read to report.
+    if (error == SSL_ERROR_SSL) {
+        failed_ = true;
+        tavrin::tls::RaiseIfCertificateRefused(alert, SSL_get_certificate(ssl_) != nullptr);
+    }
 }
 
 void TIdSSLSocket::Shutdown() {

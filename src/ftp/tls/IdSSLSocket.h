@@ -33,6 +33,13 @@ public:
     // the library's own messages (a session ticket) came in.
     bool ProbeReadable();
 
+    // TLS 1.3 after a handshake in which the server asked for our certificate: waits up to
+    // `limitMs` for the server's first message, so that a refused certificate is reported
+    // (EIdTLSClientCertificateRefused) before any command is sent. Returns at once when the
+    // server sends its session ticket or data.
+    void AwaitServerVerdict(int limitMs);
+    ssl_st* Handle() const { return ssl_; }
+
     // Sends the closing alert if it can go out at once; never waits for the peer's.
     void Shutdown();
     // Sends the closing alert, waiting up to timeoutMs for room to send it; never waits for
@@ -58,4 +65,6 @@ private:
     bool attached_ = false;
     bool failed_ = false; // a fatal error happened: no shutdown alert may be sent
     bool closeAlertSent_ = false;
+    bool certRequested_ = false; // the server asked for our certificate
+    bool failed_ = false;        // a fatal error happened: no shutdown alert may be sent
 };
