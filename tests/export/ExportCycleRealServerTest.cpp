@@ -271,7 +271,7 @@ TEST_P(ExportRealServerTest, AppendedAndRenamedFilesArriveOnceWholeUnderTheirFin
         }
         folder.Write(".x.tmp", "written under a temporary name", folder.Watched());
         stdfs::rename(folder.Watched() + "/.x.tmp", folder.Watched() + "/x");
-        ASSERT_TRUE(log.WaitFor("\" done", 60s, 2));
+        ASSERT_TRUE(log.WaitFor("\" done", 60s, 2)) << log.Dump();
         std::this_thread::sleep_for(600ms); // a second upload would start within the settle time
     }
     EXPECT_EQ(log.Count("\" done"), 2u);
