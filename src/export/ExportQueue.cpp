@@ -104,7 +104,9 @@ int TExportQueue::MsUntilNextDue(Clock::time_point now) const {
 
 void TExportQueue::Finished(const TExportJob& job, TExportOutcome outcome, Clock::time_point now) {
     if (outcome == TExportOutcome::Changed) {
-        Settle(job.name, now, job.retry);
+        // Renamed away during its upload: the new name arrived on its own.
+        if (Stat(job.name).valid)
+            Settle(job.name, now, job.retry);
         return;
     }
     if (outcome != TExportOutcome::Failed || !policy_.retryFailed || !Stat(job.name).valid)
