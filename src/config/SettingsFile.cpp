@@ -5,6 +5,8 @@
 #include "config/LogSwitches.h"
 #include "platform/IniFile.h"
 
+#include <algorithm>
+
 namespace tavrin {
 namespace {
 
@@ -111,6 +113,10 @@ RConfiguration LoadExportConfiguration(const std::string& path) {
     c.SSLCertificate = in.Text(kExport, "SSLCertificate");
     c.SSLKey = in.Text(kExport, "SSLKey");
     c.SSLPass = in.Text(kExport, "SSLPass");
+    // A negative settle time makes no sense; it means "at once", like 0.
+    c.SettleTime = std::max<int32_t>(0, in.Integer(kExport, "SettleTime", 1000));
+    c.RetryFailed = in.Boolean(kExport, "RetryFailed", false);
+    c.ExportExisting = in.Boolean(kExport, "ExportExisting", false);
     return c;
 }
 
@@ -179,6 +185,9 @@ void SaveExportConfiguration(const TExportPageValues& v, const std::string& path
     out.Text(kExport, "SSLCertificate", v.SSLCertificate);
     out.Text(kExport, "SSLKey", v.SSLKey);
     out.Text(kExport, "SSLPass", v.SSLPass);
+    out.Text(kExport, "SettleTime", std::to_string(StrToInt(v.SettleTime)));
+    out.Boolean(kExport, "RetryFailed", v.RetryFailed);
+    out.Boolean(kExport, "ExportExisting", v.ExportExisting);
 }
 
 void SaveExportConfiguration(const TExportPageValues& values) {

@@ -25,7 +25,8 @@ public:
 RConfiguration LoadImportConfiguration(const std::string& path);
 RConfiguration LoadImportConfiguration();
 // Export: "Export" keys; CheckInterval stays 0 and KeepAlive false. Defaults: Port "21",
-// PassiveMode and BinaryMode true, everything else empty or false.
+// PassiveMode and BinaryMode true, SettleTime 1000 (negative values read as 0), everything
+// else empty or false.
 RConfiguration LoadExportConfiguration(const std::string& path);
 RConfiguration LoadExportConfiguration();
 
@@ -102,7 +103,8 @@ void SaveImportConfiguration(const TImportPageValues& values, const std::string&
 void SaveImportConfiguration(const TImportPageValues& values);
 // Export, all in "Export": LocalFolder, MoveDelete, MoveToFolder, Host, Port, Username,
 // Password, PassiveMode, BinaryMode, RemoteFolder, TempFolder, FirstToTemp, SSL,
-// SSLCertificate, SSLKey, SSLPass.
+// SSLCertificate, SSLKey, SSLPass, SettleTime (an integer text, written as decimal; one that
+// is not stops the save there with EConvertError), RetryFailed, ExportExisting.
 void SaveExportConfiguration(const TExportPageValues& values, const std::string& path);
 void SaveExportConfiguration(const TExportPageValues& values);
 // "General" LogMonitor, LogFileTransfer, LogSSL, LogVerbose; then the process-wide switches

@@ -8,9 +8,12 @@
 #include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -33,14 +36,47 @@ public:
     using EIdException::EIdException;
 };
 
+class ERemoteSizeMismatch : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+struct LocalState {
+    bool exists = false;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const LocalState&) const = default;
+};
+
+LocalState StateOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {true, static_cast<int64_t>(info.st_size),
+            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+TExportPolicy PolicyOf(const RConfiguration& config,
+                       std::vector<std::chrono::milliseconds> retryDelays) {
+    TExportPolicy policy;
+    policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
+    policy.retryFailed = config.RetryFailed;
+    policy.exportExisting = config.ExportExisting;
+    if (!retryDelays.empty())
+        policy.retryDelays = std::move(retryDelays);
+    return policy;
+}
+
 } // namespace
 
-TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog)
-    : Config(config), OnLog(std::move(onLog)), WaitThread(Config.LocalFolder) {
+TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
+                               std::vector<std::chrono::milliseconds> retryDelays)
+    : Config(config), OnLog(std::move(onLog)),
+      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays))) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     if (Config.SSL)
         tavrin::tls::CheckTlsFiles(Config.SSLCertificate, Config.SSLKey, Config.SSLPass);
-    WaitThread.OnFileAdded = [this](const std::string& name) { ExportFile(name); };
+    WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
     WaitThread.Start();
     if (LogMonitor)
         DoLog("Monitor started", clMaroon);
@@ -53,6 +89,9 @@ TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog)
 
 TFolderMonitor::~TFolderMonitor() {
     WaitThread.StopWatching();
+    // An upload to a server that stopped reading would hold the window for minutes; cutting
+    // its connections makes it fail at once, and the file stays for the next start.
+    Sockets.ShutDown();
     WaitThread.WaitFor();
     if (LogMonitor)
         DoLog("Monitor closed", clMaroon);
@@ -63,7 +102,15 @@ void TFolderMonitor::DoLog(const std::string& text, TColor colour) const {
         OnLog(this, "Export > " + text, colour);
 }
 
-void TFolderMonitor::ExportFile(const std::string& name) {
+TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
+    const std::string& name = job.name;
+    if (!tavrin::fs::FileExists(Config.LocalFolder + "/" + name)) {
+        // Renamed or deleted while it waited: its new name, if any, has its own turn.
+        DoLog("File " + name + " vanished before upload.", clHotLight);
+        return TExportOutcome::Vanished;
+    }
+    if (job.retry > 0)
+        DoLog("Retrying file " + name + " (retry " + std::to_string(job.retry) + ").", clHotLight);
     if (LogFileTransfer)
         DoLog("File " + name + " ready for export.", clGreen);
 
@@ -79,14 +126,32 @@ void TFolderMonitor::ExportFile(const std::string& name) {
         // A setting that cannot be used (a Port that is no number) ends this file only; the
         // reason is all the user needs to mend it.
         DoLog(failure.what(), clRed);
-        return;
+        return TExportOutcome::Failed;
     }
 
+    tavrin::net::TSocketGroupScope scope(Sockets);
+    std::string reason;
+    bool cutOff = false;
     try {
-        Upload(*client, name);
+        return Upload(*client, name);
+    } catch (const std::exception& failure) {
+        reason = failure.what();
+        cutOff = Sockets.IsShutDown();
     } catch (...) {
-        DoLog("File " + name + " not uploaded.", clRed);
+        cutOff = Sockets.IsShutDown();
     }
+    DoLog("File " + name + " not uploaded.", clRed);
+    if (cutOff) {
+        DoLog("The upload was cut off because the monitor stopped; the file stays in the "
+              "watched folder.",
+              clRed);
+        return TExportOutcome::Stopped;
+    }
+    // Reply texts end with their line break, which has no place inside a log line.
+    reason = tavrin::TrimRight(reason);
+    if (!reason.empty())
+        DoLog(reason, clRed);
+    return TExportOutcome::Failed;
 }
 
 void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler) {
@@ -122,32 +187,63 @@ void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* t
 }
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.
-void TFolderMonitor::Upload(TIdFTP& client, const std::string& name) {
+TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name) {
     if (!NameIsSafeOnTheWire(name))
         throw EUnsafeFileName("File name with a line break");
     client.Connect();
     if (!client.IsConnected())
-        return;
+        return TExportOutcome::Failed;
     // Servers that do not call themselves UNIX get the backslash separator.
     const std::string separator =
         client.SystemDescription().find("UNIX") != std::string::npos ? "/" : "\\";
     const std::string localPath = Config.LocalFolder + "/" + name;
     const std::string remotePath =
         (Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder) + separator + name;
+    std::string finalPath = remotePath;
 
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ, clGreen);
+    const LocalState before = StateOf(localPath);
     client.UploadFile(localPath, remotePath, false);
     if (Config.FirstToTemp) {
         // The rename's paths are taken from the root, whatever folder the login put us in.
         client.ChangeDirectory("/");
-        client.RenameRemoteFile(remotePath, Config.RemoteFolder + separator + name);
+        finalPath = Config.RemoteFolder + separator + name;
+        client.RenameRemoteFile(remotePath, finalPath);
     }
+    if (!(StateOf(localPath) == before)) {
+        // What the server got is some mix of old and new; the next settled version replaces
+        // it, and until then the file is neither moved nor reported done.
+        client.Disconnect(true);
+        DoLog("File " + name + " changed during upload; it is sent again once it settles.",
+              clHotLight);
+        return TExportOutcome::Changed;
+    }
+    if (Config.BinaryMode)
+        CheckRemoteSize(client, finalPath, name, before.size);
     client.Disconnect(true);
     if (Config.MoveDelete)
         MoveLocalFile(localPath, name);
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ + " done", clGreen);
+    return TExportOutcome::Done;
+}
+
+void TFolderMonitor::CheckRemoteSize(TIdFTP& client, const std::string& path,
+                                     const std::string& name, int64_t localSize) {
+    // A server that does not know SIZE cannot be checked; one that answers must hold it all.
+    if (client.SendCommand("SIZE " + path) != 213)
+        return;
+    const auto& text = client.LastReply().Text();
+    const std::string answer = text.empty() ? std::string() : tavrin::Trim(text[0]);
+    char* end = nullptr;
+    const long long remoteSize = std::strtoll(answer.c_str(), &end, 10);
+    if (answer.empty() || end == nullptr || *end != '\0')
+        return;
+    if (remoteSize != localSize)
+        throw ERemoteSizeMismatch("The server holds " + std::to_string(remoteSize) + " bytes of " +
+                                  name + ", the local file has " + std::to_string(localSize) +
+                                  " bytes.");
 }
 
 void TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {

@@ -1,29 +1,40 @@
 #pragma once
 // The export monitor: a thread that watches one local folder, and the monitor that uploads
 // every file the thread reports.
+#include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "export/ExportQueue.h"
 #include "platform/DirectoryWatch.h"
+#include "platform/SocketGroup.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
+
+// The folder could not be watched; the message names the folder and the reason.
+class EFolderWatchError : public EIdException {
+public:
+    using EIdException::EIdException;
+};
 
 // Watches one folder (not its subfolders) and calls OnFileAdded, on its own thread and one
-// call after the other, with the bare name of every file that was added to it. Created
-// suspended: the owner sets OnFileAdded, then calls Start.
+// call after the other, with every file that arrived in it once the file has settled (and,
+// with retries on, again for files whose upload failed). Created suspended: the owner sets
+// OnFileAdded, then calls Start.
 class TWaitThread {
 public:
-    // Opens the watch at once; when the folder cannot be watched the user is shown the
-    // system's text for the reason and the thread, once started, ends at once.
-    explicit TWaitThread(std::string folderPath);
+    // Opens the watch at once; raises EFolderWatchError when the folder cannot be watched.
+    explicit TWaitThread(std::string folderPath, TExportPolicy policy = {});
     // Stops and waits for the end when the owner did not.
     ~TWaitThread();
     TWaitThread(const TWaitThread&) = delete;
     TWaitThread& operator=(const TWaitThread&) = delete;
 
-    std::function<void(const std::string& name)> OnFileAdded;
+    std::function<TExportOutcome(const TExportJob& job)> OnFileAdded;
 
     void Start();
     // Wakes a waiting thread at once; a handler call in progress is let finish, no further
@@ -35,15 +46,16 @@ public:
     const std::string& FolderPath() const { return folderPath_; }
     // Set once watching has begun.
     bool Watching() const { return watching_; }
-    // Set when the thread has ended, or will never watch because the folder could not be
-    // opened: the owner's wait for Watching stops on either.
+    // Set when the thread has ended.
     bool Finished() const { return finished_; }
 
 private:
     void Execute();
+    void Apply(const std::vector<tavrin::TFolderChange>& changes);
 
     std::string folderPath_;
     tavrin::TDirectoryWatch watch_;
+    TExportQueue queue_;
     std::atomic<bool> watching_{false};
     std::atomic<bool> finished_{false};
     std::thread thread_;
@@ -56,9 +68,11 @@ class TIdSSLIOHandlerSocketOpenSSL;
 // reports each step to OnLog with the prefix "Export > ".
 class TFolderMonitor {
 public:
-    // Starts the watch and returns once it is watching (or could not begin).
-    TFolderMonitor(const RConfiguration& config, TLogEvent onLog);
-    // Returns once the file in progress, if any, has been handled.
+    // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
+    // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
+    TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
+                   std::vector<std::chrono::milliseconds> retryDelays = {});
+    // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
     TFolderMonitor& operator=(const TFolderMonitor&) = delete;
@@ -67,15 +81,19 @@ public:
     bool Watching() const { return WaitThread.Watching(); }
 
     // The export cycle for one file; the watch thread's handler.
-    void ExportFile(const std::string& name);
+    TExportOutcome ExportFile(const TExportJob& job);
 
 private:
     void DoLog(const std::string& text, TColor colour) const;
     void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
-    void Upload(TIdFTP& client, const std::string& name);
+    TExportOutcome Upload(TIdFTP& client, const std::string& name);
+    void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
+                         int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
 
     RConfiguration Config;
     TLogEvent OnLog;
+    // Every connection of the cycle in progress, so that a stop can cut them.
+    tavrin::net::TSocketGroup Sockets;
     TWaitThread WaitThread;
 };

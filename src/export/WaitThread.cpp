@@ -6,6 +6,9 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using Kind = tavrin::TFolderChange::Kind;
+
 // The system's text for a failure, without trailing blanks, line breaks or full stops.
 std::string ErrorText(int error) {
     std::string text = tavrin::fs::SystemErrorText(error);
@@ -17,11 +20,15 @@ std::string ErrorText(int error) {
 
 } // namespace
 
-TWaitThread::TWaitThread(std::string folderPath) : folderPath_(std::move(folderPath)) {
+TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy)
+    : folderPath_(std::move(folderPath)), queue_(folderPath_, policy) {
     // Opening here, on the owner's thread, means files added from now on are reported even
-    // if the thread is started a little later.
+    // if the thread is started a little later, and a folder that cannot be watched fails
+    // the start instead of leaving a monitor that shows as active and sees nothing.
     if (int error = watch_.Open(folderPath_); error != 0)
-        tavrin::ShowErrorMessage(ErrorText(error));
+        throw EFolderWatchError("Cannot watch folder " + folderPath_ + ": " + ErrorText(error));
+    if (policy.exportExisting)
+        queue_.AddExisting(Clock::now());
 }
 
 TWaitThread::~TWaitThread() {
@@ -32,10 +39,6 @@ TWaitThread::~TWaitThread() {
 void TWaitThread::Start() {
     if (thread_.joinable() || finished_)
         return;
-    if (!watch_.IsOpen()) {
-        finished_ = true; // nothing to watch: the thread would end at once
-        return;
-    }
     thread_ = std::thread([this] { Execute(); });
 }
 
@@ -48,24 +51,44 @@ void TWaitThread::WaitFor() {
         thread_.join();
 }
 
+void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
+    const auto now = Clock::now();
+    for (const auto& change : changes) {
+        switch (change.kind) {
+        case Kind::Arrived:
+            queue_.Arrived(change.name, now);
+            break;
+        case Kind::Touched:
+            queue_.Touched(change.name, now);
+            break;
+        case Kind::Gone:
+            queue_.Gone(change.name);
+            break;
+        }
+    }
+}
+
 void TWaitThread::Execute() {
     watching_ = true;
     while (!watch_.StopRequested()) {
-        for (const std::string& name : watch_.WaitForAddedFiles()) {
-            // A stop asked for during the previous file's upload hands out no more files.
-            if (watch_.StopRequested())
+        Apply(watch_.WaitForChanges(queue_.MsUntilNextDue(Clock::now())));
+        while (!watch_.StopRequested()) {
+            // What happened during the last upload (a rename, a deletion) counts first.
+            Apply(watch_.WaitForChanges(0));
+            auto job = queue_.TakeDue(Clock::now());
+            if (!job)
                 break;
-            if (!OnFileAdded)
-                continue;
+            TExportOutcome outcome = TExportOutcome::Failed;
             try {
-                OnFileAdded(name);
+                outcome = OnFileAdded ? OnFileAdded(*job) : TExportOutcome::Done;
             } catch (const std::exception& failure) {
                 // The export cycle catches its own failures; anything that still escapes is
                 // shown, and the watch goes on with the next file.
                 tavrin::ShowErrorMessage(failure.what());
             } catch (...) {
-                tavrin::ShowErrorMessage("File " + name + " not handled.");
+                tavrin::ShowErrorMessage("File " + job->name + " not handled.");
             }
+            queue_.Finished(*job, outcome, Clock::now());
         }
     }
     finished_ = true;

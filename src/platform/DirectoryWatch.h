@@ -1,11 +1,14 @@
 #pragma once
-// Reports the files added to one local folder (not its subfolders), over inotify.
+// Reports the changes of one local folder (not its subfolders) that decide when a file can be
+// sent, over inotify.
 //
-// A file counts as added once it is complete: a file created in the folder is reported when
-// its writer closes it, a file moved in from elsewhere when it arrives. Renames inside the
-// folder, deletions, rewrites of files that were already there, files present before Open and
-// subfolders are never reported. When the kernel's event queue overflows, the changes of that
-// period are lost.
+// A file counts as arrived once it is complete: a file created in the folder when its writer
+// closes it, a file moved in from elsewhere when it lands, a complete file renamed inside the
+// folder under its new name (the old name is reported gone). A file still being written that
+// is renamed keeps waiting for its close under the new name. Writes and closes of any file are
+// reported as touches, deletions and moves out as gone. Files present before Open and
+// subfolders never arrive. When the kernel's event queue overflows, the folder is listed again
+// and every file that appeared meanwhile arrives, so nothing is lost.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -14,6 +17,13 @@
 #include <vector>
 
 namespace tavrin {
+
+struct TFolderChange {
+    enum class Kind { Arrived, Touched, Gone };
+    Kind kind;
+    std::string name;
+    bool operator==(const TFolderChange&) const = default;
+};
 
 class TDirectoryWatch {
 public:
@@ -27,14 +37,20 @@ public:
     int Open(const std::string& folder);
     bool IsOpen() const { return watchFd_ >= 0; }
 
-    // Blocks until at least one file has been added or Stop was called. Returns the bare names
-    // in the order they became complete; an empty list means stopped (or never opened).
+    // Waits up to `timeoutMs` (-1: no limit, 0: only what is queued) for changes and returns
+    // them in the order they happened; empty on time-out, stop, or a closed watch.
+    std::vector<TFolderChange> WaitForChanges(int timeoutMs);
+    // Blocks until at least one file has arrived or Stop was called; only the arrivals.
     std::vector<std::string> WaitForAddedFiles();
 
-    // From any thread: wakes a waiting WaitForAddedFiles at once; every later wait returns
-    // empty too.
+    // From any thread: wakes a waiting call at once; every later wait returns empty too.
     void Stop();
     bool StopRequested() const { return stopRequested_; }
+
+    // The regular files in the folder now; the watch's own list after an overflow.
+    static std::set<std::string> ListFiles(const std::string& folder);
+    // Seam for tests: handles the next read as if the kernel had reported an overflow.
+    void SimulateOverflow() { simulateOverflow_ = true; }
 
 private:
     struct MovedAway {
@@ -44,13 +60,19 @@ private:
 
     void Close();
     void Interpret(uint32_t mask, uint32_t cookie, const std::string& name,
-                   std::vector<std::string>& added);
+                   std::vector<TFolderChange>& changes);
+    void Rescan(std::vector<TFolderChange>& changes);
     void ForgetStaleMoves();
 
+    std::string folder_;
     int inotifyFd_ = -1;
     int watchFd_ = -1;
     int stopFd_ = -1; // eventfd
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> simulateOverflow_{false};
+    // Names in the folder, as far as the events tell; the rescan after an overflow compares
+    // the folder against it.
+    std::set<std::string> present_;
     // Names created in the folder whose writer has not closed them yet.
     std::set<std::string> pending_;
     // First halves of renames, by cookie, until the second half shows up. A first half

@@ -1,6 +1,7 @@
 #include "platform/SocketApi.h"
 
 #include "platform/SocketError.h"
+#include "platform/SocketGroup.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -72,12 +73,13 @@ int CreateTcpSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         RaiseLast();
+    JoinCurrentSocketGroup(fd);
     return fd;
 }
 
 void CloseSocket(int fd) {
     if (fd != kInvalidSocket)
-        ::close(fd);
+        CloseGroupedSocket(fd);
 }
 
 void DiscardPendingInput(int fd) {
@@ -122,8 +124,10 @@ void ListenSocket(int fd, int backlog) {
 int AcceptSocket(int fd) {
     for (;;) {
         const int accepted = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (accepted >= 0)
+        if (accepted >= 0) {
+            JoinCurrentSocketGroup(accepted);
             return accepted;
+        }
         if (errno != EINTR)
             RaiseLast();
     }

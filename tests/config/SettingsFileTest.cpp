@@ -181,17 +181,44 @@ TEST_F(SettingsFileTest, ExportPageWritesOnlyExportKeysInOrder) {
     page.Port = "not a number"; // stored as it stands
     page.PassiveMode = true;
     SaveExportConfiguration(page);
-    EXPECT_EQ(KeysInFile(), (std::vector<std::string>{
-                                "Export.LocalFolder", "Export.MoveDelete", "Export.MoveToFolder",
-                                "Export.Host", "Export.Port", "Export.Username", "Export.Password",
-                                "Export.PassiveMode", "Export.BinaryMode", "Export.RemoteFolder",
-                                "Export.TempFolder", "Export.FirstToTemp", "Export.SSL",
-                                "Export.SSLCertificate", "Export.SSLKey", "Export.SSLPass"}));
+    EXPECT_EQ(
+        KeysInFile(),
+        (std::vector<std::string>{
+            "Export.LocalFolder", "Export.MoveDelete", "Export.MoveToFolder", "Export.Host",
+            "Export.Port", "Export.Username", "Export.Password", "Export.PassiveMode",
+            "Export.BinaryMode", "Export.RemoteFolder", "Export.TempFolder", "Export.FirstToTemp",
+            "Export.SSL", "Export.SSLCertificate", "Export.SSLKey", "Export.SSLPass",
+            "Export.SettleTime", "Export.RetryFailed", "Export.ExportExisting"}));
     RConfiguration exported = LoadExportConfiguration();
     EXPECT_EQ(exported.Port, "not a number");
+    EXPECT_EQ(exported.SettleTime, 1000);
+    EXPECT_FALSE(exported.RetryFailed || exported.ExportExisting);
     EXPECT_EQ(exported.MoveToFolder, "/done");
     EXPECT_FALSE(exported.KeepAlive);
     EXPECT_EQ(exported.CheckInterval, 0);
+}
+
+TEST_F(SettingsFileTest, ExportSettleRetryAndExistingKeysRoundTripAndBadValuesFallBack) {
+    const struct {
+        const char* stored;
+        int32_t settle;
+    } rows[] = {{"250", 250}, {"0", 0}, {"-5", 0}, {"soon", 1000}, {"", 1000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        Put(std::string("[Export]\nSettleTime=") + row.stored + "\nRetryFailed=1\n");
+        RConfiguration c = LoadExportConfiguration();
+        EXPECT_EQ(c.SettleTime, row.settle);
+        EXPECT_TRUE(c.RetryFailed);
+        EXPECT_FALSE(c.ExportExisting);
+    }
+    TExportPageValues page;
+    page.SettleTime = "$10"; // written as decimal, like the check interval
+    page.ExportExisting = true;
+    SaveExportConfiguration(page);
+    EXPECT_EQ(LoadExportConfiguration().SettleTime, 16);
+    EXPECT_TRUE(LoadExportConfiguration().ExportExisting);
+    page.SettleTime = "soon";
+    EXPECT_THROW(SaveExportConfiguration(page), EConvertError);
 }
 
 TEST_F(SettingsFileTest, SaveLogSwitchesWritesThenSetsTheSwitches) {

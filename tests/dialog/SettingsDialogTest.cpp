@@ -108,14 +108,27 @@ TEST_F(SettingsDialogTest, SaveWritesOnlyThePageOnDisplay) {
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_EQ(recorder_.Texts(TMessageKind::mkInformation),
               std::vector<std::string>{"Settings saved."});
-    EXPECT_EQ(SettingsLines(),
-              (std::vector<std::string>{
-                  "Import.Host=import.example", "Import.CheckInterval=0x1E", "Export.LocalFolder=",
-                  "Export.MoveDelete=0", "Export.MoveToFolder=", "Export.Host=export.example",
-                  "Export.Port=21", "Export.Username=", "Export.Password=", "Export.PassiveMode=0",
-                  "Export.BinaryMode=1",
-                  "Export.RemoteFolder=", "Export.TempFolder=", "Export.FirstToTemp=0",
-                  "Export.SSL=0", "Export.SSLCertificate=", "Export.SSLKey=", "Export.SSLPass="}));
+    EXPECT_EQ(SettingsLines(), (std::vector<std::string>{"Import.Host=import.example",
+                                                         "Import.CheckInterval=0x1E",
+                                                         "Export.LocalFolder=",
+                                                         "Export.MoveDelete=0",
+                                                         "Export.MoveToFolder=",
+                                                         "Export.Host=export.example",
+                                                         "Export.Port=21",
+                                                         "Export.Username=",
+                                                         "Export.Password=",
+                                                         "Export.PassiveMode=0",
+                                                         "Export.BinaryMode=1",
+                                                         "Export.RemoteFolder=",
+                                                         "Export.TempFolder=",
+                                                         "Export.FirstToTemp=0",
+                                                         "Export.SSL=0",
+                                                         "Export.SSLCertificate=",
+                                                         "Export.SSLKey=",
+                                                         "Export.SSLPass=",
+                                                         "Export.SettleTime=1000",
+                                                         "Export.RetryFailed=0",
+                                                         "Export.ExportExisting=0"}));
 }
 
 TEST_F(SettingsDialogTest, GeneralPageShowsAndSetsTheSwitches) {

@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <optional>
+#include <thread>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -29,6 +35,7 @@ protected:
         config.BinaryMode = true;
         config.RemoteFolder = "/in";
         config.TempFolder = "/tmp";
+        config.SettleTime = 0;
     }
 
     // Drops one file into the watched folder and returns once its cycle logged its end.
@@ -117,6 +124,7 @@ TEST_F(ExportCycleScriptedTest, RefusedStoreOrRenameIsNotUploadedAndTheFileStays
                                             {"Export > File a.txt ready for export.", clGreen},
                                             {"Export > Uploading file \"" + path + "\"", clGreen},
                                             {"Export > File a.txt not uploaded.", clRed},
+                                            {"Export > Not allowed", clRed},
                                             {"Export > Monitor closed", clMaroon},
                                         }));
 }
@@ -144,6 +152,136 @@ TEST_F(ExportCycleScriptedTest, PortThatIsNoNumberEndsOnlyThatCycleWithItsReason
     ASSERT_TRUE(log.WaitFor("not a valid", 10s, 2));
     const LogLine expected{"Export > '21x' is not a valid integer value", clRed};
     EXPECT_EQ(log.Lines(), (std::vector<LogLine>{expected, expected}));
+    EXPECT_EQ(server.SessionsAccepted(), 0);
+}
+
+TEST_F(ExportCycleScriptedTest, RemoteSizeMustMatchTheLocalFileWhenTheServerTellsIt) {
+    const struct {
+        const char* label;
+        bool binary;
+        const char* sizeReply;
+        bool uploaded;
+        const char* reason;
+    } cases[] = {
+        {"same size", true, "213 7\r\n", true, nullptr},
+        {"short copy on the server", true, "213 3\r\n", false,
+         "Export > The server holds 3 bytes of a.txt, the local file has 7 bytes."},
+        {"server without SIZE", true, "502 Not implemented\r\n", true, nullptr},
+        {"ASCII transfers are not compared", false, "213 3\r\n", true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testsrv::ScriptedFtpServer peer;
+        peer.Handle("STOR", testsrv::ReceiveData(std::make_shared<std::string>()));
+        peer.Reply("SIZE", c.sizeReply);
+        config.Port = std::to_string(peer.Port());
+        config.BinaryMode = c.binary;
+        config.MoveDelete = true;
+        config.MoveToFolder = folder.Root() + "/done-" + c.label;
+        TestFolder local;
+        config.LocalFolder = local.Watched();
+        LogCapture lines;
+        {
+            TFolderMonitor monitor(config, lines.Sink());
+            local.Write("a.txt", "payload");
+            ASSERT_TRUE(lines.WaitForCycleEnd(20s));
+        }
+        EXPECT_EQ(lines.Count("\" done"), c.uploaded ? 1u : 0u);
+        EXPECT_EQ(std::filesystem::exists(local.Watched() + "/a.txt"), !c.uploaded);
+        if (c.reason) {
+            EXPECT_EQ(lines.Count("Export > File a.txt not uploaded."), 1u);
+            EXPECT_EQ(lines.Count(c.reason), 1u);
+        }
+        auto commands = peer.Commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "SIZE /in/a.txt"), c.binary ? 1 : 0);
+    }
+}
+
+TEST_F(ExportCycleScriptedTest, FailedFileIsRetriedUntilTheServerTakesItAndEachRetryIsLogged) {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    server.Handle("STOR", [this, calls](testsrv::ScriptedSession& s, const std::string& line) {
+        if (++*calls <= 2) {
+            s.Send("451 Local error in processing\r\n");
+            return;
+        }
+        testsrv::ReceiveData(received)(s, line);
+    });
+    config.RetryFailed = true;
+    TFolderMonitor monitor(config, log.Sink(), {50ms, 100ms});
+    folder.Write("a.txt", "third time lucky");
+    ASSERT_TRUE(log.WaitFor("\" done", 20s));
+    EXPECT_EQ(*received, "third time lucky");
+    EXPECT_EQ(log.Count("Export > File a.txt not uploaded."), 2u);
+    EXPECT_EQ(log.Count("Export > Retrying file a.txt (retry 1)."), 1u);
+    EXPECT_EQ(log.Count("Export > Retrying file a.txt (retry 2)."), 1u);
+    EXPECT_EQ(calls->load(), 3);
+}
+
+TEST_F(ExportCycleScriptedTest, FileThatChangesDuringItsUploadIsSentAgainAndOnlyThenMoved) {
+    auto stores = std::make_shared<std::atomic<int>>(0);
+    const std::string path = folder.Watched() + "/a.txt";
+    server.Handle("STOR",
+                  [this, stores, path](testsrv::ScriptedSession& s, const std::string& line) {
+                      if (++*stores == 1) // the writer is not done yet
+                          std::ofstream(path, std::ios::binary | std::ios::app) << " and more";
+                      received->clear(); // what the server keeps is the last upload
+                      testsrv::ReceiveData(received)(s, line);
+                  });
+    config.SettleTime = 200;
+    config.MoveDelete = true;
+    config.MoveToFolder = folder.Root() + "/done";
+    TFolderMonitor monitor(config, log.Sink());
+    folder.Write("a.txt", "first part");
+    ASSERT_TRUE(log.WaitFor("\" done", 20s));
+    EXPECT_EQ(stores->load(), 2);
+    EXPECT_EQ(*received, "first part and more");
+    EXPECT_EQ(log.Count("Export > File a.txt changed during upload"), 1u);
+    EXPECT_EQ(TestFolder::Read(config.MoveToFolder + "/a.txt"), "first part and more");
+}
+
+TEST_F(ExportCycleScriptedTest, StopDuringAStalledUploadReturnsWithinTwoSecondsAndTheFileStays) {
+    std::atomic<bool> release{false};
+    server.Handle("STOR", [&release](testsrv::ScriptedSession& s, const std::string&) {
+        s.Send("150 Ok to send\r\n");
+        s.DataSend(""); // connected, but never read from again
+        for (int i = 0; i < 600 && !release; ++i)
+            std::this_thread::sleep_for(50ms);
+    });
+    const std::string content(32 << 20, 'x'); // far more than the socket buffers hold
+    folder.Write("big.bin", content, folder.Outside());
+    std::optional<TFolderMonitor> monitor;
+    monitor.emplace(config, log.Sink());
+    std::filesystem::rename(folder.Outside() + "/big.bin", folder.Watched() + "/big.bin");
+    ASSERT_TRUE(log.WaitFor("Export > Uploading file", 20s));
+    ASSERT_TRUE(server.WaitForCommands(1, 5s));
+    std::this_thread::sleep_for(300ms); // let the sender fill the buffers and block
+    const auto start = std::chrono::steady_clock::now();
+    monitor.reset();
+    const auto stopping = std::chrono::steady_clock::now() - start;
+    release = true;
+    EXPECT_LT(stopping, 2s);
+    EXPECT_EQ(log.Count("Export > File big.bin not uploaded."), 1u);
+    EXPECT_EQ(log.Count("cut off because the monitor stopped"), 1u);
+    EXPECT_EQ(std::filesystem::file_size(folder.Watched() + "/big.bin"), content.size());
+}
+
+TEST_F(ExportCycleScriptedTest, MissingFolderFailsTheStartAndVanishedFileGetsOneLine) {
+    config.LocalFolder = folder.Root() + "/missing";
+    try {
+        TFolderMonitor monitor(config, log.Sink());
+        FAIL() << "started without a folder";
+    } catch (const EFolderWatchError& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "Cannot watch folder " + config.LocalFolder + ": No such file or directory");
+    }
+    EXPECT_EQ(log.Count("Monitor started"), 0u);
+
+    LogSwitchesSetTo off(false);
+    config.LocalFolder = folder.Watched();
+    TFolderMonitor monitor(config, log.Sink());
+    EXPECT_EQ(monitor.ExportFile({"gone.txt", 0}), TExportOutcome::Vanished);
+    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
+                               {"Export > File gone.txt vanished before upload.", clHotLight}}));
     EXPECT_EQ(server.SessionsAccepted(), 0);
 }
 

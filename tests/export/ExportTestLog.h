@@ -59,6 +59,13 @@ public:
         std::lock_guard lock(mutex_);
         return CountLocked(part);
     }
+    // Every line, one per row, for failure messages.
+    std::string Dump() const {
+        std::string text;
+        for (const LogLine& line : Lines())
+            text += line.text + "\n";
+        return text;
+    }
     // The lines whose colour is not one of the client's or the TLS handler's status colours.
     std::vector<LogLine> WithoutStatusLines() const {
         std::vector<LogLine> kept;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -27,6 +28,13 @@ public:
     ~MessageCapture() { tavrin::SetErrorMessageSink(nullptr); }
     Events shown;
 };
+
+// No settle time: files go out as soon as they are complete, as the watch reports them.
+TExportPolicy AtOnce() {
+    TExportPolicy policy;
+    policy.settle = std::chrono::milliseconds(0);
+    return policy;
+}
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
@@ -50,8 +58,11 @@ protected:
 
 TEST_F(WaitThreadTest, CopiedFilesAreReportedOnceEachByBareNameInOrder) {
     folder.Write("source.txt", "original", folder.Outside());
-    TWaitThread thread(folder.Watched());
-    thread.OnFileAdded = [&](const std::string& name) { handled.Add(name); };
+    TWaitThread thread(folder.Watched(), AtOnce());
+    thread.OnFileAdded = [&](const TExportJob& job) {
+        handled.Add(job.name);
+        return TExportOutcome::Done;
+    };
     StartWatching(thread);
     std::filesystem::copy_file(folder.Outside() + "/source.txt", folder.Watched() + "/a.txt");
     folder.Write("b.txt", "b");
@@ -65,12 +76,14 @@ TEST_F(WaitThreadTest, CopiedFilesAreReportedOnceEachByBareNameInOrder) {
 TEST_F(WaitThreadTest, FileAddedWhileHandlerIsBusyIsReportedAfterItReturns) {
     std::promise<void> gate;
     auto released = gate.get_future().share();
-    TWaitThread thread(folder.Watched());
-    thread.OnFileAdded = [&](const std::string& name) {
+    TWaitThread thread(folder.Watched(), AtOnce());
+    thread.OnFileAdded = [&](const TExportJob& job) {
+        const std::string& name = job.name;
         handled.Add("enter " + name);
         if (name == "first")
             released.wait_for(10s);
         handled.Add("leave " + name);
+        return TExportOutcome::Done;
     };
     StartWatching(thread);
     folder.Write("first", "1");
@@ -83,10 +96,12 @@ TEST_F(WaitThreadTest, FileAddedWhileHandlerIsBusyIsReportedAfterItReturns) {
 }
 
 TEST_F(WaitThreadTest, SlowlyWrittenFileIsReportedOnceAfterItsLastWrite) {
-    TWaitThread thread(folder.Watched());
+    TWaitThread thread(folder.Watched(), AtOnce());
     std::string path = folder.Watched() + "/slow.bin";
-    thread.OnFileAdded = [&](const std::string& name) {
+    thread.OnFileAdded = [&](const TExportJob& job) {
+        const std::string& name = job.name;
         handled.Add(name + " " + std::to_string(folder.SizeOf(name)));
+        return TExportOutcome::Done;
     };
     StartWatching(thread);
     // Another process writes five chunks of ten bytes with pauses between them.
@@ -105,7 +120,7 @@ TEST_F(WaitThreadTest, SlowlyWrittenFileIsReportedOnceAfterItsLastWrite) {
 }
 
 TEST_F(WaitThreadTest, StopWhileWaitingEndsTheThreadAtOnce) {
-    TWaitThread thread(folder.Watched());
+    TWaitThread thread(folder.Watched(), AtOnce());
     StartWatching(thread);
     thread.StopWatching();
     EXPECT_TRUE(WaitUntil([&] { return thread.Finished(); }, 2s));
@@ -115,11 +130,13 @@ TEST_F(WaitThreadTest, StopWhileWaitingEndsTheThreadAtOnce) {
 TEST_F(WaitThreadTest, StopDuringAHandlerCallLetsItFinishAndHandsOutNothingMore) {
     std::promise<void> gate;
     auto released = gate.get_future().share();
-    TWaitThread thread(folder.Watched());
-    thread.OnFileAdded = [&](const std::string& name) {
+    TWaitThread thread(folder.Watched(), AtOnce());
+    thread.OnFileAdded = [&](const TExportJob& job) {
+        const std::string& name = job.name;
         handled.Add(name);
         released.wait_for(10s);
         handled.Add("done " + name);
+        return TExportOutcome::Done;
     };
     StartWatching(thread);
     folder.Write("first", "1");
@@ -134,23 +151,28 @@ TEST_F(WaitThreadTest, StopDuringAHandlerCallLetsItFinishAndHandsOutNothingMore)
     EXPECT_EQ(handled.All(), (std::vector<std::string>{"first", "done first"}));
 }
 
-TEST_F(WaitThreadTest, MissingFolderShowsTheSystemTextAndEndsTheOwnersWait) {
+TEST_F(WaitThreadTest, FolderThatCannotBeWatchedFailsTheStartNamingFolderAndReason) {
     MessageCapture messages;
-    TWaitThread thread(folder.Watched() + "/missing");
-    thread.OnFileAdded = [&](const std::string& name) { handled.Add(name); };
-    thread.Start();
-    EXPECT_TRUE(WaitUntil([&] { return thread.Finished(); }, 2s));
-    EXPECT_FALSE(thread.Watching());
-    EXPECT_EQ(messages.shown.All(), (std::vector<std::string>{"No such file or directory"}));
+    const std::string missing = folder.Watched() + "/missing";
+    try {
+        TWaitThread thread(missing, AtOnce());
+        FAIL() << "a missing folder was accepted";
+    } catch (const EFolderWatchError& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "Cannot watch folder " + missing + ": No such file or directory");
+    }
+    EXPECT_TRUE(messages.shown.All().empty()); // the owner shows it, once
 }
 
 TEST_F(WaitThreadTest, FailureEscapingTheHandlerIsShownAndTheWatchGoesOn) {
     MessageCapture messages;
-    TWaitThread thread(folder.Watched());
-    thread.OnFileAdded = [&](const std::string& name) {
+    TWaitThread thread(folder.Watched(), AtOnce());
+    thread.OnFileAdded = [&](const TExportJob& job) {
+        const std::string& name = job.name;
         if (name == "bad")
             throw std::runtime_error("handler failed");
         handled.Add(name);
+        return TExportOutcome::Done;
     };
     StartWatching(thread);
     folder.Write("bad", "x");
@@ -158,6 +180,108 @@ TEST_F(WaitThreadTest, FailureEscapingTheHandlerIsShownAndTheWatchGoesOn) {
     ASSERT_TRUE(handled.WaitForCount(1, 5s));
     EXPECT_EQ(handled.All(), (std::vector<std::string>{"good"}));
     EXPECT_EQ(messages.shown.All(), (std::vector<std::string>{"handler failed"}));
+}
+
+// The settle time, renames, retries and files already there, on a real folder: each row is a
+// sequence of folder changes and the jobs the handler must see, in order.
+TEST_F(WaitThreadTest, FilesGoOutOnceSettledUnderTheirFinalNameRetriedAndExistingFirst) {
+    using namespace std::chrono;
+    struct Case {
+        const char* label;
+        TExportPolicy policy;
+        std::function<void(TestFolder&)> before; // before the watch opens
+        std::function<void(TestFolder&)> act;
+        std::function<TExportOutcome(const TExportJob&, int call)> outcome;
+        std::vector<std::string> expected; // "name size retry"
+    };
+    TExportPolicy settle{milliseconds(300)};
+    TExportPolicy retrying{milliseconds(0), true, {milliseconds(50), milliseconds(100)}};
+    TExportPolicy existing{milliseconds(0)};
+    existing.exportExisting = true;
+    auto done = [](const TExportJob&, int) { return TExportOutcome::Done; };
+    auto append = [](TestFolder& f, const std::string& name, const std::string& bytes) {
+        std::ofstream(f.Watched() + "/" + name, std::ios::binary | std::ios::app) << bytes;
+    };
+    const Case cases[] = {
+        {"appending writer with pauses shorter than the settle time",
+         settle,
+         nullptr,
+         [&](TestFolder& f) {
+             for (int i = 0; i < 5; ++i) {
+                 append(f, "grow.bin", std::string(1000, 'x'));
+                 std::this_thread::sleep_for(milliseconds(100));
+             }
+         },
+         done,
+         {"grow.bin 5000 0"}},
+        {"write then rename: one job under the final name",
+         settle,
+         nullptr,
+         [](TestFolder& f) {
+             f.Write(".x.tmp", "whole file");
+             std::filesystem::rename(f.Watched() + "/.x.tmp", f.Watched() + "/x");
+         },
+         done,
+         {"x 10 0"}},
+        {"complete file renamed inside is an addition",
+         AtOnce(),
+         [](TestFolder& f) { f.Write("old.txt", "abc"); },
+         [](TestFolder& f) {
+             std::filesystem::rename(f.Watched() + "/old.txt", f.Watched() + "/new.txt");
+         },
+         done,
+         {"new.txt 3 0"}},
+        {"failed file is retried until it goes",
+         retrying,
+         nullptr,
+         [](TestFolder& f) { f.Write("r.txt", "retry me"); },
+         [](const TExportJob& job, int call) {
+             return call < 3 ? TExportOutcome::Failed : TExportOutcome::Done;
+         },
+         {"r.txt 8 0", "r.txt 8 1", "r.txt 8 2", "r.txt 8 3"}},
+        {"file changed during its upload goes again",
+         AtOnce(),
+         nullptr,
+         [](TestFolder& f) { f.Write("c.txt", "v1"); },
+         [](const TExportJob&, int call) {
+             return call == 0 ? TExportOutcome::Changed : TExportOutcome::Done;
+         },
+         {"c.txt 2 0", "c.txt 2 0"}},
+        {"files already there go first, oldest first",
+         existing,
+         [](TestFolder& f) {
+             f.Write("young", "1");
+             f.Write("old", "22");
+             auto now = std::filesystem::file_time_type::clock::now();
+             std::filesystem::last_write_time(f.Watched() + "/old", now - hours(2));
+             std::filesystem::last_write_time(f.Watched() + "/young", now - hours(1));
+         },
+         [](TestFolder& f) { f.Write("new", "333"); },
+         done,
+         {"old 2 0", "young 1 0", "new 3 0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TestFolder local;
+        if (c.before)
+            c.before(local);
+        Events jobs;
+        int calls = 0;
+        {
+            TWaitThread thread(local.Watched(), c.policy);
+            thread.OnFileAdded = [&](const TExportJob& job) {
+                auto size = std::filesystem::file_size(local.Watched() + "/" + job.name);
+                jobs.Add(job.name + " " + std::to_string(size) + " " + std::to_string(job.retry));
+                return c.outcome(job, calls++);
+            };
+            StartWatching(thread);
+            c.act(local);
+            EXPECT_TRUE(jobs.WaitForCount(c.expected.size(), 10s));
+            // Nothing more may follow: a second upload would come within the settle time.
+            std::this_thread::sleep_for(c.policy.settle + 300ms);
+        }
+        EXPECT_EQ(jobs.All(), c.expected);
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -81,12 +82,11 @@ TEST_F(DirectoryWatchTest, ChangesThatAreNotAdditionsAreNotReported) {
     Write(folder / "before.txt", "there at the start");
     Write(folder / "doomed.txt", "about to go");
     ASSERT_EQ(watch.Open(folder), 0);
-    stdfs::rename(folder / "before.txt", folder / "renamed.txt"); // rename inside
-    stdfs::remove(folder / "doomed.txt");                         // deletion
-    Write(folder / "renamed.txt", "rewritten");                   // rewrite of an old file
-    stdfs::create_directory(folder / "sub");                      // subfolder ...
-    Write(folder / "sub" / "inner.txt", "deep");                  // ... and a file inside
-    stdfs::rename(folder / "renamed.txt", root / "gone.txt");     // moved out
+    stdfs::remove(folder / "doomed.txt");                    // deletion
+    Write(folder / "before.txt", "rewritten");               // rewrite of an old file
+    stdfs::create_directory(folder / "sub");                 // subfolder ...
+    Write(folder / "sub" / "inner.txt", "deep");             // ... and a file inside
+    stdfs::rename(folder / "before.txt", root / "gone.txt"); // moved out
     EXPECT_EQ(ReportedUntil("end"), (Names{"end"}));
 }
 
@@ -110,10 +110,11 @@ TEST_F(DirectoryWatchTest, FileRenamedWhileBeingWrittenIsReportedUnderItsNewName
     stdfs::rename(folder / "a.part", folder / "a.txt");
     ASSERT_EQ(::write(fd, "data", 4), 4);
     ::close(fd);
-    // A file created and closed, then renamed inside: reported once, under its first name.
+    // A file created and closed, then renamed inside: complete under both names; the
+    // changes say the first one is gone, so the caller sends only the second.
     Write(folder / "b.part", "b");
     stdfs::rename(folder / "b.part", folder / "b.txt");
-    EXPECT_EQ(ReportedUntil("end"), (Names{"a.txt", "b.part", "end"}));
+    EXPECT_EQ(ReportedUntil("end"), (Names{"a.txt", "b.part", "b.txt", "end"}));
 }
 
 TEST_F(DirectoryWatchTest, MissingFolderOrPlainFileCannotBeWatched) {
@@ -142,6 +143,67 @@ TEST_F(DirectoryWatchTest, StopWakesAWaitingCallAndEveryLaterOne) {
     waiter.join();
     Write(folder / "after.txt", "x");
     EXPECT_TRUE(watch.WaitForAddedFiles().empty());
+}
+
+TEST_F(DirectoryWatchTest, ChangesComeInOrderWithTouchesAndDepartures) {
+    using Kind = tavrin::TFolderChange::Kind;
+    Write(folder / "old.txt", "old");
+    ASSERT_EQ(watch.Open(folder), 0);
+    Write(folder / "a", "1");
+    Write(folder / "old.txt", "rewritten");
+    stdfs::rename(folder / "a", folder / "b");
+    stdfs::remove(folder / "b");
+    // Writes may come as one touch or several (truncation and write), so repeats count once.
+    std::vector<tavrin::TFolderChange> changes;
+    const tavrin::TFolderChange last{Kind::Gone, "b"};
+    for (int round = 0; round < 50 && (changes.empty() || !(changes.back() == last)); ++round)
+        for (const auto& change : watch.WaitForChanges(100))
+            if (changes.empty() || !(changes.back() == change))
+                changes.push_back(change);
+    EXPECT_EQ(changes, (std::vector<tavrin::TFolderChange>{{Kind::Touched, "a"},
+                                                           {Kind::Arrived, "a"},
+                                                           {Kind::Touched, "old.txt"},
+                                                           {Kind::Gone, "a"},
+                                                           {Kind::Arrived, "b"},
+                                                           {Kind::Gone, "b"}}));
+    // A wait with nothing to report ends with its time.
+    EXPECT_TRUE(watch.WaitForChanges(20).empty());
+}
+
+// More events than the kernel queues (16384 by default) while nobody reads: the overflow
+// is answered by a new look at the folder, so every file arrives exactly once. The seam
+// makes the same answer happen for the case where the kernel's queue is larger.
+TEST_F(DirectoryWatchTest, QueueOverflowLosesNoFileAndReportsNoneTwice) {
+    for (bool simulated : {false, true}) {
+        SCOPED_TRACE(simulated ? "simulated" : "real overflow");
+        stdfs::remove_all(folder);
+        stdfs::create_directory(folder);
+        tavrin::TDirectoryWatch burst;
+        ASSERT_EQ(burst.Open(folder), 0);
+        Write(folder / "first", "reported before the burst");
+        ASSERT_EQ(burst.WaitForAddedFiles(), (Names{"first"}));
+        const int files = simulated ? 50 : 9000;
+        for (int i = 0; i < files; ++i)
+            Write(folder / ("f" + std::to_string(i)), "x");
+        if (simulated)
+            burst.SimulateOverflow();
+        Write(folder / "end", "");
+        std::set<std::string> seen;
+        size_t reports = 0;
+        for (int round = 0; round < 10000 && seen.count("end") == 0; ++round) {
+            auto batch = burst.WaitForChanges(1000);
+            if (batch.empty())
+                break;
+            for (const auto& change : batch)
+                if (change.kind == tavrin::TFolderChange::Kind::Arrived) {
+                    seen.insert(change.name);
+                    ++reports;
+                }
+        }
+        EXPECT_EQ(seen.size(), static_cast<size_t>(files) + 1);
+        EXPECT_EQ(reports, seen.size());
+        EXPECT_EQ(seen.count("first"), 0u);
+    }
 }
 
 } // namespace

@@ -31,6 +31,19 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
     grid->addWidget(chkMoveToFolder, 1, 0);
     grid->addWidget(edtMoveToLocalFolder, 1, 1);
     grid->addWidget(btnMoveToLocalFolder, 1, 2);
+    edtSettleTime = NewEdit("edtSettleTime", in);
+    edtSettleTime->setFixedWidth(60);
+    chkRetryFailed = NewCheck("chkRetryFailed", QStringLiteral("Retry failed uploads"), in);
+    chkExportExisting = NewCheck("chkExportExisting",
+                                 QStringLiteral("Upload files already in the folder at start"), in);
+    auto* settleRow = new QHBoxLayout;
+    settleRow->addWidget(edtSettleTime);
+    settleRow->addWidget(NewLabel("lbSettleTimeUnit", QStringLiteral("ms unchanged"), in));
+    settleRow->addStretch();
+    grid->addWidget(NewLabel("lbSettleTime", QStringLiteral("Upload after"), in), 2, 0);
+    grid->addLayout(settleRow, 2, 1);
+    grid->addWidget(chkRetryFailed, 3, 0, 1, 2);
+    grid->addWidget(chkExportExisting, 4, 0, 1, 2);
 
     auto* server =
         new TOuterGroup("grpServerSettings", QStringLiteral("FTP server settings"), this);
@@ -108,6 +121,9 @@ void TfrExport::LoadConfiguration(RConfiguration& configuration) {
     edtSSLCertificate->setText(ToQString(c.SSLCertificate));
     edtSSLKey->setText(ToQString(c.SSLKey));
     edtSSLPass->setText(ToQString(c.SSLPass));
+    edtSettleTime->setText(QString::number(c.SettleTime));
+    chkRetryFailed->setChecked(c.RetryFailed);
+    chkExportExisting->setChecked(c.ExportExisting);
 }
 
 void TfrExport::SaveConfiguration() {
@@ -128,6 +144,9 @@ void TfrExport::SaveConfiguration() {
     v.SSLCertificate = TextOf(edtSSLCertificate);
     v.SSLKey = TextOf(edtSSLKey);
     v.SSLPass = TextOf(edtSSLPass);
+    v.SettleTime = TextOf(edtSettleTime);
+    v.RetryFailed = chkRetryFailed->isChecked();
+    v.ExportExisting = chkExportExisting->isChecked();
     SaveExportConfiguration(v);
 }
 

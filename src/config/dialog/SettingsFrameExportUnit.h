@@ -46,6 +46,9 @@ public:
     QLineEdit* edtSSLKey;
     QPushButton* btnSSLKey;
     QLineEdit* edtSSLPass;
+    QLineEdit* edtSettleTime;
+    QCheckBox* chkRetryFailed;
+    QCheckBox* chkExportExisting;
 
 private:
     RConfiguration configuration_;
