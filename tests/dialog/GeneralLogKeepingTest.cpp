@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
+
 using tavrin::TMessageKind;
 
 namespace {
@@ -51,10 +53,9 @@ TEST_F(GeneralLogKeeping, LinesAndFileAreShownBrowsedAndSaved) {
     page.spnLogLines->setValue(0);
     page.SaveLogSwitches();
     const auto lines = SettingsLines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{"General.LogLines=0",
-                                        "General.LogFile=" + dir_ + "/tavrin.log"}));
+    for (const std::string& expected :
+         {std::string("General.LogLines=0"), "General.LogFile=" + dir_ + "/tavrin.log"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
     EXPECT_EQ(tavrin::LoadLogKeeping(), (tavrin::TLogKeepingValues{0, dir_ + "/tavrin.log"}));
 }
 
