@@ -91,8 +91,10 @@ int main(int argc, char** argv) {
 
     const double start = ResidentMiB();
     double slowest = 0, total = 0, atLimit = 0, middle = 0;
+    std::string perBlock;
     for (int block = 0; block < kBlocks; ++block) {
         const double seconds = Block(window, block);
+        perBlock += " " + std::to_string(static_cast<int>(ResidentMiB() + 0.5));
         slowest = std::max(slowest, seconds);
         total += seconds;
         if (block == 0)
@@ -107,6 +109,7 @@ int main(int argc, char** argv) {
     std::printf("  RSS: start %.1f MiB, after 100,000 %.1f MiB, after 1,000,000 %.1f MiB, "
                 "end %.1f MiB (end - limit %+.1f MiB)\n",
                 start, atLimit, middle, end, end - atLimit);
+    std::printf("  RSS after each block (MiB):%s\n", perBlock.c_str());
     std::printf("  per 100,000 lines: slowest %.3f s, mean %.3f s (goal: < 0.5 s)\n", slowest,
                 total / kBlocks);
     return 0;

@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <algorithm>
+
 TActivityLogModel::TActivityLogModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void TActivityLogModel::Append(std::string text, TColor colour) {
@@ -51,18 +53,22 @@ void TActivityLogModel::InsertWaitingLines(std::vector<TWaitingLine> batch) {
     for (size_t i = skip; i < batch.size(); ++i)
         lines_.push_back(std::move(batch[i].Line));
     endInsertRows();
-    DropOldest();
+    DropOldest(std::max<size_t>(1, lineLimit_ / 64));
 }
 
 void TActivityLogModel::SetLineLimit(size_t limit) {
     lineLimit_ = limit;
-    DropOldest();
+    DropOldest(1);
 }
 
-void TActivityLogModel::DropOldest() {
+void TActivityLogModel::DropOldest(size_t batch) {
     if (lineLimit_ == 0 || lines_.size() <= lineLimit_)
         return;
+    // Every removal makes the view renumber all its rows, so the oldest lines go in batches
+    // of a 64th of the limit: O(1) per line, and never more than that many lines too many.
     const size_t excess = lines_.size() - lineLimit_;
+    if (excess < batch)
+        return;
     beginRemoveRows(QModelIndex(), 0, static_cast<int>(excess) - 1);
     lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(excess));
     endRemoveRows();

@@ -8,7 +8,9 @@
 // writer's lines arrive in batches, one row insertion per batch.
 //
 // A program meant to run for weeks must not grow without end: past the limit the oldest
-// lines go, from the front of a deque, so each line costs O(1) however long the log is.
+// lines go, from the front of a deque and in batches of a 64th of the limit (so between
+// LineLimit and LineLimit + LineLimit / 64 lines are kept), and each line costs O(1)
+// however long the log is.
 #include "config/LogEvent.h"
 
 #include <QAbstractListModel>
@@ -39,7 +41,7 @@ public:
 
     void Append(std::string text, TColor colour);
 
-    // 0 keeps every line. A lower limit drops the oldest lines at once.
+    // 0 keeps every line. A lower limit drops the oldest lines at once (in the batch rule).
     void SetLineLimit(size_t limit);
     size_t LineLimit() const { return lineLimit_; }
     // Called on the window's thread for every line as it enters the list, with the moment
@@ -60,7 +62,7 @@ private:
 
     void InsertWaitingLines(std::vector<TWaitingLine> batch);
     void FlushWaitingLines();
-    void DropOldest();
+    void DropOldest(size_t batch);
 
     std::deque<TLogLine> lines_;
     size_t lineLimit_ = kDefaultLineLimit;

@@ -60,9 +60,13 @@ TEST_F(LogKeeping, OnlyTheNewestLinesStayWithTheNewestSelected) {
         int kept;
     };
     const Case cases[] = {
-        {"LogLines=50\n", 130, false, 50},   {"LogLines=50\n", 130, true, 50},
-        {"LogLines=0\n", 3000, false, 3000}, {"", 2000, false, 2000}, // the default keeps 100,000
-        {"LogLines=-4\n", 200, false, 200},                           // unreadable: the default
+        {"LogLines=50\n", 130, false, 50},
+        {"LogLines=50\n", 130, true, 50},
+        // Above 64 lines they go in batches of a 64th: 1,005 lines at 640 keep 645.
+        {"LogLines=640\n", 1005, false, 645},
+        {"LogLines=0\n", 3000, false, 3000},
+        {"", 2000, false, 2000},            // the default keeps 100,000
+        {"LogLines=-4\n", 200, false, 200}, // unreadable: the default
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.keys) + (c.fromWorker ? " worker" : " window"));
@@ -124,8 +128,9 @@ TEST_F(LogKeeping, TheListFollowsTheNewestLineOnlyWhileItShowsTheBottom) {
     EXPECT_EQ(window.lstLog->currentIndex().row(), 125);
 
     // Past the limit the oldest lines go, and the text under the reader stays put.
-    append(90); // 450 written, 400 kept: lines 50..449
-    ASSERT_EQ(window.LogLines->rowCount(), 400);
+    append(90); // 450 written, 400 kept, in batches of 6: 402 lines, 48..449
+    ASSERT_EQ(window.LogLines->rowCount(), 402);
+    EXPECT_EQ(Text(window, 0), "line 48");
     const QModelIndex topNow = window.lstLog->indexAt(QPoint(5, 2));
     EXPECT_EQ(Text(window, topNow.row()), "line 120");
     EXPECT_EQ(window.lstLog->currentIndex().data().toString(), "line 125");
