@@ -3,14 +3,17 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <algorithm>
+
 TActivityLogModel::TActivityLogModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void TActivityLogModel::Append(std::string text, TColor colour) {
-    std::vector<TLogLine> batch;
+    const auto now = std::chrono::system_clock::now();
+    std::vector<TWaitingLine> batch;
     {
         std::lock_guard lock(waitingMutex_);
         if (QThread::currentThread() != thread()) {
-            waiting_.push_back({std::move(text), colour});
+            waiting_.push_back({{std::move(text), colour}, now});
             if (!flushPosted_) {
                 flushPosted_ = true;
                 QMetaObject::invokeMethod(
@@ -21,12 +24,12 @@ void TActivityLogModel::Append(std::string text, TColor colour) {
         // Lines that other threads wrote before this call come first.
         batch.swap(waiting_);
     }
-    batch.push_back({std::move(text), colour});
+    batch.push_back({{std::move(text), colour}, now});
     InsertWaitingLines(std::move(batch));
 }
 
 void TActivityLogModel::FlushWaitingLines() {
-    std::vector<TLogLine> batch;
+    std::vector<TWaitingLine> batch;
     {
         std::lock_guard lock(waitingMutex_);
         batch.swap(waiting_);
@@ -35,14 +38,40 @@ void TActivityLogModel::FlushWaitingLines() {
     InsertWaitingLines(std::move(batch));
 }
 
-void TActivityLogModel::InsertWaitingLines(std::vector<TLogLine> batch) {
+void TActivityLogModel::InsertWaitingLines(std::vector<TWaitingLine> batch) {
     if (batch.empty())
         return;
+    if (onLineWritten_)
+        for (const TWaitingLine& waiting : batch)
+            onLineWritten_(waiting.Line, waiting.Written);
+    // A batch longer than the limit would only be inserted to be dropped again.
+    size_t skip = 0;
+    if (lineLimit_ != 0 && batch.size() > lineLimit_)
+        skip = batch.size() - lineLimit_;
     const int first = static_cast<int>(lines_.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(batch.size()) - 1);
-    lines_.insert(lines_.end(), std::make_move_iterator(batch.begin()),
-                  std::make_move_iterator(batch.end()));
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(batch.size() - skip) - 1);
+    for (size_t i = skip; i < batch.size(); ++i)
+        lines_.push_back(std::move(batch[i].Line));
     endInsertRows();
+    DropOldest(std::max<size_t>(1, lineLimit_ / 64));
+}
+
+void TActivityLogModel::SetLineLimit(size_t limit) {
+    lineLimit_ = limit;
+    DropOldest(1);
+}
+
+void TActivityLogModel::DropOldest(size_t batch) {
+    if (lineLimit_ == 0 || lines_.size() <= lineLimit_)
+        return;
+    // Every removal makes the view renumber all its rows, so the oldest lines go in batches
+    // of a 64th of the limit: O(1) per line, and never more than that many lines too many.
+    const size_t excess = lines_.size() - lineLimit_;
+    if (excess < batch)
+        return;
+    beginRemoveRows(QModelIndex(), 0, static_cast<int>(excess) - 1);
+    lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(excess));
+    endRemoveRows();
 }
 
 int TActivityLogModel::rowCount(const QModelIndex& parent) const {

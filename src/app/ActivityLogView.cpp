@@ -1,12 +1,23 @@
 #include "app/ActivityLogView.h"
 
 #include "app/ActivityLogModel.h"
+#include "config/dialog/MessageBoxes.h"
+#include "platform/FileSystem.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
 
 namespace {
 constexpr TColor kSystemColourFlag = 0xff000000;
@@ -59,6 +70,20 @@ QSize TLogItemDelegate::sizeHint(const QStyleOptionViewItem& option,
     return QSize(1, kItemHeight);
 }
 
+bool TLogItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                 const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // Only a line cut off at the right edge needs its whole text shown.
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const int needed = option.fontMetrics.horizontalAdvance(text) + kTextIndent;
+    if (needed > option.rect.width())
+        QToolTip::showText(event->globalPos(), text, view);
+    else
+        QToolTip::hideText();
+    return true;
+}
+
 TActivityLogView::TActivityLogView(QWidget* parent) : QTableView(parent) {
     setObjectName(QStringLiteral("lstLog"));
     setItemDelegate(new TLogItemDelegate(this));
@@ -72,7 +97,7 @@ TActivityLogView::TActivityLogView(QWidget* parent) : QTableView(parent) {
     setWordWrap(false);
     setCornerButtonEnabled(false);
     setTabKeyNavigation(false);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -82,11 +107,74 @@ TActivityLogView::TActivityLogView(QWidget* parent) : QTableView(parent) {
     QFont listFont = font();
     listFont.setPixelSize(11);
     setFont(listFont);
+
+    // Only the user's own scrolling (or the follow itself) moves the bar; rows added below
+    // widen its range without touching its value, so the state survives them.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int value) { following_ = value >= verticalScrollBar()->maximum(); });
+
+    actCopy = new QAction(QStringLiteral("Copy"), this);
+    actCopy->setObjectName(QStringLiteral("actCopy"));
+    actCopy->setShortcut(QKeySequence::Copy);
+    actCopy->setShortcutContext(Qt::WidgetShortcut);
+    connect(actCopy, &QAction::triggered, this, [this] { CopySelection(); });
+    actSaveLogAs = new QAction(QStringLiteral("Save log as\u2026"), this);
+    actSaveLogAs->setObjectName(QStringLiteral("actSaveLogAs"));
+    connect(actSaveLogAs, &QAction::triggered, this,
+            [this] { tavrin::RunGuarded(this, [this] { SaveLogAs(); }); });
+    addAction(actCopy);
+    addAction(actSaveLogAs);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void TActivityLogView::SetLogModel(TActivityLogModel* model) {
+    logModel_ = model;
     setModel(model);
     connect(model, &QAbstractItemModel::rowsInserted, this, [this] { FollowNewest(); });
+    // Dropping the oldest lines would slide the text under a reader's eyes; the bar moves up
+    // by as many rows, so the same lines stay where they were.
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this] { valueBeforeDrop_ = verticalScrollBar()->value(); });
+    connect(model, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                if (first == 0 && !following_)
+                    verticalScrollBar()->setValue(std::max(0, valueBeforeDrop_ - (last + 1)));
+            });
+}
+
+QString TActivityLogView::SelectedText() const {
+    QModelIndexList rows = selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList texts;
+    for (const QModelIndex& row : rows)
+        texts << row.data(Qt::DisplayRole).toString();
+    return texts.join(QLatin1Char('\n'));
+}
+
+void TActivityLogView::CopySelection() {
+    const QString text = SelectedText();
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
+}
+
+void TActivityLogView::SaveLogAs() {
+    const std::optional<std::string> path = tavrin::BrowseForSaveFile(this, "Save log as");
+    if (!path || !logModel_)
+        return;
+    std::FILE* file = std::fopen(path->c_str(), "wb");
+    bool ok = file != nullptr;
+    for (int row = 0; ok && row < logModel_->rowCount(); ++row) {
+        const std::string& text = logModel_->Line(row).Text;
+        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+             std::fputc('\n', file) != EOF;
+    }
+    const int error = errno;
+    if (file && std::fclose(file) != 0)
+        ok = false;
+    if (!ok)
+        throw std::runtime_error("Unable to write to " + *path + "\r\n" +
+                                 tavrin::fs::SystemErrorText(error));
 }
 
 // Selecting or scrolling makes the view lay out all its items again, so it happens once for
@@ -103,9 +191,11 @@ void TActivityLogView::FollowNewest() {
 void TActivityLogView::SelectNewest() {
     followPosted_ = false;
     const int rows = model()->rowCount();
-    if (rows == 0)
+    if (rows == 0 || !following_)
         return;
     const QModelIndex newest = model()->index(rows - 1, 0);
-    selectionModel()->setCurrentIndex(newest, QItemSelectionModel::ClearAndSelect);
-    scrollTo(newest, QAbstractItemView::PositionAtBottom);
+    selectionModel()->setCurrentIndex(newest, QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
+    scrollToBottom();
+    following_ = true;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The activity log list: every item 14 pixels high, drawn over the list's own background in
-// the line's colour, and the newest line always the selected one so the list stays on it.
-// The selection catches up with the newest line on the next turn of the event loop, once
-// for all lines that arrived meanwhile.
+// the line's colour. While the list shows its bottom it follows the newest line (selected,
+// in view); scrolled up, it stays where the user put it so old lines can be read while a
+// monitor runs, and it follows again once scrolled back down. The selection catches up with
+// the newest line on the next turn of the event loop, once for all lines that arrived.
+// A line wider than the list shows whole as its tool tip; selected lines copy with Ctrl+C,
+// and the context menu also saves the whole log to a file.
 //
 // A one-column table rather than a list view: a list view lays out every item again after
 // each insertion, which costs milliseconds per line once the log holds a few hundred
@@ -30,6 +33,8 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 };
 
 class TActivityLogView : public QTableView {
@@ -39,9 +44,23 @@ public:
 
     void SetLogModel(TActivityLogModel* model);
 
+    // Whether new lines are followed: the list shows its bottom (or the user came back to it).
+    bool Following() const { return following_; }
+    // The selected lines' texts, in list order, one per line.
+    QString SelectedText() const;
+    void CopySelection();
+    // Asks for a file and writes every line to it; a failure goes to the error box.
+    void SaveLogAs();
+
+    QAction* actCopy = nullptr;
+    QAction* actSaveLogAs = nullptr;
+
 private:
     void FollowNewest();
     void SelectNewest();
 
+    TActivityLogModel* logModel_ = nullptr;
     bool followPosted_ = false;
+    bool following_ = true;
+    int valueBeforeDrop_ = 0;
 };

@@ -51,6 +51,10 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
     BuildToolBar();
 
     LogLines = new TActivityLogModel(this);
+    LogLines->SetLineWritten(
+        [this](const TLogLine& line, std::chrono::system_clock::time_point when) {
+            WriteLogFileLine(line, when);
+        });
     lstLog = new TActivityLogView(this);
     lstLog->SetLogModel(LogLines);
     setCentralWidget(lstLog);
@@ -200,8 +204,29 @@ void TfmMainForm::FormShow() {
     ExportConfig = tavrin::LoadExportConfiguration();
     ImportConfig = tavrin::LoadImportConfiguration();
     tavrin::LoadLogSwitches();
+    ApplyLogKeeping(tavrin::LoadLogKeeping());
     SetStatusPanel(0, QStringLiteral("Import monitor: STOPPED"));
     SetStatusPanel(1, QStringLiteral("Export monitor: STOPPED"));
+}
+
+void TfmMainForm::ApplyLogKeeping(const tavrin::TLogKeepingValues& keeping) {
+    LogLines->SetLineLimit(static_cast<size_t>(std::max<int32_t>(0, keeping.LogLines)));
+    // A file that failed before is tried again after every save of the settings.
+    if (keeping.LogFile.empty())
+        logFile_.reset();
+    else
+        logFile_ = std::make_unique<tavrin::TLogFileWriter>(keeping.LogFile);
+}
+
+// One red line in the window when the file cannot be written, then no further attempts
+// (until the settings are saved again): the window goes on without its file.
+void TfmMainForm::WriteLogFileLine(const TLogLine& line,
+                                   std::chrono::system_clock::time_point when) {
+    if (!logFile_ || logFile_->Write(line.Text, when))
+        return;
+    const std::string error = logFile_->Error();
+    logFile_.reset();
+    LogLines->Append("Log file not written: " + error, clRed);
 }
 
 void TfmMainForm::Exit1Click() {
@@ -222,11 +247,33 @@ void TfmMainForm::BindMonitorCommands() {
     bind(tbtnSettings, &QToolButton::clicked, &TfmMainForm::tbtnSettingsClick);
 }
 
+namespace {
+// Marks a direction as switching for the length of one command.
+class TSwitching {
+public:
+    explicit TSwitching(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TSwitching() { flag_ = false; }
+    TSwitching(const TSwitching&) = delete;
+    TSwitching& operator=(const TSwitching&) = delete;
+
+private:
+    bool& flag_;
+};
+} // namespace
+
+// A stop sends QUIT with the event loop turning; a second command that arrived then would
+// start a monitor the first one goes on to show as stopped. It is ignored instead.
 void TfmMainForm::Startimportmonitor1Click() {
+    if (importSwitching_)
+        return;
+    TSwitching switching(importSwitching_);
     if (ImportMonitor) {
         // A poller in the middle of a cycle outlives its monitor and frees itself later.
         ImportMonitor->RequestStop();
-        ImportMonitor.reset();
+        // Taken out of the field first: a window close that arrives during the QUIT finds
+        // no monitor left to destroy a second time.
+        std::unique_ptr<TMonitorFTP> stopping = std::move(ImportMonitor);
+        stopping.reset();
         Startimportmonitor1->setText(QStringLiteral("Start IMPORT monitor"));
         SetStatusPanel(0, QStringLiteral("Import monitor: STOPPED"));
         SetButtonImage(tbtnImport, tiImportStopped);
@@ -241,6 +288,9 @@ void TfmMainForm::Startimportmonitor1Click() {
 }
 
 void TfmMainForm::StartEXPORTmonitor1Click() {
+    if (exportSwitching_)
+        return;
+    TSwitching switching(exportSwitching_);
     if (ExportMonitor) {
         ExportMonitor.reset(); // waits for an upload in progress
         StartEXPORTmonitor1->setText(QStringLiteral("Start EXPORT monitor"));
@@ -259,12 +309,14 @@ void TfmMainForm::Settings1Click() {
     TfrmSettings dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // New settings reach running monitors only through a restart, import first.
-    if (ImportMonitor) {
+    ApplyLogKeeping(tavrin::LoadLogKeeping());
+    // New settings reach running monitors only through a restart, import first. A direction
+    // that is being switched by another command is left to that command.
+    if (ImportMonitor && !importSwitching_) {
         Startimportmonitor1Click();
         Startimportmonitor1Click();
     }
-    if (ExportMonitor) {
+    if (ExportMonitor && !exportSwitching_) {
         StartEXPORTmonitor1Click();
         StartEXPORTmonitor1Click();
     }

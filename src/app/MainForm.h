@@ -8,6 +8,8 @@
 #include "app/ToolBarImages.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/LogFileWriter.h"
+#include "config/SettingsFile.h"
 #include "export/FolderMonitorUnit.h"
 #include "import/MonitorFTPUnit.h"
 
@@ -46,6 +48,13 @@ public:
     void tbtnSettingsClick();
     // The image index a tool button shows now.
     static int ButtonImage(const QToolButton* button);
+    // Whether a start or stop of that direction is under way (a stop's QUIT keeps the event
+    // loop turning); commands for that direction are ignored meanwhile.
+    bool ImportSwitching() const { return importSwitching_; }
+    bool ExportSwitching() const { return exportSwitching_; }
+
+    // The "General" keys for the log: how many lines stay, and the optional log file.
+    void ApplyLogKeeping(const tavrin::TLogKeepingValues& keeping);
 
     // Controls.
     QMenu* Monitor1 = nullptr;
@@ -87,6 +96,11 @@ private:
     void FormClose();
     void BindMonitorCommands();
 
+    void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
+
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     bool shown_ = false;
+    bool importSwitching_ = false;
+    bool exportSwitching_ = false;
+    std::unique_ptr<tavrin::TLogFileWriter> logFile_;
 };

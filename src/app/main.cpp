@@ -1,6 +1,7 @@
 // The program: one window, an event loop until it closes. No command-line arguments are
 // read and no monitor starts by itself.
 #include "app/MainForm.h"
+#include "app/SignalCloser.h"
 
 #include <QApplication>
 
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
     try {
         TfmMainForm fmMainForm;
+        // A logout or kill stops the monitors and saves the register, as Exit does.
+        TSignalCloser closer(&fmMainForm);
         fmMainForm.show();
         return app.exec();
     } catch (const std::exception& e) {

@@ -142,6 +142,20 @@ TLogSwitchValues LoadLogSwitches() {
     return LoadLogSwitches(ConfigFilePath());
 }
 
+TLogKeepingValues LoadLogKeeping(const std::string& path) {
+    SettingsReader in(path);
+    TLogKeepingValues v;
+    const int32_t lines = in.Integer(kGeneral, "LogLines", v.LogLines);
+    if (lines >= 0)
+        v.LogLines = lines;
+    v.LogFile = in.Text(kGeneral, "LogFile");
+    return v;
+}
+
+TLogKeepingValues LoadLogKeeping() {
+    return LoadLogKeeping(ConfigFilePath());
+}
+
 void SaveImportConfiguration(const TImportPageValues& v, const std::string& path) {
     SettingsWriter out(path);
     out.Text(kImport, "LocalFolder", v.LocalFolder);
@@ -208,6 +222,16 @@ void SaveLogSwitches(const TLogSwitchValues& v, const std::string& path) {
 
 void SaveLogSwitches(const TLogSwitchValues& values) {
     SaveLogSwitches(values, ConfigFilePath());
+}
+
+void SaveLogKeeping(const TLogKeepingValues& v, const std::string& path) {
+    SettingsWriter out(path);
+    out.Text(kGeneral, "LogLines", std::to_string(v.LogLines));
+    out.Text(kGeneral, "LogFile", v.LogFile);
+}
+
+void SaveLogKeeping(const TLogKeepingValues& values) {
+    SaveLogKeeping(values, ConfigFilePath());
 }
 
 } // namespace tavrin

@@ -5,6 +5,7 @@
 #include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tavrin {
@@ -44,6 +45,19 @@ struct TLogSwitchValues {
 // returns them.
 TLogSwitchValues LoadLogSwitches(const std::string& path);
 TLogSwitchValues LoadLogSwitches();
+
+// How much of the activity log is kept: the newest LogLines lines in the window (0 = all),
+// and every shown line also appended to LogFile (empty = no file).
+struct TLogKeepingValues {
+    int32_t LogLines = 100000;
+    std::string LogFile;
+
+    bool operator==(const TLogKeepingValues&) const = default;
+};
+
+// "General" LogLines (a negative or unreadable number gives the default) and LogFile.
+TLogKeepingValues LoadLogKeeping(const std::string& path);
+TLogKeepingValues LoadLogKeeping();
 
 // What the Import page's controls hold. CheckInterval is the edit box's text.
 struct TImportPageValues {
@@ -111,5 +125,8 @@ void SaveExportConfiguration(const TExportPageValues& values);
 // are set from the same values (only when all four were written).
 void SaveLogSwitches(const TLogSwitchValues& values, const std::string& path);
 void SaveLogSwitches(const TLogSwitchValues& values);
+// "General" LogLines, LogFile.
+void SaveLogKeeping(const TLogKeepingValues& values, const std::string& path);
+void SaveLogKeeping(const TLogKeepingValues& values);
 
 } // namespace tavrin

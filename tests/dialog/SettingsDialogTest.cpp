@@ -149,7 +149,8 @@ TEST_F(SettingsDialogTest, GeneralPageShowsAndSetsTheSwitches) {
     EXPECT_TRUE(LogVerbose);
     EXPECT_EQ(SettingsLines(),
               (std::vector<std::string>{"General.LogVerbose=1", "General.LogMonitor=1",
-                                        "General.LogFileTransfer=1", "General.LogSSL=0"}));
+                                        "General.LogFileTransfer=1", "General.LogSSL=0",
+                                        "General.LogLines=100000", "General.LogFile="}));
 }
 
 TEST_F(SettingsDialogTest, FailedSaveStillClosesWithOk) {

@@ -81,6 +81,15 @@ std::optional<std::string> BrowseForFile(QWidget* parent, const std::string& tit
         QFileDialog::getOpenFileName(OwnerOrActive(parent), QString::fromUtf8(title)));
 }
 
+std::optional<std::string> BrowseForSaveFile(QWidget* parent, const std::string& title) {
+    if (TMessageRecorder* recorder = gRecorder.load()) {
+        recorder->Record(TMessageKind::mkFileSave, title);
+        return recorder->NextChosenPath();
+    }
+    return ChosenPath(
+        QFileDialog::getSaveFileName(OwnerOrActive(parent), QString::fromUtf8(title)));
+}
+
 std::string FailureMessage(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);

@@ -18,7 +18,14 @@ class QWidget;
 
 namespace tavrin {
 
-enum class TMessageKind { mkInformation, mkWarning, mkError, mkFolderBrowser, mkFileOpen };
+enum class TMessageKind {
+    mkInformation,
+    mkWarning,
+    mkError,
+    mkFolderBrowser,
+    mkFileOpen,
+    mkFileSave
+};
 
 struct TShownMessage {
     TMessageKind Kind;
@@ -35,6 +42,8 @@ void ShowErrorBox(QWidget* parent, const std::string& text);
 std::optional<std::string> BrowseForFolder(QWidget* parent, const std::string& title = {});
 // File-open dialog (no file-type filter). The chosen file's full path, or nothing.
 std::optional<std::string> BrowseForFile(QWidget* parent, const std::string& title = {});
+// File-save dialog: the file need not exist yet. The chosen path, or nothing.
+std::optional<std::string> BrowseForSaveFile(QWidget* parent, const std::string& title = {});
 
 // The message of a failure caught as std::current_exception(), as the error box shows it.
 std::string FailureMessage(const std::exception_ptr& failure);

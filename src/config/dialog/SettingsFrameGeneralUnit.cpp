@@ -9,10 +9,14 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 
 using namespace tavrin;
@@ -51,11 +55,46 @@ TfrGeneral::TfrGeneral(QWidget* parent) : QFrame(parent) {
     page->setContentsMargins(4, 4, 4, 4);
     page->addWidget(log);
     page->addWidget(list);
+    page->addWidget(BuildLogKeepingGroup());
     page->addWidget(new TKnownServersGroup(this));
     page->addStretch();
 
     connect(btnClearList, &QPushButton::clicked, this, &TfrGeneral::btnClearListClick);
     connect(btnEditList, &QPushButton::clicked, this, &TfrGeneral::btnEditListClick);
+}
+
+QWidget* TfrGeneral::BuildLogKeepingGroup() {
+    auto* group = new TOuterGroup("grpLogKeeping", QStringLiteral("Log keeping"), this);
+    QWidget* in = group->Contents();
+    spnLogLines = new QSpinBox(in);
+    spnLogLines->setObjectName(QStringLiteral("spnLogLines"));
+    spnLogLines->setRange(0, 100000000);
+    spnLogLines->setSingleStep(10000);
+    spnLogLines->setSpecialValueText(QStringLiteral("no limit"));
+    spnLogLines->setValue(static_cast<int>(TLogKeepingValues{}.LogLines));
+    edtLogFile = new QLineEdit(in);
+    edtLogFile->setObjectName(QStringLiteral("edtLogFile"));
+    edtLogFile->setPlaceholderText(QStringLiteral("none"));
+    btnLogFile = new QPushButton(QStringLiteral("..."), in);
+    btnLogFile->setObjectName(QStringLiteral("btnLogFile"));
+    btnLogFile->setAutoDefault(false);
+    btnLogFile->setFixedWidth(28);
+    QGridLayout* grid = group->Grid();
+    grid->addWidget(new QLabel(QStringLiteral("Lines kept in the window (0 = no limit)"), in), 0,
+                    0);
+    grid->addWidget(spnLogLines, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Also write the log to file"), in), 1, 0);
+    grid->addWidget(edtLogFile, 1, 1);
+    grid->addWidget(btnLogFile, 1, 2);
+    connect(btnLogFile, &QPushButton::clicked, this, &TfrGeneral::btnLogFileClick);
+    return group;
+}
+
+void TfrGeneral::btnLogFileClick() {
+    RunGuarded(this, [this] {
+        if (auto path = BrowseForSaveFile(this))
+            edtLogFile->setText(QString::fromStdString(*path));
+    });
 }
 
 TLogSwitchValues TfrGeneral::Shown() const {
@@ -69,10 +108,15 @@ void TfrGeneral::LoadLogSwitches() {
     chkLogFile->setChecked(v.LogFileTransfer);
     chkLogSSL->setChecked(v.LogSSL);
     chkLogVerbose->setChecked(v.LogVerbose);
+    const TLogKeepingValues keeping = LoadLogKeeping();
+    spnLogLines->setValue(
+        static_cast<int>(std::min<int32_t>(keeping.LogLines, spnLogLines->maximum())));
+    edtLogFile->setText(QString::fromStdString(keeping.LogFile));
 }
 
 void TfrGeneral::SaveLogSwitches() {
     tavrin::SaveLogSwitches(Shown());
+    SaveLogKeeping({spnLogLines->value(), edtLogFile->text().toStdString()});
 }
 
 void TfrGeneral::btnClearListClick() {
@@ -96,7 +140,9 @@ void TfrGeneral::btnEditListClick() {
         const std::string path = RegisterFilePath();
         if (!fs::FileExists(path))
             return;
-        // The editor runs on its own; the dialog does not wait for it.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+        // The editor runs on its own; the dialog does not wait for it. A desktop with no
+        // program for text files would otherwise leave the click without any answer.
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+            throw EIdException("No program is set up to open " + path);
     });
 }

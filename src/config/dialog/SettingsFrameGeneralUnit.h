@@ -6,7 +6,9 @@
 #include <QFrame>
 
 class QCheckBox;
+class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 class TfrGeneral : public QFrame {
     Q_OBJECT
@@ -14,9 +16,10 @@ public:
     explicit TfrGeneral(QWidget* parent = nullptr);
 
     // Reads the four switches from the file (which also sets the process-wide switches) and
-    // shows them.
+    // shows them, with how much of the log is kept.
     void LoadLogSwitches();
-    // Writes the four boxes to the file, then sets the process-wide switches from them.
+    // Writes the four boxes to the file, then sets the process-wide switches from them; then
+    // how much of the log is kept.
     void SaveLogSwitches();
 
     // Deletes the register after a warning, so the import monitor fetches every file again.
@@ -31,6 +34,13 @@ public:
     QPushButton* btnClearList;
     QPushButton* btnEditList;
 
+    // How much of the log is kept: lines in the window, and the optional log file.
+    QSpinBox* spnLogLines;
+    QLineEdit* edtLogFile;
+    QPushButton* btnLogFile;
+    void btnLogFileClick();
+
 private:
     tavrin::TLogSwitchValues Shown() const;
+    QWidget* BuildLogKeepingGroup();
 };
