@@ -66,5 +66,4 @@ private:
     bool failed_ = false; // a fatal error happened: no shutdown alert may be sent
     bool closeAlertSent_ = false;
     bool certRequested_ = false; // the server asked for our certificate
-    bool failed_ = false;        // a fatal error happened: no shutdown alert may be sent
 };
