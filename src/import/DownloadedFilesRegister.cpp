@@ -160,6 +160,38 @@ bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {
     return true;
 }
 
+void TDownloadedFilesRegister::AppendToFile(const std::string& path, const std::string& name) {
+    TFileDescriptor fd(
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (fd.Get() < 0)
+        throw EIdException(FailureText("Cannot open file", path, errno));
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (!S_ISREG(st.st_mode))
+        throw EIdException(FailureText("Cannot write file", path, EINVAL));
+    std::string line;
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd.Get(), &last, 1, st.st_size - 1) != 1)
+        throw EIdException(FailureText("Cannot read file", path, errno));
+    if (last != '\n' && last != '\r')
+        line = "\r\n";
+    line += name;
+    line += "\r\n";
+    if (!WriteAll(fd.Get(), line) || ::fsync(fd.Get()) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (::close(fd.Release()) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (st.st_size == 0) {
+        // A register made just now: make its name in the folder durable too.
+        int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
+}
+
 void TDownloadedFilesRegister::SaveToFile(const std::string& path) const {
     std::string text;
     for (const std::string& name : names_) {

@@ -18,6 +18,11 @@ public:
     // the previous register whole. Raises EIdException on failure.
     void SaveToFile(const std::string& path) const;
 
+    // Appends one name and CR LF to the file (made when absent) and flushes it to disk, so a
+    // name is remembered even when the program never gets to its full save. A file whose
+    // last line has no line end gets one first. Raises EIdException on failure.
+    static void AppendToFile(const std::string& path, const std::string& name);
+
     // Whole-name comparison with letter case ignored (Report.TXT matches report.txt).
     bool Contains(const std::string& name) const;
     // Appends without looking for duplicates; the caller looked the name up before.
