@@ -108,13 +108,15 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
     } catch (...) {
         // Leftovers of failed downloads would fill a nearly full disk for the files after.
         ::unlink(partial.c_str());
-        // After a refusal or a short delivery the server still follows the conversation;
-        // after anything else (a cut, a stall, a local write failure in mid-transfer) the
+        // After a refusal, a short delivery or a local write failure the server still follows
+        // the conversation; after anything else (a cut, a stall, a dead server) the
         // connection is closed, so no half-dead one goes on into the next command.
         try {
             throw;
         } catch (const EIdReplyRFCError&) {
         } catch (const EShortDelivery&) {
+        } catch (const EIdFileError&) {
+            // Our side failed (a full disk); the client ended the transfer with the server.
         } catch (...) {
             CloseAfterFailure();
         }

@@ -138,8 +138,13 @@ void TFTPChecker::FinishAndDisposeLater() {
 }
 
 void TFTPChecker::PollCycle() {
-    if (busy_)
+    if (busy_) {
+        // Both timers fire together every 10 s, and the keep-alive tick often comes first:
+        // dropping the poll behind its NOOP would make every other poll go missing.
+        if (noopRunning_)
+            pollAfterNoop_ = true;
         return;
+    }
     busy_ = true;
     {
         tavrin::importbox::TCycleScope running;
@@ -257,6 +262,7 @@ void TFTPChecker::KeepAliveTick() {
     if (busy_)
         return;
     busy_ = true;
+    noopRunning_ = true;
     {
         tavrin::importbox::TCycleScope running;
         try {
@@ -270,6 +276,13 @@ void TFTPChecker::KeepAliveTick() {
         }
     }
     busy_ = false;
+    noopRunning_ = false;
+    if (pollAfterNoop_ && !disposeAfterCycle_ && !stopRequested_) {
+        pollAfterNoop_ = false;
+        PollCycle();
+        return;
+    }
+    pollAfterNoop_ = false;
     if (disposeAfterCycle_) {
         Dispose();
         deleteLater();

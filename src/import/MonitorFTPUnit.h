@@ -77,6 +77,8 @@ private:
     bool stopRequested_ = false;
     bool disposeAfterCycle_ = false;
     bool disposed_ = false;
+    bool noopRunning_ = false;
+    bool pollAfterNoop_ = false;
     RConfiguration config_;
     std::unique_ptr<QTimer> keepAliveTimer_;
 };
