@@ -287,6 +287,26 @@ TEST_F(ImportFault, ServerDownGivesRedLinesOneBoxThatHoldsNothingAndFilesArriveU
     EXPECT_EQ(FileHash(scratch.local + "/later.bin"), Hash(Payload(50000, 9)));
 }
 
+TEST_F(ImportFault, StagingFolderOnAnotherFileSystemStillDeliversToTheImportFolder) {
+    char pattern[] = "/dev/shm/tavrin-staging-XXXXXX"; // tmpfs, while the import folder is not
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    WriteFile(Served("across.bin"), Payload(900000, 6));
+    config.FirstToTemp = true;
+    config.TempFolder = pattern;
+    config.MoveDelete = true;
+    {
+        TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
+        monitor.Checker().PollCycle();
+    }
+    EXPECT_EQ(FileHash(scratch.local + "/across.bin"), Hash(Payload(900000, 6)));
+    EXPECT_EQ(Listing(scratch.local), std::vector<std::string>{"across.bin"});
+    EXPECT_EQ(Listing(pattern), std::vector<std::string>{});
+    EXPECT_FALSE(Exists(Served("across.bin")));
+    EXPECT_TRUE(RegisterFileHas("across.bin"));
+    EXPECT_EQ(log.CountColour(clRed), 0u);
+    ::rmdir(pattern);
+}
+
 TEST_F(ImportFault, FullDiskFailsOneFileRemovesItsPieceAndTheNextFileStillFits) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a small tmpfs as the import folder";
