@@ -85,20 +85,19 @@ std::vector<std::string> TDownloadedFilesRegister::SplitLines(std::string_view t
     return lines;
 }
 
-std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+void TDownloadedFilesRegister::FoldInto(std::string_view name, std::string& key) {
+    key.clear();
     // Plain ASCII names are the common case; their case fold is the ASCII lower case, so they
     // skip the decoder (a poll over a big folder looks up every listed name).
     if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
-        std::string key;
         key.reserve(name.size() + 1);
         key.push_back('u');
         for (char c : name)
             key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c);
-        return key;
+        return;
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     QString decoded = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
-    std::string key;
     if (!decoder.hasError()) {
         QByteArray folded = decoded.toCaseFolded().toUtf8();
         key.reserve(static_cast<size_t>(folded.size()) + 1);
@@ -109,11 +108,18 @@ std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
         key.push_back('b');
         key.append(tavrin::LowerCase(name));
     }
+}
+
+std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+    std::string key;
+    FoldInto(name, key);
     return key;
 }
 
 bool TDownloadedFilesRegister::Contains(const std::string& name) const {
-    return keys_.count(FoldedKey(name)) != 0;
+    // One key buffer for all lookups: a poll over 100,000 listed names allocates nothing.
+    FoldInto(name, lookupKey_);
+    return keys_.count(lookupKey_) != 0;
 }
 
 void TDownloadedFilesRegister::Add(const std::string& name) {

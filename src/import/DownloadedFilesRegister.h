@@ -40,6 +40,8 @@ public:
     static std::string FoldedKey(std::string_view name);
 
 private:
+    static void FoldInto(std::string_view name, std::string& key);
     std::vector<std::string> names_;
+    mutable std::string lookupKey_;
     std::unordered_set<std::string> keys_;
 };

@@ -178,8 +178,10 @@ void TFTPChecker::RunCycle() {
     const char separator = unixLike ? '/' : '\\';
     client_->SetListParserClass(chosen);
 
-    std::vector<std::string> lines;
-    client_->ListDirectory(&lines, "", true);
+    // The client keeps the lines of its last listing; the cycle reads them there instead of
+    // copying 100,000 strings out of a big folder's listing.
+    client_->ListDirectory(nullptr, "", true);
+    const std::vector<std::string>& lines = client_->ListingLines();
 
     // When the preset recognizes the lines, the detected format parses them a second time
     // into the same collection: every entry is then listed twice, and the register makes the
@@ -218,7 +220,6 @@ void TFTPChecker::RunCycle() {
             break;
     }
     stable_.EndListing();
-    lines.clear();
 
     if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected())
         client_->Disconnect(true);

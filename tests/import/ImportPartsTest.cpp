@@ -104,8 +104,9 @@ TEST(MoveFileNoReplace, WithinAndAcrossFileSystemsNeverReplacingNorLosing) {
             EXPECT_EQ(st.st_mode & 0777, 0640u);
         } else {
             EXPECT_EQ(Exists(from), row.sourceExists);
-            if (row.targetExists)
+            if (row.targetExists) {
                 EXPECT_EQ(ReadFile(row.to), "kept");
+            }
         }
     }
     // No hidden copies left behind in the target folder.
