@@ -55,7 +55,7 @@ TEST_F(PagesTest, KeepAliveGreysOutTheCheckInterval) {
     EXPECT_FALSE(polled.chkWaitForStableFiles->isChecked());
     polled.chkWaitForStableFiles->setChecked(true);
     polled.SaveConfiguration();
-    EXPECT_TRUE(LoadImportConfiguration().WaitForStableFiles);
+    EXPECT_TRUE(tavrin::LoadImportConfiguration().WaitForStableFiles);
 }
 
 TEST_F(PagesTest, BrowseButtonsReplaceTheTextOnlyWhenConfirmed) {
