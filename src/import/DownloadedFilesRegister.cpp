@@ -119,17 +119,18 @@ std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
 bool TDownloadedFilesRegister::Contains(const std::string& name) const {
     // One key buffer for all lookups: a poll over 100,000 listed names allocates nothing.
     FoldInto(name, lookupKey_);
-    return keys_.count(lookupKey_) != 0;
+    return keys_.Contains(lookupKey_);
 }
 
 void TDownloadedFilesRegister::Add(const std::string& name) {
     names_.push_back(name);
-    keys_.insert(FoldedKey(name));
+    FoldInto(name, lookupKey_);
+    keys_.Insert(lookupKey_);
 }
 
 void TDownloadedFilesRegister::Clear() {
     names_.clear();
-    keys_.clear();
+    keys_.Clear();
 }
 
 bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {

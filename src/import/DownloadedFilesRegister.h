@@ -3,9 +3,10 @@
 // is fetched only once. Names stay in file order (then download order) for saving; a second
 // set of case-folded keys answers "downloaded before?" without walking the whole list, which
 // matters once users have left the monitor running for months.
+#include "import/FoldedKeySet.h"
+
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 class TDownloadedFilesRegister {
@@ -43,5 +44,5 @@ private:
     static void FoldInto(std::string_view name, std::string& key);
     std::vector<std::string> names_;
     mutable std::string lookupKey_;
-    std::unordered_set<std::string> keys_;
+    TFoldedKeySet keys_;
 };
