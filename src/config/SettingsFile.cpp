@@ -83,6 +83,7 @@ RConfiguration LoadImportConfiguration(const std::string& path) {
     c.MoveDelete = in.Boolean(kImport, "MoveDelete", false);
     c.KeepAlive = in.Boolean(kImport, "KeepAlive", true);
     c.CheckInterval = in.Integer(kImport, "CheckInterval", 10);
+    c.WaitForStableFiles = in.Boolean(kImport, "WaitForStableFiles", true);
     c.SSL = in.Boolean(kImport, "SSL", false);
     c.SSLCertificate = in.Text(kImport, "SSLCertificate");
     c.SSLKey = in.Text(kImport, "SSLKey");
@@ -171,6 +172,7 @@ void SaveImportConfiguration(const TImportPageValues& v, const std::string& path
     out.Boolean(kImport, "MoveDelete", v.MoveDelete);
     out.Boolean(kImport, "KeepAlive", v.KeepAlive);
     out.Text(kImport, "CheckInterval", std::to_string(StrToInt(v.CheckInterval)));
+    out.Boolean(kImport, "WaitForStableFiles", v.WaitForStableFiles);
     out.Boolean(kImport, "SSL", v.SSL);
     out.Text(kImport, "SSLCertificate", v.SSLCertificate);
     out.Text(kImport, "SSLKey", v.SSLKey);

@@ -85,20 +85,19 @@ std::vector<std::string> TDownloadedFilesRegister::SplitLines(std::string_view t
     return lines;
 }
 
-std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+void TDownloadedFilesRegister::FoldInto(std::string_view name, std::string& key) {
+    key.clear();
     // Plain ASCII names are the common case; their case fold is the ASCII lower case, so they
     // skip the decoder (a poll over a big folder looks up every listed name).
     if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
-        std::string key;
         key.reserve(name.size() + 1);
         key.push_back('u');
         for (char c : name)
             key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c);
-        return key;
+        return;
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     QString decoded = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
-    std::string key;
     if (!decoder.hasError()) {
         QByteArray folded = decoded.toCaseFolded().toUtf8();
         key.reserve(static_cast<size_t>(folded.size()) + 1);
@@ -109,21 +108,29 @@ std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
         key.push_back('b');
         key.append(tavrin::LowerCase(name));
     }
+}
+
+std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
+    std::string key;
+    FoldInto(name, key);
     return key;
 }
 
 bool TDownloadedFilesRegister::Contains(const std::string& name) const {
-    return keys_.count(FoldedKey(name)) != 0;
+    // One key buffer for all lookups: a poll over 100,000 listed names allocates nothing.
+    FoldInto(name, lookupKey_);
+    return keys_.Contains(lookupKey_);
 }
 
 void TDownloadedFilesRegister::Add(const std::string& name) {
     names_.push_back(name);
-    keys_.insert(FoldedKey(name));
+    FoldInto(name, lookupKey_);
+    keys_.Insert(lookupKey_);
 }
 
 void TDownloadedFilesRegister::Clear() {
     names_.clear();
-    keys_.clear();
+    keys_.Clear();
 }
 
 bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {
@@ -158,6 +165,38 @@ bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {
     for (std::string& line : SplitLines(text))
         Add(line);
     return true;
+}
+
+void TDownloadedFilesRegister::AppendToFile(const std::string& path, const std::string& name) {
+    TFileDescriptor fd(
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (fd.Get() < 0)
+        throw EIdException(FailureText("Cannot open file", path, errno));
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (!S_ISREG(st.st_mode))
+        throw EIdException(FailureText("Cannot write file", path, EINVAL));
+    std::string line;
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd.Get(), &last, 1, st.st_size - 1) != 1)
+        throw EIdException(FailureText("Cannot read file", path, errno));
+    if (last != '\n' && last != '\r')
+        line = "\r\n";
+    line += name;
+    line += "\r\n";
+    if (!WriteAll(fd.Get(), line) || ::fsync(fd.Get()) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (::close(fd.Release()) != 0)
+        throw EIdException(FailureText("Cannot write file", path, errno));
+    if (st.st_size == 0) {
+        // A register made just now: make its name in the folder durable too.
+        int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
 }
 
 void TDownloadedFilesRegister::SaveToFile(const std::string& path) const {

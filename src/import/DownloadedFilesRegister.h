@@ -3,9 +3,10 @@
 // is fetched only once. Names stay in file order (then download order) for saving; a second
 // set of case-folded keys answers "downloaded before?" without walking the whole list, which
 // matters once users have left the monitor running for months.
+#include "import/FoldedKeySet.h"
+
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 class TDownloadedFilesRegister {
@@ -17,6 +18,11 @@ public:
     // folder, is flushed to disk and then renamed over the old one, so a failed save leaves
     // the previous register whole. Raises EIdException on failure.
     void SaveToFile(const std::string& path) const;
+
+    // Appends one name and CR LF to the file (made when absent) and flushes it to disk, so a
+    // name is remembered even when the program never gets to its full save. A file whose
+    // last line has no line end gets one first. Raises EIdException on failure.
+    static void AppendToFile(const std::string& path, const std::string& name);
 
     // Whole-name comparison with letter case ignored (Report.TXT matches report.txt).
     bool Contains(const std::string& name) const;
@@ -35,6 +41,8 @@ public:
     static std::string FoldedKey(std::string_view name);
 
 private:
+    static void FoldInto(std::string_view name, std::string& key);
     std::vector<std::string> names_;
-    std::unordered_set<std::string> keys_;
+    mutable std::string lookupKey_;
+    TFoldedKeySet keys_;
 };

@@ -12,7 +12,9 @@
 #include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -36,8 +38,7 @@ std::string Quoted(const std::string& text) {
 // ---- TFTPChecker ----------------------------------------------------------------------------
 
 TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
-    : QTimer(nullptr), onLog_(std::move(onLog)), config_(config),
-      registerPath_(std::move(registerPath)) {
+    : QTimer(nullptr), onLog_(std::move(onLog)), config_(config) {
     client_ = std::make_unique<TIdFTP>();
     client_->SetHost(config_.Host);
     client_->SetPort(tavrin::StrToInt(config_.Port));
@@ -68,12 +69,11 @@ TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::str
         client_->SetDataPortProtection(ftpdpsPrivate);
     }
 
-    const int interval =
-        config_.KeepAlive ? kKeepAlivePollMs : static_cast<int>(config_.CheckInterval) * 1000;
+    const int interval = PollIntervalMs(config_);
     setInterval(interval);
     connect(this, &QTimer::timeout, this, &TFTPChecker::PollCycle);
 
-    localFileList_.LoadIfPresent(registerPath_);
+    register_ = AcquireRegister(registerPath);
 
     // A timer with interval 0 would fire on every pass of the event loop; an interval of
     // 0 seconds means "never" here, so the monitor shows as active and never polls.
@@ -84,6 +84,17 @@ TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::str
     keepAliveTimer_->setInterval(kKeepAliveNoopMs);
     connect(keepAliveTimer_.get(), &QTimer::timeout, this, &TFTPChecker::KeepAliveTick);
     keepAliveTimer_->start();
+}
+
+int TFTPChecker::PollIntervalMs(const RConfiguration& config) {
+    if (config.KeepAlive)
+        return kKeepAlivePollMs;
+    const int64_t ms = static_cast<int64_t>(config.CheckInterval) * 1000;
+    return static_cast<int>(std::clamp<int64_t>(ms, 0, std::numeric_limits<int>::max()));
+}
+
+std::string TFTPChecker::PartialPath(const std::string& folder, const std::string& name) {
+    return folder + "/." + name + ".part";
 }
 
 TFTPChecker::~TFTPChecker() {
@@ -101,17 +112,28 @@ void TFTPChecker::Dispose() {
     busy_ = true;
     stop();
     keepAliveTimer_->stop();
+    // A poller that outlived its monitor has no log left to write to: its failures get the
+    // box instead of a line.
+    const bool canLog = LogMonitor && onLog_ && !disposeAfterCycle_;
+    auto report = [&](const std::string& text) {
+        if (canLog)
+            LogMessage(text, clRed);
+        else
+            tavrin::importbox::Show(text);
+    };
     try {
         if (client_->IsConnected())
             client_->Disconnect(true);
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
-        tavrin::ShowErrorMessage(failure.what());
+        CloseAfterFailure();
+        report(failure.what());
     }
     try {
-        localFileList_.SaveToFile(registerPath_);
+        register_->names.SaveToFile(register_->path);
     } catch (const std::exception& failure) {
-        tavrin::ShowErrorMessage(failure.what());
+        // Every name of this run is already in the file, appended as it was fetched.
+        report(failure.what());
     }
 }
 
@@ -121,19 +143,23 @@ void TFTPChecker::FinishAndDisposeLater() {
 }
 
 void TFTPChecker::PollCycle() {
-    if (busy_)
+    if (busy_) {
+        // Both timers fire together every 10 s, and the keep-alive tick often comes first:
+        // dropping the poll behind its NOOP would make every other poll go missing.
+        if (noopRunning_)
+            pollAfterNoop_ = true;
         return;
+    }
     busy_ = true;
-    try {
-        RunCycle();
-    } catch (const std::exception& failure) {
-        // The box is modal and keeps the event loop running; the poller stays busy until it
-        // is closed, so a server that is down gives one box per tick, never a pile of them.
-        tavrin::ShowErrorMessage(failure.what());
-        CloseAfterFailure();
-    } catch (...) {
-        tavrin::ShowErrorMessage("Unexpected failure in the import cycle.");
-        CloseAfterFailure();
+    {
+        tavrin::importbox::TCycleScope running;
+        try {
+            RunCycle();
+        } catch (const std::exception& failure) {
+            CycleFailed(failure.what());
+        } catch (...) {
+            CycleFailed("Unexpected failure in the import cycle.");
+        }
     }
     busy_ = false;
     if (stopRequested_)
@@ -157,8 +183,10 @@ void TFTPChecker::RunCycle() {
     const char separator = unixLike ? '/' : '\\';
     client_->SetListParserClass(chosen);
 
-    std::vector<std::string> lines;
-    client_->ListDirectory(&lines, "", true);
+    // The client keeps the lines of its last listing; the cycle reads them there instead of
+    // copying 100,000 strings out of a big folder's listing.
+    client_->ListDirectory(nullptr, "", true);
+    const std::vector<std::string>& lines = client_->ListingLines();
 
     // When the preset recognizes the lines, the detected format parses them a second time
     // into the same collection: every entry is then listed twice, and the register makes the
@@ -179,13 +207,24 @@ void TFTPChecker::RunCycle() {
         const TIdFTPListItem& entry = entries[i];
         if (entry.Kind() != ekFile)
             continue;
-        const std::string name = entry.Name();
+        const std::string& name = entry.Name();
         if (name.empty() || name[0] == '.' || !IsPlainFileName(name) ||
-            localFileList_.Contains(name))
+            register_->names.Contains(name))
             continue;
-        FetchEntry(name, config_.RemoteFolder, separator);
+        // Tracked whatever the setting says, so switching it on needs no extra cycle.
+        const bool unchanged = stable_.SeenUnchanged(entry);
+        if (config_.WaitForStableFiles && !unchanged)
+            continue;
+        // Another poller of this register (the one before a restart) is on it right now.
+        if (register_->fetching.count(name))
+            continue;
+        FetchEntry(entry, config_.RemoteFolder, separator);
+        // A transfer that broke the connection ends this cycle's fetching; the next tick
+        // connects afresh.
+        if (!client_->IsConnected())
+            break;
     }
-    lines.clear();
+    stable_.EndListing();
 
     if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected())
         client_->Disconnect(true);
@@ -204,42 +243,21 @@ void TFTPChecker::ConnectAndEnterFolder() {
     LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(folder), clHotLight);
 }
 
-void TFTPChecker::FetchEntry(const std::string& name, const std::string& remoteFolder,
-                             char separator) {
-    const std::string remotePath = remoteFolder.empty() ? name : remoteFolder + separator + name;
-    const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
-    const std::string localPath = folder + "/" + name;
-
-    LogTransfer("Getting file " + Quoted(name));
-    try {
-        // Returns only when every byte is on disk and the server confirmed the transfer, so
-        // nothing below (the delete on the server included) runs for a partial file.
-        client_->DownloadFile(remotePath, localPath, true, false);
-        if (config_.MoveDelete) {
-            try {
-                LogMessage("Deleting file ...", clHotLight);
-                client_->DeleteRemoteFile(remotePath);
-                LogMessage("Deleting file ... done", clHotLight);
-            } catch (const std::exception& failure) {
-                LogMessage(std::string("Deleting file ... error: ") + failure.what(), clRed);
-            }
-        }
-        // A name the import folder already holds stays in the staging folder.
-        if (config_.FirstToTemp)
-            tavrin::fs::MoveFileNoReplace(localPath, config_.LocalFolder + "/" + name);
-        LogTransfer("Getting file " + Quoted(name) + " done");
-        localFileList_.Add(name);
-    } catch (const std::exception&) {
-        LogMessage(name + " is not a file or is demaged.", clRed);
-    }
+void TFTPChecker::CycleFailed(const std::string& text) {
+    // The next tick starts over with a fresh connection; nobody has to click anything first.
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    LogMessage(line, clRed);
+    tavrin::importbox::Show(text);
+    CloseAfterFailure();
 }
 
 void TFTPChecker::CloseAfterFailure() {
-    // Without QUIT: after a failure the server may not answer any more, and the next tick
-    // starts over with a fresh connection.
+    // Without QUIT: after a failure the server may not answer any more. Closed whatever
+    // IsConnected says, so no half-dead connection is carried into the next cycle.
     try {
-        if (client_->IsConnected())
-            client_->Disconnect(false);
+        client_->Disconnect(false);
     } catch (const std::exception&) {
     }
 }
@@ -250,17 +268,27 @@ void TFTPChecker::KeepAliveTick() {
     if (busy_)
         return;
     busy_ = true;
-    try {
-        if (client_->IsConnected()) {
-            client_->SendNoop();
-            if (LogVerbose)
-                LogMessage(client_->LastReply().JoinedText(), clHotLight);
+    noopRunning_ = true;
+    {
+        tavrin::importbox::TCycleScope running;
+        try {
+            if (client_->IsConnected()) {
+                client_->SendNoop();
+                if (LogVerbose)
+                    LogMessage(client_->LastReply().JoinedText(), clHotLight);
+            }
+        } catch (const std::exception& failure) {
+            CycleFailed(failure.what());
         }
-    } catch (const std::exception& failure) {
-        tavrin::ShowErrorMessage(failure.what());
-        CloseAfterFailure();
     }
     busy_ = false;
+    noopRunning_ = false;
+    if (pollAfterNoop_ && !disposeAfterCycle_ && !stopRequested_) {
+        pollAfterNoop_ = false;
+        PollCycle();
+        return;
+    }
+    pollAfterNoop_ = false;
     if (disposeAfterCycle_) {
         Dispose();
         deleteLater();

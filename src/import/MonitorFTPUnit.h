@@ -7,6 +7,7 @@
 #include "config/LogEvent.h"
 #include "ftp/IdStatus.h"
 #include "import/DownloadedFilesRegister.h"
+#include "import/ImportCycleState.h"
 
 #include <QTimer>
 
@@ -15,6 +16,7 @@
 
 class TIdFTP;
 class TIdSSLIOHandlerSocketOpenSSL;
+class TIdFTPListItem;
 
 class TFTPChecker : public QTimer {
 public:
@@ -37,14 +39,25 @@ public:
     // cycle is over the poller disconnects, saves its register and deletes itself.
     void FinishAndDisposeLater();
 
-    const TDownloadedFilesRegister& LocalFileList() const { return localFileList_; }
+    const TDownloadedFilesRegister& LocalFileList() const { return register_->names; }
+    const TStableFileTracker& StableFiles() const { return stable_; }
+    // The poll interval for a setting: 5 s with keep-alive, otherwise CheckInterval seconds,
+    // capped where a millisecond timer would overflow.
+    static int PollIntervalMs(const RConfiguration& config);
+    // Where a download is written until it is whole: a hidden name beside its final one.
+    static std::string PartialPath(const std::string& folder, const std::string& name);
     TIdFTP& Client() { return *client_; }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
 
 private:
     void RunCycle();
     void ConnectAndEnterFolder();
-    void FetchEntry(const std::string& name, const std::string& remoteFolder, char separator);
+    void FetchEntry(const TIdFTPListItem& entry, const std::string& remoteFolder, char separator);
+    void DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
+                       const std::string& finalPath);
+    void MoveOutOfStaging(const std::string& name);
+    void Register(const std::string& name);
+    void CycleFailed(const std::string& text);
     void CloseAfterFailure();
     void Dispose();
 
@@ -54,7 +67,8 @@ private:
     void TlsStatusInfo(const std::string& text);
     void KeyPassword(std::string& password);
 
-    TDownloadedFilesRegister localFileList_;
+    std::shared_ptr<TSharedRegister> register_;
+    TStableFileTracker stable_;
     TLogEvent onLog_;
     // The handler must outlive the client that uses it; the destructor frees them in order.
     std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler_;
@@ -63,9 +77,10 @@ private:
     bool stopRequested_ = false;
     bool disposeAfterCycle_ = false;
     bool disposed_ = false;
+    bool noopRunning_ = false;
+    bool pollAfterNoop_ = false;
     RConfiguration config_;
     std::unique_ptr<QTimer> keepAliveTimer_;
-    std::string registerPath_;
 };
 
 class TMonitorFTP {

@@ -8,8 +8,14 @@ bool FileExists(const std::string& path);      // a regular file (or a link to o
 bool DirectoryExists(const std::string& path); // a folder (or a link to one)
 bool CreateDir(const std::string& path);       // one level; false when it fails or exists
 bool DeleteFile(const std::string& path);      // false when it fails
-// Moves a file without ever replacing an existing target; false when it fails.
+// Moves a file without ever replacing an existing target; false when it fails. Across file
+// systems the file is copied to a hidden name in the target folder, flushed, renamed into
+// place and only then removed at the source, so the target name never shows a partial file.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
+// The same; `error` receives the errno value of a failure (EEXIST: the target exists).
+bool MoveFileNoReplace(const std::string& from, const std::string& to, int& error);
+// Flushes a file's data to disk; false (errno set) when it fails.
+bool SyncFile(const std::string& path);
 // The system's text for an errno value, e.g. "No such file or directory".
 std::string SystemErrorText(int error);
 

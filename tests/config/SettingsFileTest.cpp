@@ -108,8 +108,9 @@ TEST_F(SettingsFileTest, BooleansAndIntegersAreReadAsIntegers) {
     EXPECT_TRUE(import.MoveDelete);  // 2
     EXPECT_TRUE(import.FirstToTemp); // 0x1
     EXPECT_EQ(import.CheckInterval, 30);
-    EXPECT_FALSE(import.PassiveMode); // from "Export"
-    EXPECT_TRUE(import.BinaryMode);   // empty: default true
+    EXPECT_FALSE(import.PassiveMode);       // from "Export"
+    EXPECT_TRUE(import.BinaryMode);         // empty: default true
+    EXPECT_TRUE(import.WaitForStableFiles); // absent: default true
 
     RConfiguration exported = LoadExportConfiguration();
     EXPECT_FALSE(exported.PassiveMode);
@@ -133,17 +134,23 @@ TEST_F(SettingsFileTest, ImportPageWritesItsKeysInOrderAndReadsBack) {
     Put("[Import]\nMoveToFolder=keep\nColour=blue\n[Export]\nKeepAlive=1\n[Mine]\nx=y\n");
     TImportPageValues page = SampleImportPage();
     page.CheckInterval = "$1E";
+    page.WaitForStableFiles = false;
     SaveImportConfiguration(page);
+    EXPECT_NE(Contents().find("WaitForStableFiles=0\n"), std::string::npos);
+    EXPECT_FALSE(LoadImportConfiguration().WaitForStableFiles);
 
     EXPECT_EQ(KeysInFile(),
-              (std::vector<std::string>{
-                  "Import.MoveToFolder",  "Import.Colour",      "Import.LocalFolder",
-                  "Import.TempFolder",    "Import.FirstToTemp", "Import.Host",
-                  "Import.Port",          "Import.Username",    "Import.Password",
-                  "Import.RemoteFolder",  "Import.MoveDelete",  "Import.KeepAlive",
-                  "Import.CheckInterval", "Import.SSL",         "Import.SSLCertificate",
-                  "Import.SSLKey",        "Import.SSLPass",     "Export.KeepAlive",
-                  "Export.PassiveMode",   "Export.BinaryMode",  "Mine.x"}));
+              (std::vector<std::string>{"Import.MoveToFolder",  "Import.Colour",
+                                        "Import.LocalFolder",   "Import.TempFolder",
+                                        "Import.FirstToTemp",   "Import.Host",
+                                        "Import.Port",          "Import.Username",
+                                        "Import.Password",      "Import.RemoteFolder",
+                                        "Import.MoveDelete",    "Import.KeepAlive",
+                                        "Import.CheckInterval", "Import.WaitForStableFiles",
+                                        "Import.SSL",           "Import.SSLCertificate",
+                                        "Import.SSLKey",        "Import.SSLPass",
+                                        "Export.KeepAlive",     "Export.PassiveMode",
+                                        "Export.BinaryMode",    "Mine.x"}));
     EXPECT_NE(Contents().find("CheckInterval=30\n"), std::string::npos);
     EXPECT_NE(Contents().find("MoveToFolder=keep\nColour=blue\n"), std::string::npos);
 

@@ -1,5 +1,6 @@
 #include "DialogTestSupport.h"
 
+#include "config/SettingsFile.h"
 #include "config/dialog/SettingsFrameExportUnit.h"
 #include "config/dialog/SettingsFrameGeneralUnit.h"
 #include "config/dialog/SettingsFrameImportUnit.h"
@@ -44,11 +45,17 @@ TEST_F(PagesTest, KeepAliveGreysOutTheCheckInterval) {
     EXPECT_TRUE(page.edtSSLCertificate->isEnabled());
     EXPECT_TRUE(page.edtDownloadToFolder->isEnabled());
 
-    WriteFile(configPath_, "[Import]\nKeepAlive=0\n");
+    EXPECT_TRUE(page.chkWaitForStableFiles->isChecked()); // on unless switched off
+
+    WriteFile(configPath_, "[Import]\nKeepAlive=0\nWaitForStableFiles=0\n");
     TfrImport polled;
     polled.LoadConfiguration(loaded);
     EXPECT_TRUE(polled.edtCheckInterval->isEnabled());
     EXPECT_EQ(polled.edtCheckInterval->text(), "10");
+    EXPECT_FALSE(polled.chkWaitForStableFiles->isChecked());
+    polled.chkWaitForStableFiles->setChecked(true);
+    polled.SaveConfiguration();
+    EXPECT_TRUE(tavrin::LoadImportConfiguration().WaitForStableFiles);
 }
 
 TEST_F(PagesTest, BrowseButtonsReplaceTheTextOnlyWhenConfirmed) {

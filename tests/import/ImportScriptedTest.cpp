@@ -20,7 +20,7 @@ using namespace importtest;
 
 namespace {
 
-const std::string kNtListing = "01-15-03  02:05PM                 1,234 good.txt\r\n"
+const std::string kNtListing = "01-15-03  02:05PM                    10 good.txt\r\n"
                                "01-15-03  02:05PM                    12 bad.txt\r\n"
                                "01-15-03  10:30AM       <DIR>          docs\r\n"
                                "01-15-03  02:05PM                     5 sub\\..\\..\\evil.txt\r\n"
@@ -69,10 +69,13 @@ TEST_F(ImportScripted, RecognizedListingListsEveryEntryTwiceButFetchesOnce) {
     EXPECT_EQ(monitor.Checker().Client().DirectoryEntries().Count(), 10u);
     EXPECT_EQ(CommandCount("RETR good.txt"), 1u);
     EXPECT_EQ(ReadFile(scratch.local + "/good.txt"), "good bytes");
-    // The failing file is tried again by its second copy, and each try says so in red.
+    // The failing file is tried again by its second copy, and each try says so in red,
+    // followed by the server's reason.
     EXPECT_EQ(CommandCount("RETR bad.txt"), 2u);
     EXPECT_EQ(log.Count("Import > bad.txt is not a file or is demaged."), 2u);
-    EXPECT_EQ(log.CountColour(clRed), 2u);
+    EXPECT_EQ(log.Count("Import > Failed to open file."), 2u);
+    EXPECT_EQ(log.CountColour(clRed), 4u);
+    EXPECT_FALSE(Exists(scratch.local + "/.bad.txt.part"));
     EXPECT_FALSE(monitor.Checker().LocalFileList().Contains("bad.txt"));
     EXPECT_EQ(monitor.Checker().LocalFileList().Names(), std::vector<std::string>{"good.txt"});
 

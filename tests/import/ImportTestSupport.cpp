@@ -121,7 +121,8 @@ RConfiguration LocalServerConfig(const Scratch& scratch, uint16_t port, const st
     config.BinaryMode = true;
     config.LocalFolder = scratch.local;
     config.TempFolder = scratch.temp;
-    config.CheckInterval = 3600; // cycles are run by hand unless a test says otherwise
+    config.CheckInterval = 3600;       // cycles are run by hand unless a test says otherwise
+    config.WaitForStableFiles = false; // one cycle fetches; the stable-file tests switch it on
     return config;
 }
 

@@ -45,6 +45,9 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     chkPassive = NewCheck("chkPassive", QStringLiteral("Passive mode"), in);
     chkBinary = NewCheck("chkBinary", QStringLiteral("Binary transfer"), in);
     chkKeepAlive = NewCheck("chkKeepAlive", QStringLiteral("Keep alive"), in);
+    chkWaitForStableFiles =
+        NewCheck("chkWaitForStableFiles",
+                 QStringLiteral("Fetch a file only when its size stays the same"), in);
     lbCheckInterval = NewLabel("lbCheckInterval", QStringLiteral("Check interval (s)"), in);
     edtCheckInterval = NewEdit("edtCheckInterval", in);
     edtCheckInterval->setFixedWidth(50);
@@ -68,7 +71,11 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     grid->addLayout(hostRow, 0, 1);
     grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 1, 0);
     grid->addWidget(edtRemoteFolder, 1, 1);
-    grid->addWidget(chkDeleteFilesAfterDownload, 2, 0, 1, 2);
+    auto* deleteRow = new QHBoxLayout;
+    deleteRow->addWidget(chkDeleteFilesAfterDownload);
+    deleteRow->addWidget(chkWaitForStableFiles);
+    deleteRow->addStretch();
+    grid->addLayout(deleteRow, 2, 0, 1, 2);
     auto* modeRow = new QHBoxLayout;
     modeRow->addWidget(chkPassive);
     modeRow->addWidget(chkBinary);
@@ -109,6 +116,7 @@ void TfrImport::LoadConfiguration(RConfiguration& configuration) {
     edtRemoteFolder->setText(ToQString(c.RemoteFolder));
     chkDeleteFilesAfterDownload->setChecked(c.MoveDelete);
     chkKeepAlive->setChecked(c.KeepAlive);
+    chkWaitForStableFiles->setChecked(c.WaitForStableFiles);
     edtCheckInterval->setText(QString::number(c.CheckInterval));
     chkUseSSL->setChecked(c.SSL);
     edtSSLCertificate->setText(ToQString(c.SSLCertificate));
@@ -133,6 +141,7 @@ void TfrImport::SaveConfiguration() {
     v.RemoteFolder = TextOf(edtRemoteFolder);
     v.MoveDelete = chkDeleteFilesAfterDownload->isChecked();
     v.KeepAlive = chkKeepAlive->isChecked();
+    v.WaitForStableFiles = chkWaitForStableFiles->isChecked();
     v.CheckInterval = TextOf(edtCheckInterval);
     v.SSL = chkUseSSL->isChecked();
     v.SSLCertificate = TextOf(edtSSLCertificate);

@@ -42,6 +42,7 @@ public:
     QCheckBox* chkPassive;
     QCheckBox* chkBinary;
     QCheckBox* chkKeepAlive;
+    QCheckBox* chkWaitForStableFiles;
     QLabel* lbCheckInterval;
     QLineEdit* edtCheckInterval;
     QLineEdit* edtUsername;

@@ -1,0 +1,145 @@
+// One file of the import cycle: download under a hidden name, check it is whole, put it in
+// place, delete it on the server when asked, move it out of the staging folder, register it.
+#include "import/MonitorFTPUnit.h"
+
+#include "base/IdException.h"
+#include "config/LogSwitches.h"
+#include "ftp/IdExceptions.h"
+#include "ftp/IdFTP.h"
+#include "ftp/listing/IdFTPListItem.h"
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <sys/stat.h>
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// A server's reply text ends in CR LF; a log line does not.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+[[noreturn]] void FailWithErrno(const std::string& what, const std::string& path) {
+    throw EIdException(what + " " + Quoted(path) + ". " + tavrin::fs::SystemErrorText(errno));
+}
+
+// A transfer the server called complete that brought another byte count than the listing.
+class EShortDelivery : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// Keeps this poller's claim on a name for as long as it is being fetched.
+class TFetchClaim {
+public:
+    TFetchClaim(TSharedRegister& shared, const std::string& name) : shared_(shared), name_(name) {
+        shared_.fetching.insert(name_);
+    }
+    ~TFetchClaim() { shared_.fetching.erase(name_); }
+    TFetchClaim(const TFetchClaim&) = delete;
+    TFetchClaim& operator=(const TFetchClaim&) = delete;
+
+private:
+    TSharedRegister& shared_;
+    std::string name_;
+};
+
+} // namespace
+
+void TFTPChecker::FetchEntry(const TIdFTPListItem& entry, const std::string& remoteFolder,
+                             char separator) {
+    const std::string name = entry.Name();
+    const std::string remotePath = remoteFolder.empty() ? name : remoteFolder + separator + name;
+    const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
+    TFetchClaim claim(*register_, name);
+
+    LogTransfer("Getting file " + Quoted(name));
+    try {
+        DownloadWhole(entry, remotePath, folder + "/" + name);
+    } catch (const std::exception& failure) {
+        LogMessage(name + " is not a file or is demaged.", clRed);
+        LogMessage(OneLine(failure.what()), clRed);
+        return;
+    }
+    if (config_.MoveDelete) {
+        try {
+            LogMessage("Deleting file ...", clHotLight);
+            client_->DeleteRemoteFile(remotePath);
+            LogMessage("Deleting file ... done", clHotLight);
+        } catch (const std::exception& failure) {
+            LogMessage(std::string("Deleting file ... error: ") + failure.what(), clRed);
+        }
+    }
+    if (config_.FirstToTemp)
+        MoveOutOfStaging(name);
+    LogTransfer("Getting file " + Quoted(name) + " done");
+    Register(name);
+}
+
+void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
+                                const std::string& finalPath) {
+    // The final name shows nothing until every byte is on disk and the server confirmed the
+    // transfer: programs that pick files up from the import folder never see a piece of one,
+    // and a local file of that name stays as it was until then.
+    const size_t slash = finalPath.rfind('/');
+    const std::string partial =
+        PartialPath(finalPath.substr(0, slash), finalPath.substr(slash + 1));
+    try {
+        client_->DownloadFile(remotePath, partial, true, false);
+        struct stat written {};
+        if (::stat(partial.c_str(), &written) != 0)
+            FailWithErrno("Cannot read the size of file", partial);
+        // Only a binary transfer keeps the byte count; an ASCII one may change line ends.
+        if (config_.BinaryMode && entry.ByteSizeKnown() && written.st_size != entry.ByteSize())
+            throw EShortDelivery("Received " + std::to_string(written.st_size) + " of " +
+                                 std::to_string(entry.ByteSize()) + " bytes.");
+        if (!tavrin::fs::SyncFile(partial))
+            FailWithErrno("Cannot write file", partial);
+        if (::rename(partial.c_str(), finalPath.c_str()) != 0)
+            FailWithErrno("Cannot create file", finalPath);
+    } catch (...) {
+        // Leftovers of failed downloads would fill a nearly full disk for the files after.
+        ::unlink(partial.c_str());
+        // After a refusal, a short delivery or a local write failure the server still follows
+        // the conversation; after anything else (a cut, a stall, a dead server) the
+        // connection is closed, so no half-dead one goes on into the next command.
+        try {
+            throw;
+        } catch (const EIdReplyRFCError&) {
+        } catch (const EShortDelivery&) {
+        } catch (const EIdFileError&) {
+            // Our side failed (a full disk); the client ended the transfer with the server.
+        } catch (...) {
+            CloseAfterFailure();
+        }
+        throw;
+    }
+}
+
+void TFTPChecker::MoveOutOfStaging(const std::string& name) {
+    const std::string from = config_.TempFolder + "/" + name;
+    const std::string to = config_.LocalFolder + "/" + name;
+    int error = 0;
+    // The file stays where it is when the move fails; the line says where to look.
+    if (!tavrin::fs::MoveFileNoReplace(from, to, error))
+        LogMessage("Cannot move file " + Quoted(from) + " to " + Quoted(to) + ". " +
+                       tavrin::fs::SystemErrorText(error),
+                   clRed);
+}
+
+void TFTPChecker::Register(const std::string& name) {
+    register_->names.Add(name);
+    try {
+        TDownloadedFilesRegister::AppendToFile(register_->path, name);
+    } catch (const std::exception& failure) {
+        LogMessage(OneLine(failure.what()), clRed);
+    }
+}
