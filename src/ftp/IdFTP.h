@@ -118,6 +118,7 @@ private:
     void FinishDataOperation();
     void EnableDataTls(TIdIOHandlerSocket& handler);
     std::string ControlLocalIP() const;
+    std::string ControlPeerIP() const;
 
     std::string username_, password_, account_;
     bool autoLogin_ = true;

@@ -31,6 +31,14 @@ void TIdFTP::SendPasv(std::string& host, int& port) {
     SendCommand("PASV", {227});
     const auto& text = lastReply_.Text();
     ftp::ParsePasvReply(text.empty() ? std::string() : text[0], host, port);
+    // Our data goes only to the server we are talking to: a server behind NAT names an
+    // address we cannot reach, a hostile one could aim our upload at any host and port.
+    const std::string peer = ControlPeerIP();
+    if (host != peer) {
+        DoStatus(hsStatusText, "Server named " + host + " for the data connection; using " + peer +
+                                   " port " + std::to_string(port) + " instead");
+        host = peer;
+    }
 }
 
 void TIdFTP::SendPort(TIdSimpleServer& listener) {
@@ -244,7 +252,15 @@ TIdSimpleServer& TIdFTP::NewActiveDataListener() {
     server.SetBoundIP(ControlLocalIP());
     server.SetBoundPort(dataPort_);
     server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+    server.SetAllowedPeerIP(ControlPeerIP());
     return server;
+}
+
+std::string TIdFTP::ControlPeerIP() const {
+    auto* control = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
+    if (!control || control->SocketHandle() < 0)
+        throw EIdNotConnected();
+    return net::PeerAddress(control->SocketHandle()).ip;
 }
 
 std::string TIdFTP::ControlLocalIP() const {
