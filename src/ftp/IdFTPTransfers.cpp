@@ -3,6 +3,7 @@
 #include "base/StrUtils.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
+#include "ftp/IdLineEndStreams.h"
 #include "ftp/IdSSLIOHandlerSocketBase.h"
 #include "ftp/IdSimpleServer.h"
 #include "ftp/IdStream.h"
@@ -354,7 +355,14 @@ void TIdFTP::DownloadToStream(const std::string& remoteName, TIdStream& target, 
     // A resumed download goes on where the local file ends; otherwise it starts afresh.
     if (!resume)
         target.SetPosition(0);
-    TransferFrom("RETR " + remoteName, target, resume);
+    if (transferType_ != ftASCII) {
+        TransferFrom("RETR " + remoteName, target, resume);
+        return;
+    }
+    // Text comes with CR LF line ends; here lines end with LF.
+    TIdCrLfToLfWriter text(target);
+    TransferFrom("RETR " + remoteName, text, resume);
+    text.Flush();
 }
 
 void TIdFTP::UploadFile(const std::string& localPath, const std::string& remoteName, bool append) {
@@ -370,8 +378,12 @@ void TIdFTP::UploadFile(const std::string& localPath, const std::string& remoteN
 void TIdFTP::UploadFromStream(TIdStream& source, const std::string& remoteName, bool append) {
     if (remoteName.empty())
         throw EIdFTPUploadFileNameCanNotBeEmpty();
-    if (append)
-        TransferTo("APPE " + remoteName, source, false);
-    else
-        TransferTo("STOR " + remoteName, source, true);
+    const std::string command = (append ? "APPE " : "STOR ") + remoteName;
+    if (transferType_ != ftASCII) {
+        TransferTo(command, source, !append);
+        return;
+    }
+    // Our lines end with LF; text goes over the wire with CR LF.
+    TIdLfToCrLfReader text(source);
+    TransferTo(command, text, !append);
 }
