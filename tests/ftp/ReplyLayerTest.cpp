@@ -60,6 +60,7 @@ TEST(ReplyFTP, RaiseCarriesTextLinesAndCode) {
     reply.LoadReplyLines({"550-No such file", "550 or folder"});
     try {
         reply.RaiseForReply();
+        FAIL() << "no exception";
     } catch (const EIdReplyRFCError& error) {
         EXPECT_STREQ(error.what(), "No such file\r\nor folder\r\n");
         EXPECT_EQ(error.ErrorCode(), 550);
