@@ -269,8 +269,8 @@ void TIdFTP::NotifyPeerOnDisconnect() {
         return;
     WriteCommand("QUIT");
     // A polite server answers at once; one that does not is not waited for.
-    if (handler->Connected() &&
-        (handler->InputBufferSize() > 0 || handler->FillInputBuffer(false, 10, false) > 0))
+    if (handler->InputBufferSize() > 0 ||
+        (handler->Connected() && handler->FillInputBuffer(false, 10, false) > 0))
         ReadReply();
 }
 

@@ -94,6 +94,10 @@ public:
     // Bounds of the waits the protocol leaves open: an active-mode accept, and a data read
     // that receives nothing (used when TransferTimeout is 0).
     static constexpr int kDataWaitLimitMs = 60000;
+    // A passive data connect when no connect time-out is set.
+    static constexpr int kDataConnectLimitMs = 20000;
+    // The final reply's wait once the data side has failed.
+    static constexpr int kFinalReplyAfterFailureMs = 10000;
 
 protected:
     void NotifyPeerOnDisconnect() override;
@@ -115,9 +119,11 @@ private:
     TIdSimpleServer& NewActiveDataListener();
     void TransferFrom(const std::string& command, TIdStream& target, bool resume);
     void TransferTo(const std::string& command, TIdStream& source, bool fromBeginning);
+    void BeginDataOperation();
     void FinishDataOperation();
     void EnableDataTls(TIdIOHandlerSocket& handler);
     std::string ControlLocalIP() const;
+    std::string ControlPeerIP() const;
 
     std::string username_, password_, account_;
     bool autoLogin_ = true;
@@ -142,6 +148,9 @@ private:
     std::unique_ptr<TIdTCPConnection> dataConnection_;
     std::unique_ptr<TIdIOHandlerSocket> dataHandler_;
     std::atomic<bool> abortRequested_{false};
+    bool transferCommandSent_ = false; // the server has the transfer command
+    bool preliminaryPending_ = false;  // ... but its preliminary reply was not read yet
+    bool dataSideFailed_ = false;
 
     // Listing buffer
     std::vector<std::string> listingLines_;

@@ -3,6 +3,7 @@
 #include "base/StrUtils.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
+#include "ftp/IdLineEndStreams.h"
 #include "ftp/IdSSLIOHandlerSocketBase.h"
 #include "ftp/IdSimpleServer.h"
 #include "ftp/IdStream.h"
@@ -31,6 +32,14 @@ void TIdFTP::SendPasv(std::string& host, int& port) {
     SendCommand("PASV", {227});
     const auto& text = lastReply_.Text();
     ftp::ParsePasvReply(text.empty() ? std::string() : text[0], host, port);
+    // Our data goes only to the server we are talking to: a server behind NAT names an
+    // address we cannot reach, a hostile one could aim our upload at any host and port.
+    const std::string peer = ControlPeerIP();
+    if (host != peer) {
+        DoStatus(hsStatusText, "Server named " + host + " for the data connection; using " + peer +
+                                   " port " + std::to_string(port) + " instead");
+        host = peer;
+    }
 }
 
 void TIdFTP::SendPort(TIdSimpleServer& listener) {
@@ -49,7 +58,9 @@ std::unique_ptr<TIdIOHandlerSocket> TIdFTP::MakeDataHandler() {
         handler = std::make_unique<TIdIOHandlerStack>();
     }
     if (TIdIOHandler* control = IOHandler()) {
-        handler->SetConnectTimeout(control->ConnectTimeout());
+        // A data address that drops packets must not hold us for the system's minutes.
+        handler->SetConnectTimeout(control->ConnectTimeout() > 0 ? control->ConnectTimeout()
+                                                                 : kDataConnectLimitMs);
         handler->SetSendBufferSize(control->SendBufferSize());
         handler->SetRecvBufferSize(control->RecvBufferSize());
         if (auto* socket = dynamic_cast<TIdIOHandlerSocket*>(control))
@@ -65,17 +76,46 @@ void TIdFTP::EnableDataTls(TIdIOHandlerSocket& handler) {
         tls->SetBypass(false);
 }
 
+void TIdFTP::BeginDataOperation() {
+    transferCommandSent_ = false;
+    preliminaryPending_ = false;
+    dataSideFailed_ = false;
+}
+
 void TIdFTP::FinishDataOperation() {
+    // Run from a handler, the data side has failed (a stall, a reset, no connection).
+    const bool dataSideFailed = dataSideFailed_ || std::current_exception() != nullptr;
     if (dataHandler_)
         dataHandler_->Close();
     dataConnection_.reset();
     dataHandler_.reset();
-    if (lastReply_.NumericCode() >= 300) {
+    // A command the server never got (a listener that could not be made) has no answer.
+    if (!transferCommandSent_ || lastReply_.NumericCode() >= 300) {
         DoStatus(ftpAborted, "Transfer aborted");
         return;
     }
     DoStatus(ftpReady, "Transfer complete");
-    ReadExpectedReply({226, 225, 250});
+    TIdIOHandler* control = IOHandler();
+    const int readTimeout = control ? control->ReadTimeout() : -1;
+    // After a failed data side the server has usually answered already; one that has not
+    // within a few seconds is not waited for a whole read time-out more.
+    if (dataSideFailed && control && (readTimeout <= 0 || readTimeout > kFinalReplyAfterFailureMs))
+        control->SetReadTimeout(kFinalReplyAfterFailureMs);
+    try {
+        ReadReply();
+        // The server may have seen a data connection we then gave up on: its preliminary
+        // reply comes first, and the final one after it must be read to stay in step.
+        if (preliminaryPending_ && lastReply_.NumericCode() >= 100 &&
+            lastReply_.NumericCode() < 200)
+            ReadReply();
+    } catch (...) {
+        if (IOHandler() == control && control)
+            control->SetReadTimeout(readTimeout);
+        throw;
+    }
+    if (IOHandler() == control && control)
+        control->SetReadTimeout(readTimeout);
+    CheckReplyCode(static_cast<int16_t>(lastReply_.NumericCode()), {226, 225, 250});
 }
 
 namespace {
@@ -108,6 +148,7 @@ bool HarmlessAfterLastByte(std::exception_ptr failure, bool passive) {
 
 void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool resume) {
     abortRequested_ = false;
+    BeginDataOperation();
     DoStatus(ftpTransfer, "Starting FTP transfer");
     const bool dataTls = dataPortProtection_ == ftpdpsPrivate && (passive_ || tlsActive_);
     if (passive_) {
@@ -128,6 +169,7 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
         try {
             if (resume)
                 SendCommand("REST " + std::to_string(target.Position()), {350});
+            transferCommandSent_ = true;
             WriteCommand(command);
             ReadExpectedReply({125, 150, 154});
             if (dataTls)
@@ -153,8 +195,9 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
         SendPort(*listener);
         if (resume)
             SendCommand("REST " + std::to_string(target.Position()), {350});
+        transferCommandSent_ = true;
         SendCommand(command, {125, 150, 154});
-        listener->Listen(kDataWaitLimitMs);
+        listener->Listen(dataHandler_->ReadTimeout());
         if (dataTls)
             EnableDataTls(*dataHandler_);
         dataHandler_->ReadStreamUntilClose(target);
@@ -166,6 +209,7 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
 
 void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool fromBeginning) {
     abortRequested_ = false;
+    BeginDataOperation();
     DoStatus(ftpTransfer, "Starting FTP transfer");
     const bool dataTls = tlsActive_ && dataPortProtection_ == ftpdpsPrivate;
     bool allSent = false;
@@ -177,6 +221,8 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
             std::string host;
             int port = 0;
             SendPasv(host, port);
+            transferCommandSent_ = true;
+            preliminaryPending_ = true;
             WriteCommand(command);
             TIdTCPClient& connection = NewPassiveDataClient(host, port);
             try {
@@ -185,16 +231,20 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
                 // The command is on its way; the server's answer to it (typically 425)
                 // is read by the finishing step and says more than our connect error.
                 connectFailure = std::current_exception();
+                dataSideFailed_ = true;
             }
-            if (!connectFailure)
+            if (!connectFailure) {
                 ReadExpectedReply({110, 125, 150});
+                preliminaryPending_ = false;
+            }
         } else {
             TIdSimpleServer& server = NewActiveDataListener();
             server.BeginListen();
             SendDataPortCommands();
             SendPort(server);
+            transferCommandSent_ = true;
             SendCommand(command, {125, 150});
-            server.Listen(kDataWaitLimitMs);
+            server.Listen(dataHandler_->ReadTimeout());
         }
         if (!connectFailure) {
             if (dataTls)
@@ -246,7 +296,15 @@ TIdSimpleServer& TIdFTP::NewActiveDataListener() {
     server.SetBoundIP(ControlLocalIP());
     server.SetBoundPort(dataPort_);
     server.SetBoundPortRange(dataPortMin_, dataPortMax_);
+    server.SetAllowedPeerIP(ControlPeerIP());
     return server;
+}
+
+std::string TIdFTP::ControlPeerIP() const {
+    auto* control = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
+    if (!control || control->SocketHandle() < 0)
+        throw EIdNotConnected();
+    return net::PeerAddress(control->SocketHandle()).ip;
 }
 
 std::string TIdFTP::ControlLocalIP() const {
@@ -342,7 +400,14 @@ void TIdFTP::DownloadToStream(const std::string& remoteName, TIdStream& target, 
     // A resumed download goes on where the local file ends; otherwise it starts afresh.
     if (!resume)
         target.SetPosition(0);
-    TransferFrom("RETR " + remoteName, target, resume);
+    if (transferType_ != ftASCII) {
+        TransferFrom("RETR " + remoteName, target, resume);
+        return;
+    }
+    // Text comes with CR LF line ends; here lines end with LF.
+    TIdCrLfToLfWriter text(target);
+    TransferFrom("RETR " + remoteName, text, resume);
+    text.Flush();
 }
 
 void TIdFTP::UploadFile(const std::string& localPath, const std::string& remoteName, bool append) {
@@ -358,8 +423,12 @@ void TIdFTP::UploadFile(const std::string& localPath, const std::string& remoteN
 void TIdFTP::UploadFromStream(TIdStream& source, const std::string& remoteName, bool append) {
     if (remoteName.empty())
         throw EIdFTPUploadFileNameCanNotBeEmpty();
-    if (append)
-        TransferTo("APPE " + remoteName, source, false);
-    else
-        TransferTo("STOR " + remoteName, source, true);
+    const std::string command = (append ? "APPE " : "STOR ") + remoteName;
+    if (transferType_ != ftASCII) {
+        TransferTo(command, source, !append);
+        return;
+    }
+    // Our lines end with LF; text goes over the wire with CR LF.
+    TIdLfToCrLfReader text(source);
+    TransferTo(command, text, !append);
 }

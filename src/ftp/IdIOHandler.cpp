@@ -32,6 +32,9 @@ void TIdIOHandler::Close() {
     if (SourceAllocated())
         CloseSource();
     opened_ = false;
+    // Bytes of the old connection are nobody's business once it is closed; kept, they
+    // would make a closed connection look alive and refuse the next Connect.
+    input_.clear();
 }
 
 bool TIdIOHandler::Connected() {
@@ -44,7 +47,9 @@ bool TIdIOHandler::Connected() {
         } catch (const EIdException&) {
         }
     }
-    return !input_.empty() || (SourceAllocated() && opened_ && !closedGracefully_);
+    // Only a live socket counts: unread bytes of a connection the peer has ended (a
+    // goodbye after the last reply) must not keep a monitor from reconnecting.
+    return SourceAllocated() && opened_ && !closedGracefully_;
 }
 
 void TIdIOHandler::ProbeDisconnect(bool raiseIfDisconnected, bool ignoreBuffer) {

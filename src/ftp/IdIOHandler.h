@@ -36,12 +36,13 @@ public:
     TIdStatusEvent OnStatus;
 
     virtual void Open() = 0;
+    // Closes the socket and drops whatever was received and not read.
     virtual void Close();
     // Closes a connection we sent data over without losing any of it; never raises.
     virtual void CloseAfterSending(int limitMs) { Close(); }
     bool Opened() const { return opened_; }
-    // Pulls in what is waiting (no wait, no exception), then: unread bytes, or open and
-    // not closed by the peer.
+    // Pulls in what is waiting (no wait, no exception), then: open, and not closed by the
+    // peer. Bytes still buffered from a peer that has closed can be read but do not count.
     virtual bool Connected();
     bool ClosedGracefully() const { return closedGracefully_; }
     bool ReadLnSplit() const { return readLnSplit_; }

@@ -121,7 +121,9 @@ bool TIdIOHandlerSocket::WaitReadable(int ms) {
             throw EIdConnClosedGracefully();
         return readable;
     };
-    if (!TIdAntiFreezeBase::InForce())
+    // The zero-time probe behind IsConnected looks at the socket on every thread: an idle
+    // connection the server dropped must be noticed before the next command.
+    if (!TIdAntiFreezeBase::InForce() || ms == 0)
         return waitOnce(ms < 0 ? -1 : ms);
     const int idle = std::max(1, TIdAntiFreezeBase::Instance()->IdleTimeOut);
     if (ms < 0) {

@@ -58,6 +58,16 @@ void TIdSimpleServer::BeginListen() {
     }
 }
 
+bool TIdSimpleServer::FromAllowedPeer(int accepted) const {
+    if (allowedPeerIP_.empty())
+        return true;
+    try {
+        return net::PeerAddress(accepted).ip == allowedPeerIP_;
+    } catch (const EIdSocketError&) {
+        return false; // gone again before we could ask who it was
+    }
+}
+
 void TIdSimpleServer::Listen(int limitMs) {
     auto* handler = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
     if (!handler)
@@ -78,11 +88,19 @@ void TIdSimpleServer::Listen(int limitMs) {
         const bool pending = net::WaitReadable(
             listenSocket_, static_cast<int>(std::min<long long>(left, kAcceptSliceMs)));
         TIdAntiFreezeBase::KeepResponsive(!pending, false);
-        if (pending)
-            break;
+        if (listenSocket_ < 0) // closed by the event loop meanwhile
+            throw EIdConnClosedGracefully();
+        if (!pending)
+            continue;
+        net::ListenSocket(listenSocket_, 1);
+        const int accepted = net::AcceptSocket(listenSocket_);
+        if (!FromAllowedPeer(accepted)) {
+            // Whoever else found our port gets nothing and sends nothing into our file.
+            net::CloseSocket(accepted);
+            continue;
+        }
+        CloseListener();
+        handler->AdoptSocket(accepted);
+        return;
     }
-    net::ListenSocket(listenSocket_, 1);
-    const int accepted = net::AcceptSocket(listenSocket_);
-    CloseListener();
-    handler->AdoptSocket(accepted);
 }

@@ -18,6 +18,8 @@ public:
     int BoundPortMin() const { return boundPortMin_; }
     int BoundPortMax() const { return boundPortMax_; }
     void SetBoundPortRange(int min, int max);
+    // Only a peer from this address is accepted (empty: any); others are closed unheard.
+    void SetAllowedPeerIP(const std::string& ip) { allowedPeerIP_ = ip; }
 
     // Allocates, binds (the first free port of the range, or any) and listens (backlog 15).
     void BeginListen();
@@ -27,15 +29,19 @@ public:
 
     // Waits in 1000 ms slices (keep-responsive step after each) for the peer, at most
     // `limitMs` in all (EIdAcceptTimeout then), accepts into the attached handler, which
-    // must be a socket handler, and closes the listener.
+    // must be a socket handler, and closes the listener. Connections from another address
+    // than the allowed one are closed and the wait goes on.
     void Listen(int limitMs);
     void Abort() { abortRequested_ = true; }
     void CloseListener();
 
 private:
+    bool FromAllowedPeer(int accepted) const;
+
     std::string boundIP_;
     int boundPort_ = 0, boundPortMin_ = 0, boundPortMax_ = 0;
     std::string listenIP_;
+    std::string allowedPeerIP_;
     int listenPort_ = 0;
     int listenSocket_ = -1;
     std::atomic<bool> abortRequested_{false};

@@ -107,6 +107,28 @@ int16_t TIdTCPConnection::SendCommand(const std::string& line, const TIdReplyCod
 void TIdTCPConnection::ReadReply() {
     if (!ioHandler_)
         throw EIdNotConnected();
+    try {
+        lastReply_.LoadReplyLines(ReadReplyLines());
+    } catch (const EIdReadTimeout&) {
+        DropOutOfStepConnection();
+        throw;
+    } catch (const EIdReadLnMaxLineLengthExceeded&) {
+        DropOutOfStepConnection();
+        throw;
+    }
+}
+
+void TIdTCPConnection::DropOutOfStepConnection() {
+    // The rest of a reply that was cut short (or a reply that comes late) would be taken
+    // for the answer to the next command: this connection can never be in step again.
+    try {
+        Disconnect(false);
+    } catch (const std::exception&) {
+        // the failure that brought us here is the one to report
+    }
+}
+
+std::vector<std::string> TIdTCPConnection::ReadReplyLines() {
     // The first line may be preceded by blank lines, but the whole wait for it is bounded
     // by one read time-out: a server that holds the connection open and never answers
     // must fail the command, not hang it.
@@ -139,7 +161,7 @@ void TIdTCPConnection::ReadReply() {
         if (ioHandler_->ReadLnTimedOut())
             throw EIdReadTimeout();
     }
-    lastReply_.LoadReplyLines(lines);
+    return lines;
 }
 
 int16_t TIdTCPConnection::ReadExpectedReply(const TIdReplyCodes& accepted) {

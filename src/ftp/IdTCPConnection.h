@@ -35,6 +35,7 @@ public:
     // Writes the line, reads the reply, checks it; returns the numeric code. A line with CR,
     // LF or NUL in it is refused (EIdUnsafeCommand) before anything is written.
     int16_t SendCommand(const std::string& line, const TIdReplyCodes& accepted = {});
+    // A reply that times out, or whose lines exceed the limits, closes the connection.
     void ReadReply();
     int16_t ReadExpectedReply(const TIdReplyCodes& accepted);
     void CheckReplyCode(int16_t code, const TIdReplyCodes& accepted) const;
@@ -59,6 +60,10 @@ protected:
     TIdReplyFTP welcomeReply_;
 
 private:
+    std::vector<std::string> ReadReplyLines();
+    // Closes a connection whose replies can no longer be matched to commands.
+    void DropOutOfStepConnection();
+
     TIdIOHandler* ioHandler_ = nullptr;
     std::unique_ptr<TIdIOHandler> managedHandler_;
 };

@@ -166,13 +166,26 @@ bool ConnectSocket(int fd, const SocketAddress& peer, const std::atomic<bool>& s
 
 void ConnectSocketBlocking(int fd, const SocketAddress& peer) {
     const sockaddr_in address = ToSockaddr(peer.ip, peer.port);
-    for (;;) {
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-            return;
-        if (errno == EINTR)
-            continue; // the connect goes on in the background; wait for its outcome
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return;
+    if (errno != EINTR)
         RaiseLast();
+    // Interrupted, the connect goes on in the background; calling connect again would only
+    // say EALREADY or EISCONN. Wait for its outcome instead.
+    for (;;) {
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, -1);
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR)
+            RaiseLast();
     }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        RaiseLast();
+    if (error != 0)
+        RaiseSocketError(error);
 }
 
 bool WaitReadable(int fd, int timeoutMs) {

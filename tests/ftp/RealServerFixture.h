@@ -26,6 +26,8 @@ public:
     const std::string& Root() const { return root_.Path(); }
     std::string RemoteFile(const std::string& name) const { return root_.File(name); }
     virtual bool OffersMachineListings() const = 0;
+    // In ASCII mode: keeps the CR LF line ends it received (else it stores LF).
+    virtual bool StoresAsciiAsSent() const = 0;
 
     uint16_t port = 0;
     std::string user, password;

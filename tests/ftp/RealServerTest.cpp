@@ -25,6 +25,7 @@ public:
         password = options.password;
     }
     bool OffersMachineListings() const override { return true; }
+    bool StoresAsciiAsSent() const override { return false; }
     std::unique_ptr<testsrv::PyFtpdServer> server;
 };
 
@@ -42,23 +43,32 @@ TEST_P(RealServerTransfer, RoundTripsListingsDeleteAndRename) {
     EXPECT_NE(client->SystemDescription().find("UNIX"), std::string::npos);
     EXPECT_EQ(client->UsingMLSD(), server->OffersMachineListings());
 
-    // In ASCII mode servers may rewrite line ends; CR LF text survives a round trip.
-    std::vector<std::pair<std::string, std::string>> files = {{"empty.bin", ""}, {"one.bin", "x"}};
-    if (mode.type == ftBinary)
-        files.emplace_back("big.bin", RandomBytes(50 * 1000 * 1000, 7));
-    else
-        files.emplace_back("text.txt", "line one\r\nline two\r\n\r\nlast\r\n");
+    // In ASCII mode lines go over the wire with CR LF and come back with LF; a server
+    // either stores LF (it converts) or the CR LF it received.
+    struct File {
+        std::string name, bytes, stored, back;
+    };
+    std::vector<File> files = {{"empty.bin", "", "", ""}, {"one.bin", "x", "x", "x"}};
+    if (mode.type == ftBinary) {
+        const std::string big = RandomBytes(50 * 1000 * 1000, 7);
+        files.push_back({"big.bin", big, big, big});
+    } else {
+        const std::string lf = "line one\nline two\n\nlast\n";
+        const std::string crlf = "line one\r\nline two\r\n\r\nlast\r\n";
+        const std::string stored = server->StoresAsciiAsSent() ? crlf : lf;
+        files.push_back({"text.txt", lf, stored, lf});
+        files.push_back({"dos.txt", crlf, stored, lf});
+        files.push_back({"cr.txt", "a\rb", "a\rb", "a\rb"});
+    }
 
     TempDir local;
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        WriteWholeFile(local.File(name), bytes);
-        client->UploadFile(local.File(name), name, false);
-        if (mode.type == ftBinary) {
-            EXPECT_TRUE(ReadWholeFile(server->RemoteFile(name)) == bytes);
-        }
-        client->DownloadFile(name, local.File(name + ".back"), true, false);
-        EXPECT_TRUE(ReadWholeFile(local.File(name + ".back")) == bytes);
+    for (const File& file : files) {
+        SCOPED_TRACE(file.name);
+        WriteWholeFile(local.File(file.name), file.bytes);
+        client->UploadFile(local.File(file.name), file.name, false);
+        EXPECT_TRUE(ReadWholeFile(server->RemoteFile(file.name)) == file.stored);
+        client->DownloadFile(file.name, local.File(file.name + ".back"), true, false);
+        EXPECT_TRUE(ReadWholeFile(local.File(file.name + ".back")) == file.back);
     }
 
     client->ListDirectory(nullptr, "", true);
@@ -74,7 +84,7 @@ TEST_P(RealServerTransfer, RoundTripsListingsDeleteAndRename) {
     std::sort(names.begin(), names.end());
     Lines expected;
     for (const auto& file : files)
-        expected.push_back(file.first);
+        expected.push_back(file.name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names, expected);
     EXPECT_EQ(client->TransferType(), mode.type);

@@ -18,6 +18,7 @@ public:
         password = server->Password();
     }
     bool OffersMachineListings() const override { return false; }
+    bool StoresAsciiAsSent() const override { return true; }
     std::unique_ptr<testsrv::VsftpdServer> server;
 };
 

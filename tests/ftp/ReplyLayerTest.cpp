@@ -2,7 +2,9 @@
 // when they arrive split at every possible byte boundary.
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
+#include "ftp/IdLineEndStreams.h"
 #include "ftp/IdReplyFTP.h"
+#include "ftp/IdStream.h"
 #include "ftp/IdTCPConnection.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,7 @@ TEST(ReplyFTP, RaiseCarriesTextLinesAndCode) {
     reply.LoadReplyLines({"550-No such file", "550 or folder"});
     try {
         reply.RaiseForReply();
+        FAIL() << "no exception";
     } catch (const EIdReplyRFCError& error) {
         EXPECT_STREQ(error.what(), "No such file\r\nor folder\r\n");
         EXPECT_EQ(error.ErrorCode(), 550);
@@ -198,6 +201,42 @@ TEST(ListingLines, EveryLineBreakFormAndNulEndsTheText) {
     EXPECT_EQ(SplitListingLines("a\r\n\r\nb\r\n"), (Lines{"a", "", "b"}));
     EXPECT_EQ(SplitListingLines(std::string("a\nb\0c\n", 6)), (Lines{"a", "b"}));
     EXPECT_TRUE(SplitListingLines("").empty());
+}
+
+TEST(AsciiLineEnds, ConvertedTheSameWhateverTheChunksAndBufferSizes) {
+    struct Case {
+        std::string local, wire, downloaded;
+    };
+    // local file -> what goes over the wire; wire -> what a download writes.
+    const Case cases[] = {
+        {"a\nb\n", "a\r\nb\r\n", "a\nb\n"},
+        {"a\r\nb", "a\r\nb", "a\nb"},    // CR LF already there: no CR CR LF
+        {"\n\n", "\r\n\r\n", "\n\n"},    // empty lines
+        {"a\rb\r", "a\rb\r", "a\rb\r"},  // a lone CR is data both ways
+        {"x\r\r\n", "x\r\r\n", "x\r\n"}, // CR before CR LF
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.local));
+        for (size_t buffer = 1; buffer <= 8; ++buffer) {
+            TIdStringStream source(c.local);
+            TIdLfToCrLfReader reader(source);
+            std::string sent;
+            std::vector<char> chunk(buffer);
+            for (size_t n; (n = reader.Read(chunk.data(), chunk.size())) > 0;)
+                sent.append(chunk.data(), n);
+            EXPECT_EQ(sent, c.wire) << "buffer " << buffer;
+        }
+        const std::string& wire = c.wire;
+        for (size_t at = 0; at <= wire.size(); ++at) {
+            TIdStringStream target;
+            TIdCrLfToLfWriter writer(target);
+            writer.Write(wire.data(), at);
+            writer.Write(wire.data() + at, wire.size() - at);
+            writer.Flush();
+            EXPECT_EQ(target.Data(), c.downloaded) << "split " << at;
+        }
+    }
 }
 
 } // namespace

@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using ftptest::MakeClient;
@@ -116,6 +120,70 @@ TEST(FtpTransfer, ActiveModeAnnouncesTheControlConnectionsLocalAddress) {
     EXPECT_EQ(client->ListingLines(), (Lines{"x"}));
 }
 
+// Connects from 127.0.0.2 (another host, as far as the client can tell) to the address of
+// a PORT argument and sends `bytes`.
+void ConnectFromAnotherHost(const std::string& portArgument, const std::string& bytes) {
+    unsigned h[4], p1, p2;
+    ASSERT_EQ(std::sscanf(portArgument.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3],
+                          &p1, &p2),
+              6);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
+    const std::string ip = std::to_string(h[0]) + "." + std::to_string(h[1]) + "." +
+                           std::to_string(h[2]) + "." + std::to_string(h[3]);
+    ::inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+TEST(FtpTransfer, DataGoesOnlyToAndComesOnlyFromTheControlConnectionsPeer) {
+    const std::string payload = ftptest::RandomBytes(70000, 9);
+    for (bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "PASV names another host" : "another host connects first");
+        ScriptedFtpServer server;
+        server.Handle("PASV", [](ScriptedSession& session, const std::string&) {
+            std::string reply = session.OpenPassive();
+            reply.replace(reply.find("127,0,0,1"), 9, "127,0,0,2");
+            session.Send(reply);
+        });
+        server.Handle("RETR", [&payload](ScriptedSession& session, const std::string&) {
+            session.Send("150 Opening\r\n");
+            if (!session.LastPortArgument().empty())
+                ConnectFromAnotherHost(session.LastPortArgument(), "not from the server");
+            try {
+                session.DataSend(payload);
+            } catch (const testsrv::DataConnectionError&) {
+                session.Send("425 Can't open data connection\r\n");
+                return;
+            }
+            session.DataClose();
+            session.Send("226 Transfer complete\r\n");
+        });
+        StatusLog log;
+        auto client = MakeClient(server.Port(), &log, passive);
+        client->Connect();
+        TIdStringStream target;
+        client->DownloadToStream("a", target, false);
+        EXPECT_TRUE(target.Data() == payload) << target.Data().size() << " bytes";
+        const bool told =
+            std::any_of(log.texts.begin(), log.texts.end(), [](const std::string& text) {
+                return text.rfind("Server named 127.0.0.2 for the data connection; using "
+                                  "127.0.0.1 port ",
+                                  0) == 0;
+            });
+        EXPECT_EQ(told, passive);
+        EXPECT_EQ(client->SendNoop(), 200);
+    }
+}
+
 TEST(FtpTransfer, RefusedRetrIsAbortedWithoutAwaitingAFinalReply) {
     ScriptedFtpServer server;
     server.Reply("RETR", "550 No such file\r\n");
@@ -213,7 +281,12 @@ TEST(FtpTransfer, DataConnectionDroppedMidDownloadFailsTheDownload) {
     auto client = MakeClient(server.Port());
     client->Connect();
     ftptest::TempDir dir;
-    EXPECT_ANY_THROW(client->DownloadFile("a", dir.File("a"), true, false));
+    try {
+        client->DownloadFile("a", dir.File("a"), true, false);
+        FAIL() << "no exception";
+    } catch (const EIdSocketError& error) {
+        EXPECT_EQ(error.LastError(), ECONNRESET); // our failure, not the server's 426
+    }
     EXPECT_EQ(client->SendNoop(), 200);
 }
 
@@ -249,7 +322,12 @@ TEST(FtpTransfer, UploadToAServerThatStopsReadingFailsInBoundedTime) {
     client->Connect();
     TIdStringStream source(std::string(32 * 1024 * 1024, 'x')); // far more than the buffers
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_ANY_THROW(client->UploadFromStream(source, "x.bin", false));
+    try {
+        client->UploadFromStream(source, "x.bin", false);
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdSocketError& error) {
+        EXPECT_EQ(error.LastError(), ETIMEDOUT);
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
     release->store(true);
 }

@@ -16,6 +16,8 @@
 #include <poll.h>
 #include <random>
 #include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -264,6 +266,42 @@ TEST(TlsHandler, CloseFreesTheContextSoTheNextConnectLoadsOptionsAgain) {
         EXPECT_STREQ(failure.what(), "Could not load key, check password.");
     }
     EXPECT_LT(handler->SocketHandle(), 0) << "a failed connect leaves no socket behind";
+}
+
+TEST(TlsHandler, SocketClosedByThePeerIsNeverWrittenToAgain) {
+    // The server ends the session properly (closing alert, then FIN). The zero-time probe
+    // finds that and closes our socket; the number is then free for the next connection
+    // this process makes, and a closing alert sent later would land in that connection.
+    TlsServerOptions options;
+    options.action = ServerAction::SendPayloadAndClose;
+    TlsTestServer server(options);
+    auto handler = NewHandler();
+    OpenClear(*handler, server.Port());
+    handler->SetBypass(false);
+    const int oldNumber = handler->SocketHandle();
+    ASSERT_TRUE(server.WaitForConnections(1, std::chrono::seconds(10)));
+    bool gone = false;
+    for (int i = 0; i < 250 && !gone; ++i) {
+        gone = !handler->Connected();
+        if (!gone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(gone);
+    EXPECT_LT(handler->SocketHandle(), 0);
+
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    if (pair[0] != oldNumber) { // make the reuse certain instead of likely
+        ASSERT_EQ(::dup2(pair[0], oldNumber), oldNumber);
+        ::close(pair[0]);
+        pair[0] = oldNumber;
+    }
+    handler->Close();
+    handler.reset();
+    char byte = 0;
+    EXPECT_EQ(::recv(pair[1], &byte, 1, MSG_DONTWAIT), -1) << "bytes reached the reused number";
+    ::close(pair[0]);
+    ::close(pair[1]);
 }
 
 // The window's event loop, run while a read waits, may close the very handler that waits

@@ -167,6 +167,11 @@ void TIdSSLIOHandlerSocketOpenSSL::Close() {
     TIdIOHandlerStack::Close();
 }
 
+void TIdSSLIOHandlerSocketOpenSSL::CloseSource() {
+    FreeSession();
+    TIdIOHandlerStack::CloseSource();
+}
+
 bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int ms) {
     if (bypass_ || !session_ || !session_->HandshakeDone())
         return TIdIOHandlerStack::WaitReadable(ms);

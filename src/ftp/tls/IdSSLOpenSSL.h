@@ -160,6 +160,9 @@ protected:
     bool HasBufferedTransportData() const override;
     void AfterTcpConnect() override;
     void EndTransportSession(int limitMs) override;
+    // Every path that closes the socket ends the session first, while the descriptor is
+    // still ours: the session must never outlive it and write into a reused number.
+    void CloseSource() override;
 
     size_t ReceiveEncrypted(char* buffer, size_t size);
     size_t SendEncrypted(const char* buffer, size_t size);
