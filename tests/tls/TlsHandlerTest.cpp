@@ -247,6 +247,29 @@ TEST(TlsHandler, HandshakeFailuresAreBoundedAndReported) {
     }
 }
 
+class CountingAntiFreeze : public TIdAntiFreezeBase {
+public:
+    int calls = 0;
+
+protected:
+    void Process(bool) override { ++calls; }
+};
+
+TEST(TlsHandler, StalledHandshakeOnTheWindowThreadKeepsTheEventLoopTurning) {
+    TlsServerOptions options;
+    options.action = ServerAction::NoHandshake;
+    TlsTestServer server(options);
+    CountingAntiFreeze antiFreeze;
+    antiFreeze.IdleTimeOut = 50;
+    antiFreeze.OnlyWhenIdle = false;
+    auto handler = NewHandler();
+    OpenClear(*handler, server.Port(), 600);
+    const int before = antiFreeze.calls;
+    EXPECT_THROW(handler->SetBypass(false), EIdOSSLConnectError);
+    EXPECT_GE(antiFreeze.calls - before, 5) << "the window froze during the handshake";
+    handler->Close();
+}
+
 TEST(TlsHandler, CloseFreesTheContextSoTheNextConnectLoadsOptionsAgain) {
     TlsTestServer server({});
     const auto& c = testsrv::Certificates();

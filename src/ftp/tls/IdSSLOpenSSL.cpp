@@ -1,5 +1,6 @@
 #include "ftp/tls/IdSSLOpenSSL.h"
 
+#include "ftp/IdAntiFreezeBase.h"
 #include "ftp/tls/IdSSLContext.h"
 #include "ftp/tls/IdSSLLibrary.h"
 #include "ftp/tls/IdSSLSocket.h"
@@ -101,10 +102,33 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenTlsSession() {
             tavrin::tls::PrepareServerCheck(session_->Handle(), TrustedHostName());
     }
     const int limit = ReadTimeout() > 0 ? ReadTimeout() : kHandshakeLimitMs;
-    if (serverSide_)
-        session_->Accept(SocketHandle(), limit);
-    else
-        session_->Connect(SocketHandle(), resumeFrom_.get(), limit);
+    // On the window's thread the handshake waits here, in the sliced waits that keep the
+    // window painting, never inside the library.
+    const bool sliced = TIdAntiFreezeBase::InForce();
+    session_->SetWaitOutside(sliced);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    for (;;) {
+        if (serverSide_)
+            session_->Accept(SocketHandle(), limit);
+        else
+            session_->Connect(SocketHandle(), resumeFrom_.get(), limit);
+        if (!sliced || session_->HandshakeDone())
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const bool ready =
+            left > 0 &&
+            (session_->WaitingForWrite() ? WaitWritable(static_cast<int>(left))
+                                         : TIdIOHandlerStack::WaitReadable(static_cast<int>(left)));
+        if (!ready) {
+            session_->MarkFailed();
+            if (serverSide_)
+                throw EIdOSSLAcceptError();
+            throw EIdOSSLConnectError();
+        }
+    }
+    session_->SetWaitOutside(false);
     bypass_ = false;
     const TIdSSLCipher cipher = session_->Cipher();
     ReportStatus("Cipher: name = " + cipher.Name + "; " + "description = " + cipher.Description +

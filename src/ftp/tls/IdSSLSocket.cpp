@@ -58,11 +58,16 @@ void TIdSSLSocket::Connect(int fd, ssl_session_st* resume, int timeoutMs) {
     Attach(fd, timeoutMs);
     if (HandshakeDone())
         return;
-    if (resume != nullptr && SSL_SESSION_is_resumable(resume) == 1)
+    if (resume != nullptr && SSL_in_before(ssl_) == 1 && SSL_SESSION_is_resumable(resume) == 1)
         SSL_set_session(ssl_, resume);
     ERR_clear_error();
     transport_.ResetOutcome();
-    if (SSL_connect(ssl_) < 1) {
+    transport_.nonBlocking = waitOutside_;
+    const int result = SSL_connect(ssl_);
+    transport_.nonBlocking = false;
+    if (result < 1 && HandshakeWouldWait(result))
+        return;
+    if (result < 1) {
         failed_ = true;
         const int alert = tavrin::tls::ReceivedAlert();
         ERR_clear_error();
@@ -77,11 +82,27 @@ void TIdSSLSocket::Accept(int fd, int timeoutMs) {
         return;
     ERR_clear_error();
     transport_.ResetOutcome();
-    if (SSL_accept(ssl_) < 1) {
+    transport_.nonBlocking = waitOutside_;
+    const int result = SSL_accept(ssl_);
+    transport_.nonBlocking = false;
+    if (result < 1 && HandshakeWouldWait(result))
+        return;
+    if (result < 1) {
         failed_ = true;
         ERR_clear_error();
         throw EIdOSSLAcceptError();
     }
+}
+
+bool TIdSSLSocket::HandshakeWouldWait(int result) {
+    if (!waitOutside_)
+        return false;
+    const int error = SSL_get_error(ssl_, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+        return false;
+    ERR_clear_error();
+    waitingForWrite_ = error == SSL_ERROR_WANT_WRITE;
+    return true;
 }
 
 bool TIdSSLSocket::HandshakeDone() const {

@@ -21,6 +21,12 @@ public:
     // Server handshake; raises EIdOSSLAcceptError.
     void Accept(int fd, int timeoutMs);
     bool HandshakeDone() const;
+    // With waitOutside the handshake calls never wait for the socket: they return early and
+    // WaitingForWrite() says which way the caller must wait before calling again.
+    void SetWaitOutside(bool value) { waitOutside_ = value; }
+    bool WaitingForWrite() const { return waitingForWrite_; }
+    // The caller gave up on an unfinished handshake: no closing alert goes out.
+    void MarkFailed() { failed_ = true; }
 
     // > 0 bytes; 0 when the peer closed. Raises EIdReadTimeout or a socket error.
     size_t Receive(char* buffer, size_t size, int timeoutMs);
@@ -66,4 +72,8 @@ private:
     bool failed_ = false; // a fatal error happened: no shutdown alert may be sent
     bool closeAlertSent_ = false;
     bool certRequested_ = false; // the server asked for our certificate
+    bool waitOutside_ = false;
+    bool waitingForWrite_ = false;
+    // True when the handshake call returned only because the socket was not ready.
+    bool HandshakeWouldWait(int result);
 };
