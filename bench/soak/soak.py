@@ -311,7 +311,8 @@ class Soak:
             self.certificates()
         self.server.start()
         config = self.settings()
-        env = dict(os.environ, TEMP=os.path.join(self.work, "register"))
+        env = dict(os.environ, TEMP=os.path.join(self.work, "register"),
+                   XDG_STATE_HOME=os.path.join(self.work, "state"))
         env.pop("TAVRIN_CONFIG", None)
         out = open(os.path.join(self.work, "service.log"), "wb")
         err = open(os.path.join(self.work, "service-stderr.log"), "wb")
