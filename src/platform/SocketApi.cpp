@@ -133,6 +133,18 @@ int AcceptSocket(int fd) {
     }
 }
 
+namespace {
+// After a connect that went on in the background: raises what it ended with, if anything.
+void RaiseConnectFailure(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        RaiseLast();
+    if (error != 0)
+        RaiseSocketError(error);
+}
+} // namespace
+
 bool ConnectSocket(int fd, const SocketAddress& peer, const std::atomic<bool>& stop) {
     const sockaddr_in address = ToSockaddr(peer.ip, peer.port);
     SetBlocking(fd, false);
@@ -153,12 +165,7 @@ bool ConnectSocket(int fd, const SocketAddress& peer, const std::atomic<bool>& s
             if (ready > 0)
                 break;
         }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            RaiseLast();
-        if (error != 0)
-            RaiseSocketError(error);
+        RaiseConnectFailure(fd);
     }
     SetBlocking(fd, true);
     return true;
@@ -180,12 +187,7 @@ void ConnectSocketBlocking(int fd, const SocketAddress& peer) {
         if (ready < 0 && errno != EINTR)
             RaiseLast();
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-        RaiseLast();
-    if (error != 0)
-        RaiseSocketError(error);
+    RaiseConnectFailure(fd);
 }
 
 bool WaitReadable(int fd, int timeoutMs) {

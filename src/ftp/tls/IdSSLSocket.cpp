@@ -60,38 +60,35 @@ void TIdSSLSocket::Connect(int fd, ssl_session_st* resume, int timeoutMs) {
         return;
     if (resume != nullptr && SSL_in_before(ssl_) == 1 && SSL_SESSION_is_resumable(resume) == 1)
         SSL_set_session(ssl_, resume);
-    ERR_clear_error();
-    transport_.ResetOutcome();
-    transport_.nonBlocking = waitOutside_;
-    const int result = SSL_connect(ssl_);
-    transport_.nonBlocking = false;
-    if (result < 1 && HandshakeWouldWait(result))
+    const int result = HandshakeStep(SSL_connect);
+    if (result >= 1 || HandshakeWouldWait(result))
         return;
-    if (result < 1) {
-        failed_ = true;
-        const int alert = tavrin::tls::ReceivedAlert();
-        ERR_clear_error();
-        tavrin::tls::RaiseIfCertificateRefused(alert, SSL_get_certificate(ssl_) != nullptr);
-        throw EIdOSSLConnectError();
-    }
+    failed_ = true;
+    const int alert = tavrin::tls::ReceivedAlert();
+    ERR_clear_error();
+    tavrin::tls::RaiseIfCertificateRefused(alert, SSL_get_certificate(ssl_) != nullptr);
+    throw EIdOSSLConnectError();
 }
 
 void TIdSSLSocket::Accept(int fd, int timeoutMs) {
     Attach(fd, timeoutMs);
     if (HandshakeDone())
         return;
+    const int result = HandshakeStep(SSL_accept);
+    if (result >= 1 || HandshakeWouldWait(result))
+        return;
+    failed_ = true;
+    ERR_clear_error();
+    throw EIdOSSLAcceptError();
+}
+
+int TIdSSLSocket::HandshakeStep(int (*step)(ssl_st*)) {
     ERR_clear_error();
     transport_.ResetOutcome();
     transport_.nonBlocking = waitOutside_;
-    const int result = SSL_accept(ssl_);
+    const int result = step(ssl_);
     transport_.nonBlocking = false;
-    if (result < 1 && HandshakeWouldWait(result))
-        return;
-    if (result < 1) {
-        failed_ = true;
-        ERR_clear_error();
-        throw EIdOSSLAcceptError();
-    }
+    return result;
 }
 
 bool TIdSSLSocket::HandshakeWouldWait(int result) {

@@ -74,6 +74,8 @@ private:
     bool certRequested_ = false; // the server asked for our certificate
     bool waitOutside_ = false;
     bool waitingForWrite_ = false;
+    // One call of SSL_connect or SSL_accept, waiting inside or not as set up; its result.
+    int HandshakeStep(int (*step)(ssl_st*));
     // True when the handshake call returned only because the socket was not ready.
     bool HandshakeWouldWait(int result);
 };
