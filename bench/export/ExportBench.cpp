@@ -3,11 +3,13 @@
 //             file at a time), with no settle time and with the default one of 1,000 ms;
 //   rate      files per second for 1,000 small files dropped at once (no settle time), and
 //             whether every one of them was sent exactly once;
+//   login     the server's part of each cycle (connect, login, QUIT) alone, plain;
 //   curl      the same small uploads by curl, one process and one connection per file, as a
 //             peer for the per-file cost.
 // Not a test: prints figures only.
 #include "config/LogSwitches.h"
 #include "export/FolderMonitorUnit.h"
+#include "ftp/IdFTP.h"
 #include "servers/RealServers.h"
 
 #include <algorithm>
@@ -32,13 +34,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace stdfs = std::filesystem;
 
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
 // Remembers when each file's "done" line arrived.
 class DoneLines {
 public:
     TLogEvent Sink() {
         return [this](const void*, const std::string& text, TColor) {
             if (std::getenv("TAVRIN_BENCH_VERBOSE"))
-                std::fprintf(stderr, "%s\n", text.c_str());
+                std::fprintf(stderr, "%10.1f %s\n", Ms(Clock::now().time_since_epoch()),
+                             text.c_str());
             const std::string tail = "\" done";
             auto start = text.find('"');
             if (start == std::string::npos || text.size() < tail.size() ||
@@ -93,10 +100,6 @@ private:
     std::map<std::string, int> times_;
 };
 
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
 void WriteFile(const std::string& path, size_t size) {
     std::ofstream(path, std::ios::binary) << std::string(size, 'x');
 }
@@ -115,7 +118,8 @@ int Run(const std::vector<std::string>& args) {
 }
 
 struct Figures {
-    double medianLatencyMs = 0, settledLatencyMs = 0, filesPerSecond = 0, curlMsPerFile = 0;
+    double loginMs = 0, medianLatencyMs = 0, settledLatencyMs = 0, filesPerSecond = 0,
+           curlMsPerFile = 0;
     size_t burstDone = 0, burstRepeated = 0;
 };
 
@@ -136,6 +140,26 @@ double MedianLatency(const RConfiguration& config, const std::string& prefix, in
     }
     std::sort(latencies.begin(), latencies.end());
     return latencies.empty() ? 0 : latencies[latencies.size() / 2];
+}
+
+// The median time of the server's part of every cycle: connect, login, system query and
+// QUIT, with no upload. Plain only: it is the floor under the plain close->done time.
+double MedianLogin(const RConfiguration& config, int count) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        TIdFTP client;
+        client.SetHost(config.Host);
+        client.SetPort(std::stoi(config.Port));
+        client.SetUsername(config.Username);
+        client.SetPassword(config.Password);
+        client.SetPassive(true);
+        Clock::time_point start = Clock::now();
+        client.Connect();
+        client.Disconnect(true);
+        times.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
 }
 
 Figures Measure(bool tls, const std::string& root) {
@@ -167,6 +191,8 @@ Figures Measure(bool tls, const std::string& root) {
     }
 
     Figures figures;
+    if (!tls)
+        figures.loginMs = MedianLogin(config, 50);
     config.SettleTime = 0;
     figures.medianLatencyMs = MedianLatency(config, "lat", 100);
     config.SettleTime = 1000;
@@ -232,6 +258,8 @@ int main() {
     for (bool tls : {false, true}) {
         try {
             Figures f = Measure(tls, root + (tls ? "/tls" : "/plain"));
+            if (!tls)
+                std::printf("plain  server's login and QUIT alone, median: %.1f ms\n", f.loginMs);
             std::printf("%-5s  close->done median: settle 0 %.1f ms, settle 1000 %.1f ms   "
                         "%.1f files/s (1,000 x 1 KiB; %zu on the server, %zu sent twice)"
                         "   curl %.1f ms/file   ours/curl per file %.2f\n",

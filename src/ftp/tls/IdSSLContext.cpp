@@ -1,6 +1,7 @@
 #include "ftp/tls/IdSSLContext.h"
 
 #include "ftp/tls/IdSSLCallbacks.h"
+#include "ftp/tls/IdSSLTrustedRoots.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -26,7 +27,7 @@ void TIdSSLContext::Init(bool serverRole) {
 
     SSL_CTX_set_default_passwd_cb(context_, tavrin::tls::PasswordCallback);
     SSL_CTX_set_default_passwd_cb_userdata(context_, this);
-    SSL_CTX_set_default_verify_paths(context_);
+    UseTrustedRoots();
     // Many servers close a data connection without the closing TLS alert. The end of a
     // transfer is confirmed by the server's final reply on the control connection, so such
     // a close ends the data like a plain close does instead of failing it.
@@ -91,6 +92,19 @@ void TIdSSLContext::SelectMethod() {
     if (onlyVersion != 0 && (SSL_CTX_set_min_proto_version(context_, onlyVersion) != 1 ||
                              SSL_CTX_set_max_proto_version(context_, onlyVersion) != 1))
         throw EIdOSSLGetMethodError();
+}
+
+void TIdSSLContext::UseTrustedRoots() {
+    if (!options_.RootCertFile.empty()) {
+        // The extra roots go into this context's own store, never into the shared one.
+        SSL_CTX_set_default_verify_paths(context_);
+        return;
+    }
+    X509_STORE* roots = tavrin::tls::SharedTrustedRoots();
+    if (roots == nullptr)
+        throw EIdOSSLCreatingContextError();
+    SSL_CTX_set1_cert_store(context_, roots);
+    X509_STORE_free(roots);
 }
 
 void TIdSSLContext::LoadCertificateAndKey() {

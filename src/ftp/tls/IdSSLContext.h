@@ -27,6 +27,7 @@ public:
 
 private:
     void SelectMethod();
+    void UseTrustedRoots();
     void LoadCertificateAndKey();
     void SetUpVerification();
 
