@@ -45,15 +45,20 @@ def answers(port):
         return False
 
 
-def rss_kib(pid):
+def rss_kib(pid, field="VmRSS"):
+    """VmRSS, or RssAnon (private memory: heap, stacks) or RssFile (mapped library pages)."""
     try:
         with open("/proc/%d/status" % pid) as f:
             for line in f:
-                if line.startswith("VmRSS:"):
+                if line.startswith(field + ":"):
                     return int(line.split()[1])
     except OSError:
         pass
     return -1
+
+
+def rss_split(pid):
+    return rss_kib(pid), rss_kib(pid, "RssAnon"), rss_kib(pid, "RssFile")
 
 
 def content(seed, size):
@@ -322,7 +327,20 @@ class Soak:
         if service.poll() is not None:
             print("service did not start:", open(err.name).read())
             return 1
-        rss_start = rss_kib(service.pid)
+        rss_start = rss_split(service.pid)
+        # Sampled all along: the first TLS connection maps in the library's pages and loads
+        # the trusted roots once, so growth is also judged from the first minute's level on,
+        # and split into private memory (what a leak grows) and mapped library pages.
+        rss_samples = []
+        sampling_done = threading.Event()
+
+        def sample_rss():
+            started = time.monotonic()
+            while not sampling_done.wait(10):
+                rss_samples.append((time.monotonic() - started, rss_split(service.pid)))
+
+        sampler = threading.Thread(target=sample_rss, daemon=True)
+        sampler.start()
         arrivals_done = threading.Event()
         watcher = threading.Thread(target=self.watch_arrivals, args=(arrivals_done,), daemon=True)
         watcher.start()
@@ -347,7 +365,9 @@ class Soak:
                     break
             time.sleep(1)
         time.sleep(1)
-        rss_end = rss_kib(service.pid)
+        rss_end = rss_split(service.pid)
+        sampling_done.set()
+        sampler.join(30)
         arrivals_done.set()
         watcher.join(30)
         service.send_signal(signal.SIGTERM)
@@ -359,12 +379,12 @@ class Soak:
         self.server.stop()
         out.close()
         err.close()
-        self.report(rss_start, rss_end, status)
+        self.report(rss_start, rss_end, status, rss_samples)
         if not a.keep:
             shutil.rmtree(self.work, ignore_errors=True)
         return 0
 
-    def report(self, rss_start, rss_end, status):
+    def report(self, rss_start, rss_end, status, rss_samples):
         log = open(os.path.join(self.work, "service.log"), errors="replace").read()
         done = self.done_lines(log)
         whole = missing = corrupted = 0
@@ -405,8 +425,22 @@ class Soak:
         print("not whole by way: %s" % ", ".join(
             "%s %d" % kv for kv in sorted(not_whole.items())))
         print("longest completion-to-arrival: %.1f s" % longest)
-        print("service RSS:      start %d KiB, end %d KiB (%+d KiB)" % (
-            rss_start, rss_end, rss_end - rss_start))
+        def line(label, at):
+            return "%s %d KiB (private %d, library pages %d)" % (label, at[0], at[1], at[2])
+
+        def growth(first, last):
+            return "%+d KiB (private %+d, library pages %+d)" % tuple(
+                last[i] - first[i] for i in range(3))
+
+        print("service RSS:      %s, %s: %s" % (
+            line("start", rss_start), line("end", rss_end), growth(rss_start, rss_end)))
+        warm = [kib for at, kib in rss_samples if at >= 60]
+        if warm:
+            print("  from 1 min on:  %s, peak %d KiB, end: %s" % (
+                line("at 1 min", warm[0]), max(k[0] for k in warm), growth(warm[0], rss_end)))
+            step = max(1, len(rss_samples) // 12)
+            print("  samples (s: KiB, private): %s" % ", ".join(
+                "%d: %d, %d" % (at, kib[0], kib[1]) for at, kib in rss_samples[::step]))
         print("service exit:     %s; error lines: %d; work folder: %s" % (
             status, errors, self.work if a.keep else "(removed)"))
 
