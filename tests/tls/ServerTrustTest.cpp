@@ -88,6 +88,9 @@ TEST(ServerTrust, FirstUseVerifiedChangedAndPinnedCertificates) {
          "matches the pinned SHA-256 fingerprint", Stored::Nothing},
         {"pinned and different, even when verified", true, true, Stored::Nothing, "pin", false,
          "not the pinned", Stored::Nothing},
+        // The rows above trusted the test authority for their own connections only.
+        {"an authority trusted by earlier connections is not trusted now", false, false,
+         Stored::Nothing, "", true, "trusted on first use", Stored::Shown},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
