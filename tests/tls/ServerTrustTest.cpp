@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 
 namespace {
@@ -155,6 +156,43 @@ TEST(ServerTrust, FirstUseVerifiedChangedAndPinnedCertificates) {
             EXPECT_EQ(st.st_mode & 0777, 0600u);
         }
     }
+}
+
+// The system's bundle is shared by every connection, and a change to it (an authority added
+// or withdrawn) reaches the next connection of the same process.
+TEST(ServerTrust, AChangedSystemBundleReachesTheNextConnection) {
+    const auto& certs = testsrv::Certificates();
+    ScratchDir root, state, roots;
+    tlstest::WriteFileBytes(root / "a.txt", "a");
+    testsrv::PyFtpdOptions options;
+    options.root = root.Path();
+    options.tls = true;
+    testsrv::PyFtpdServer server(options);
+    const std::string bundle = roots / "bundle.pem";
+    ::setenv("SSL_CERT_FILE", bundle.c_str(), 1);
+    ::setenv("SSL_CERT_DIR", (roots / "no-folder").c_str(), 1);
+    const std::string authority = tlstest::ReadFileBytes(certs.caCert);
+    const struct {
+        const char* what;
+        std::string bundle;
+        const char* statusPart;
+    } steps[] = {
+        {"the test authority in the bundle", authority, "verified"},
+        {"the authority withdrawn", "", "trusted on first use"},
+        {"the authority back, after a line was stored", authority, "verified"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        tlstest::WriteFileBytes(bundle, step.bundle);
+        TlsFtpClient client(server.Port(), "tavrin", "secret", false);
+        client.handler.ServerTrust().Check = true;
+        client.handler.ServerTrust().KnownServersFile = state / "known-servers";
+        EXPECT_EQ(ConnectFailure(client.ftp), "");
+        EXPECT_TRUE(AnyContains(client.tlsReports, step.statusPart));
+        client.ftp.Disconnect();
+    }
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
 }
 
 TEST(ServerTrust, KnownServersFileKeepsCommentsAndForgets) {

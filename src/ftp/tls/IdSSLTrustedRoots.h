@@ -7,8 +7,9 @@
 namespace tavrin::tls {
 
 // A store holding the default verify paths (SSL_CERT_FILE and SSL_CERT_DIR are honoured),
-// with one reference for the caller. It is read again when the last read is more than five
-// minutes old, so a long-running monitor sees an updated bundle. Null if no store can be made.
+// with one reference for the caller. It is read again only when the bundle file or the
+// folders have changed since the last read, so a long-running monitor sees an updated bundle
+// without reading an unchanged one again. Null if no store can be made.
 X509_STORE* SharedTrustedRoots();
 
 } // namespace tavrin::tls
