@@ -4,12 +4,14 @@
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
 #include "config/UserMessages.h"
+#include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
 #include "ftp/listing/IdFTPList.h"
 #include "ftp/listing/IdFTPListParseUnitree.h"
 #include "ftp/listing/IdFTPListParseWindowsNT.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
 #include "ftp/tls/TlsFilesCheck.h"
+#include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -29,11 +31,10 @@ bool IsPlainFileName(const std::string& name) {
     return name.find_first_of(std::string("/\\\r\n\0", 5)) == std::string::npos;
 }
 
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 } // namespace
+
+using tavrin::importtext::OneLine;
+using tavrin::importtext::Quoted;
 
 // ---- TFTPChecker ----------------------------------------------------------------------------
 
@@ -174,32 +175,16 @@ void TFTPChecker::RunCycle() {
     if (!client_->IsConnected())
         ConnectAndEnterFolder();
 
-    // Servers whose system description says "UNIX" get the Unitree preset and "/"; every
-    // other server (also one that answered SYST with an error) gets Windows NT and "\".
+    // Servers whose system description says "UNIX" get the Unitree preset; every other server
+    // (also one that answered SYST with an error) gets Windows NT. The client's own detection
+    // has the last word; each listed entry is parsed once.
     const bool unixLike = client_->SystemDescription().find("UNIX") != std::string::npos;
-    TIdFTPListParseClass chosen = unixLike
-                                      ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
-                                      : TIdFTPLPWindowsNT::Class();
-    const char separator = unixLike ? '/' : '\\';
-    client_->SetListParserClass(chosen);
+    client_->SetListParserClass(unixLike
+                                    ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
+                                    : TIdFTPLPWindowsNT::Class());
 
-    // The client keeps the lines of its last listing; the cycle reads them there instead of
-    // copying 100,000 strings out of a big folder's listing.
+    // The client keeps the lines of its last listing and parses them on first use.
     client_->ListDirectory(nullptr, "", true);
-    const std::vector<std::string>& lines = client_->ListingLines();
-
-    // When the preset recognizes the lines, the detected format parses them a second time
-    // into the same collection: every entry is then listed twice, and the register makes the
-    // second copy a no-op once the first was fetched.
-    try {
-        if (chosen->Recognizes(lines, "", true)) {
-            TIdFTPListItems& entries = client_->DirectoryEntries();
-            if (TIdFTPListParseClass held = client_->ListParserClass())
-                held->ParseLines(lines, entries);
-        }
-    } catch (const std::exception&) {
-        // A listing the preset cannot read is left to the client's own detection.
-    }
 
     TIdFTPListItems& entries = client_->DirectoryEntries();
     const size_t count = entries.Count();
@@ -218,7 +203,7 @@ void TFTPChecker::RunCycle() {
         // Another poller of this register (the one before a restart) is on it right now.
         if (register_->fetching.count(name))
             continue;
-        FetchEntry(entry, config_.RemoteFolder, separator);
+        FetchEntry(entry);
         // A transfer that broke the connection ends this cycle's fetching; the next tick
         // connects afresh.
         if (!client_->IsConnected())
@@ -234,20 +219,29 @@ void TFTPChecker::ConnectAndEnterFolder() {
     client_->Connect();
     if (!client_->IsConnected())
         return;
-    if (!config_.RemoteFolder.empty())
-        client_->ChangeDirectory(config_.RemoteFolder);
-    else
-        client_->ChangeDirectory(client_->QueryCurrentDirectory());
+    const std::string folder =
+        config_.RemoteFolder.empty() ? client_->QueryCurrentDirectory() : config_.RemoteFolder;
+    try {
+        client_->ChangeDirectory(folder);
+    } catch (const EIdReplyRFCError& refused) {
+        // "No such file or directory." alone does not say which folder, nor on which server.
+        std::string text = "Cannot change to folder " + Quoted(folder) + " on " + HostPort() + ".";
+        if (const std::string reason = OneLine(refused.what()); !reason.empty())
+            text += " " + reason;
+        throw EIdException(text);
+    }
     const std::string system = client_->SystemDescription();
-    const std::string folder = client_->QueryCurrentDirectory();
-    LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(folder), clHotLight);
+    const std::string current = client_->QueryCurrentDirectory();
+    LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(current), clHotLight);
+}
+
+std::string TFTPChecker::HostPort() const {
+    return tavrin::importtext::HostPort(config_.Host, config_.Port);
 }
 
 void TFTPChecker::CycleFailed(const std::string& text) {
     // The next tick starts over with a fresh connection; nobody has to click anything first.
-    std::string line = text;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
+    const std::string line = OneLine(text);
     LogMessage(line, clRed);
     tavrin::importbox::Show(text);
     CloseAfterFailure();

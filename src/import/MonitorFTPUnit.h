@@ -52,12 +52,13 @@ public:
 private:
     void RunCycle();
     void ConnectAndEnterFolder();
-    void FetchEntry(const TIdFTPListItem& entry, const std::string& remoteFolder, char separator);
+    void FetchEntry(const TIdFTPListItem& entry);
     void DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
                        const std::string& finalPath);
     void MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
+    std::string HostPort() const;
     void CloseAfterFailure();
     void Dispose();
 

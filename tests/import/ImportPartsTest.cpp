@@ -142,7 +142,7 @@ TEST(DownloadedFilesRegister, AppendsLineByLineAndMendsAMissingLineEnd) {
     EXPECT_EQ(ReadFile(path), "edited by hand\r\nnext\r\nThird one\r\n");
     TDownloadedFilesRegister loaded;
     loaded.LoadIfPresent(path);
-    EXPECT_TRUE(loaded.Contains("NEXT"));
+    EXPECT_TRUE(loaded.Contains("next"));
     EXPECT_EQ(loaded.Count(), 3u);
     EXPECT_THROW(TDownloadedFilesRegister::AppendToFile(scratch.root + "/none/x", "a"),
                  EIdException);
