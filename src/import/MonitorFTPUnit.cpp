@@ -11,6 +11,7 @@
 #include "ftp/listing/IdFTPListParseWindowsNT.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
 #include "ftp/tls/TlsFilesCheck.h"
+#include "import/ImportPartName.h"
 #include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
 
@@ -95,7 +96,7 @@ int TFTPChecker::PollIntervalMs(const RConfiguration& config) {
 }
 
 std::string TFTPChecker::PartialPath(const std::string& folder, const std::string& name) {
-    return folder + "/." + name + ".part";
+    return folder + "/" + tavrin::importpart::PartFileName(name);
 }
 
 TFTPChecker::~TFTPChecker() {

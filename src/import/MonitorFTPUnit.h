@@ -44,7 +44,8 @@ public:
     // The poll interval for a setting: 5 s with keep-alive, otherwise CheckInterval seconds,
     // capped where a millisecond timer would overflow.
     static int PollIntervalMs(const RConfiguration& config);
-    // Where a download is written until it is whole: a hidden name beside its final one.
+    // Where a download is written until it is whole: a hidden name beside its final one, short
+    // enough for the file system whatever the name's length.
     static std::string PartialPath(const std::string& folder, const std::string& name);
     TIdFTP& Client() { return *client_; }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }

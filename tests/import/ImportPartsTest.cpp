@@ -128,7 +128,24 @@ TEST(TFTPChecker, PollIntervalIsCappedAndPartialNamesAreHidden) {
         config.CheckInterval = row.seconds;
         EXPECT_EQ(TFTPChecker::PollIntervalMs(config), row.ms) << row.seconds;
     }
-    EXPECT_EQ(TFTPChecker::PartialPath("/in", "a.txt"), "/in/.a.txt.part");
+    // Hidden, beside the final name, and never longer than a file name may be.
+    const std::string n249(249, 'n'), n250(250, 'n'), n255(255, 'n'), m255 = n255.substr(1) + "m";
+    struct PartRow {
+        std::string name, part; // part empty: hashed
+    };
+    for (const PartRow& row : {PartRow{"a.txt", ".a.txt.part"}, PartRow{n249, "." + n249 + ".part"},
+                               PartRow{n250, ""}, PartRow{n255, ""}, PartRow{m255, ""}}) {
+        const std::string path = TFTPChecker::PartialPath("/in", row.name);
+        ASSERT_EQ(path.rfind("/in/.", 0), 0u) << path;
+        const std::string part = path.substr(4);
+        EXPECT_LE(part.size(), 255u);
+        if (!row.part.empty())
+            EXPECT_EQ(part, row.part);
+        else
+            EXPECT_EQ(part.size(), 1u + 16u + 5u) << part;
+    }
+    EXPECT_NE(TFTPChecker::PartialPath("/in", n255), TFTPChecker::PartialPath("/in", m255));
+    EXPECT_EQ(TFTPChecker::PartialPath("/in", n255), TFTPChecker::PartialPath("/in", n255));
 }
 
 TEST(DownloadedFilesRegister, AppendsLineByLineAndMendsAMissingLineEnd) {
