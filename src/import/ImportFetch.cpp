@@ -60,7 +60,13 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
         DownloadWhole(entry, remotePath, folder + "/" + name);
     } catch (const std::exception& failure) {
         LogMessage(name + " is not a file or is demaged.", clRed);
-        LogMessage(OneLine(failure.what()), clRed);
+        const std::string reason = OneLine(failure.what());
+        LogMessage(reason.empty()
+                       ? "Failed while fetching " + Quoted(name) + " from " + HostPort() + "."
+                       : reason,
+                   clRed);
+        LogMessage("Next try of " + Quoted(name) + " " + NextTryText(retries_.Failed(entry)) + ".",
+                   clHotLight);
         return;
     }
     if (config_.MoveDelete) {
@@ -69,13 +75,19 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
             client_->DeleteRemoteFile(remotePath);
             LogMessage("Deleting file ... done", clHotLight);
         } catch (const std::exception& failure) {
-            LogMessage(std::string("Deleting file ... error: ") + failure.what(), clRed);
+            const std::string reason = OneLine(failure.what());
+            LogMessage("Deleting file ... error: " +
+                           (reason.empty() ? "Failed while deleting " + Quoted(name) + " on " +
+                                                 HostPort() + "."
+                                           : reason),
+                       clRed);
         }
     }
     if (config_.FirstToTemp)
         MoveOutOfStaging(name);
     LogTransfer("Getting file " + Quoted(name) + " done");
     Register(name);
+    retries_.Succeeded(name);
 }
 
 void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,

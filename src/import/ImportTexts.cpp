@@ -25,7 +25,7 @@ std::string Printable(const std::string& name) {
 }
 
 std::string HostPort(const std::string& host, const std::string& port) {
-    return host + ":" + port;
+    return (host.empty() ? "(no host)" : host) + ":" + port;
 }
 
 } // namespace tavrin::importtext

@@ -12,7 +12,7 @@ std::string OneLine(std::string text);
 // A server's name as a log line may show it: control bytes (a line break planted in a name)
 // become "?", so one entry stays one line.
 std::string Printable(const std::string& name);
-// "host:port" as the settings give them.
+// "host:port" as the settings give them; "(no host):port" when the host is missing.
 std::string HostPort(const std::string& host, const std::string& port);
 
 } // namespace tavrin::importtext

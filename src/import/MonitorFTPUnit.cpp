@@ -25,16 +25,10 @@ namespace {
 constexpr int kKeepAlivePollMs = 5000;
 constexpr int kKeepAliveNoopMs = 10000;
 
-// "folder + separator + name" must stay inside the folder on both sides: a name with a path
-// separator (either kind: the remote separator depends on the server), or with a byte that
-// ends a command line or a C string, is never fetched.
-bool IsPlainFileName(const std::string& name) {
-    return name.find_first_of(std::string("/\\\r\n\0", 5)) == std::string::npos;
-}
-
 } // namespace
 
 using tavrin::importtext::OneLine;
+using tavrin::importtext::Printable;
 using tavrin::importtext::Quoted;
 
 // ---- TFTPChecker ----------------------------------------------------------------------------
@@ -129,7 +123,9 @@ void TFTPChecker::Dispose() {
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
-        report(failure.what());
+        const std::string reason = OneLine(failure.what());
+        report(reason.empty() ? "Failed while closing the connection to " + HostPort() + "."
+                              : reason);
     }
     try {
         register_->names.SaveToFile(register_->path);
@@ -185,17 +181,28 @@ void TFTPChecker::RunCycle() {
                                     : TIdFTPLPWindowsNT::Class());
 
     // The client keeps the lines of its last listing and parses them on first use.
+    doing_ = "listing the folder on " + HostPort();
     client_->ListDirectory(nullptr, "", true);
+    doing_.clear();
 
     TIdFTPListItems& entries = client_->DirectoryEntries();
     const size_t count = entries.Count();
+    bool listedWhole = true;
     for (size_t i = 0; i < count; ++i) {
         const TIdFTPListItem& entry = entries[i];
         if (entry.Kind() != ekFile)
             continue;
         const std::string& name = entry.Name();
-        if (name.empty() || name[0] == '.' || !IsPlainFileName(name) ||
-            register_->names.Contains(name))
+        if (name.empty() || name[0] == '.')
+            continue;
+        if (const std::string why = WhyNotUsableHere(name); !why.empty()) {
+            if (unusableNames_.FirstTime(name))
+                LogMessage("File " + Quoted(Printable(name)) + " is not fetched: " + why +
+                               " cannot be used here.",
+                           clHotLight);
+            continue;
+        }
+        if (register_->names.Contains(name) || !retries_.Due(entry))
             continue;
         // Tracked whatever the setting says, so switching it on needs no extra cycle.
         const bool unchanged = stable_.SeenUnchanged(entry);
@@ -207,19 +214,31 @@ void TFTPChecker::RunCycle() {
         FetchEntry(entry);
         // A transfer that broke the connection ends this cycle's fetching; the next tick
         // connects afresh.
-        if (!client_->IsConnected())
+        if (!client_->IsConnected()) {
+            listedWhole = false;
             break;
+        }
     }
     stable_.EndListing();
+    if (listedWhole) {
+        // Only a listing gone through to its end tells which names are no longer there.
+        retries_.EndListing();
+        unusableNames_.EndListing();
+    }
 
-    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected())
+    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected()) {
+        doing_ = "closing the connection to " + HostPort();
         client_->Disconnect(true);
+        doing_.clear();
+    }
 }
 
 void TFTPChecker::ConnectAndEnterFolder() {
+    doing_ = "connecting to " + HostPort(); // ClientStatus says when the login begins
     client_->Connect();
     if (!client_->IsConnected())
         return;
+    doing_ = "changing into the folder on " + HostPort();
     const std::string folder =
         config_.RemoteFolder.empty() ? client_->QueryCurrentDirectory() : config_.RemoteFolder;
     try {
@@ -234,6 +253,7 @@ void TFTPChecker::ConnectAndEnterFolder() {
     const std::string system = client_->SystemDescription();
     const std::string current = client_->QueryCurrentDirectory();
     LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(current), clHotLight);
+    doing_.clear();
 }
 
 std::string TFTPChecker::HostPort() const {
@@ -242,9 +262,12 @@ std::string TFTPChecker::HostPort() const {
 
 void TFTPChecker::CycleFailed(const std::string& text) {
     // The next tick starts over with a fresh connection; nobody has to click anything first.
-    const std::string line = OneLine(text);
+    std::string line = OneLine(text);
+    if (line.empty())
+        line = "Failed while " + (doing_.empty() ? "talking to " + HostPort() : doing_) + ".";
+    doing_.clear();
     LogMessage(line, clRed);
-    tavrin::importbox::Show(text);
+    tavrin::importbox::Show(line);
     CloseAfterFailure();
 }
 
@@ -268,9 +291,14 @@ void TFTPChecker::KeepAliveTick() {
         tavrin::importbox::TCycleScope running;
         try {
             if (client_->IsConnected()) {
+                doing_ = "sending NOOP to " + HostPort();
                 client_->SendNoop();
+                doing_.clear();
+                std::string reply = client_->LastReply().JoinedText();
+                if (OneLine(reply).empty())
+                    reply = "NOOP answered " + std::to_string(client_->LastReply().NumericCode());
                 if (LogVerbose)
-                    LogMessage(client_->LastReply().JoinedText(), clHotLight);
+                    LogMessage(reply, clHotLight);
             }
         } catch (const std::exception& failure) {
             CycleFailed(failure.what());
@@ -291,6 +319,9 @@ void TFTPChecker::KeepAliveTick() {
 }
 
 void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
+    // A line with nothing to say is no line: the prefix alone tells nobody anything.
+    if (text.find_first_not_of(" \r\n\t") == std::string::npos)
+        return;
     if (LogMonitor && onLog_ && !disposeAfterCycle_)
         onLog_(this, text, colour);
 }
@@ -300,7 +331,10 @@ void TFTPChecker::LogTransfer(const std::string& text) {
         LogMessage(text, clGreen);
 }
 
-void TFTPChecker::ClientStatus(const void*, TIdStatus, const std::string& text) {
+void TFTPChecker::ClientStatus(const void*, TIdStatus status, const std::string& text) {
+    // The server's socket is open: from here on the client greets, negotiates and logs in.
+    if (status == hsConnected && doing_.rfind("connecting to ", 0) == 0)
+        doing_ = "logging in on " + HostPort();
     if (LogVerbose)
         LogMessage(text, clHotLight);
 }

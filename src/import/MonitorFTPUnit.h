@@ -8,6 +8,8 @@
 #include "ftp/IdStatus.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportRetries.h"
+#include "import/LocalNames.h"
 
 #include <QTimer>
 
@@ -48,6 +50,11 @@ public:
     // enough for the file system whatever the name's length.
     static std::string PartialPath(const std::string& folder, const std::string& name);
     TIdFTP& Client() { return *client_; }
+    // Pauses between the tries of a file whose download failed, and the clock they are
+    // measured on (tests).
+    void SetRetrySchedule(std::vector<std::chrono::milliseconds> delays, TFetchRetries::TNow now) {
+        retries_.SetSchedule(std::move(delays), std::move(now));
+    }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
 
 private:
@@ -71,6 +78,10 @@ private:
 
     std::shared_ptr<TSharedRegister> register_;
     TStableFileTracker stable_;
+    TFetchRetries retries_;
+    TNamesReported unusableNames_;
+    // What the cycle is doing with which server, for a failure that brings no message.
+    std::string doing_;
     TLogEvent onLog_;
     // The handler must outlive the client that uses it; the destructor frees them in order.
     std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler_;
