@@ -1,11 +1,13 @@
 // The pieces the import cycle leans on, each as a table: when a listed file counts as
-// stable, moves within and across file systems, the poll interval, appends to the register.
+// stable, when a failed one is tried again, moves within and across file systems, the poll
+// interval, appends to the register.
 #include "ImportTestSupport.h"
 
 #include "base/IdException.h"
 #include "ftp/listing/IdFTPListItem.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportRetries.h"
 #include "import/MonitorFTPUnit.h"
 #include "platform/FileSystem.h"
 
@@ -61,6 +63,35 @@ TEST(StableFileTracker, FetchesOnlyWhatTwoListingsInARowAgreeOn) {
         }
         EXPECT_EQ(answers, row.unchanged);
     }
+}
+
+TEST(FetchRetries, NextCycleThenGrowingPausesThenEveryHalfHour) {
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    TFetchRetries retries;
+    TFetchRetries::Clock::time_point now{};
+    retries.SetSchedule({}, [&now] { return now; }); // the shipped pauses, our clock
+    TIdFTPListItem item;
+    item.SetName("refused.bin");
+    item.SetByteSize(10);
+    const std::chrono::milliseconds expected[] = {seconds(0),  seconds(30), minutes(2),
+                                                  minutes(10), minutes(30), minutes(30)};
+    for (std::chrono::milliseconds pause : expected) {
+        ASSERT_TRUE(retries.Due(item));
+        EXPECT_EQ(retries.Failed(item), pause);
+        if (pause.count() > 0) {
+            now += pause - std::chrono::milliseconds(1);
+            EXPECT_FALSE(retries.Due(item));
+        }
+        now += std::chrono::milliseconds(1);
+        retries.EndListing();
+    }
+    // Not listed once: forgotten, so it starts over when it comes back.
+    retries.EndListing();
+    EXPECT_EQ(retries.Tracked(), 0u);
+    EXPECT_EQ(NextTryText(seconds(0)), "at the next check");
+    EXPECT_EQ(NextTryText(minutes(30)), "in 30 min");
+    EXPECT_EQ(NextTryText(seconds(90)), "in 90 s");
 }
 
 TEST(MoveFileNoReplace, WithinAndAcrossFileSystemsNeverReplacingNorLosing) {
