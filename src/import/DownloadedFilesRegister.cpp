@@ -1,13 +1,8 @@
 #include "import/DownloadedFilesRegister.h"
 
 #include "base/IdException.h"
-#include "base/StrUtils.h"
 #include "platform/FileSystem.h"
 
-#include <QString>
-#include <QStringDecoder>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -85,52 +80,18 @@ std::vector<std::string> TDownloadedFilesRegister::SplitLines(std::string_view t
     return lines;
 }
 
-void TDownloadedFilesRegister::FoldInto(std::string_view name, std::string& key) {
-    key.clear();
-    // Plain ASCII names are the common case; their case fold is the ASCII lower case, so they
-    // skip the decoder (a poll over a big folder looks up every listed name).
-    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
-        key.reserve(name.size() + 1);
-        key.push_back('u');
-        for (char c : name)
-            key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c);
-        return;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString decoded = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
-    if (!decoder.hasError()) {
-        QByteArray folded = decoded.toCaseFolded().toUtf8();
-        key.reserve(static_cast<size_t>(folded.size()) + 1);
-        key.push_back('u');
-        key.append(folded.constData(), static_cast<size_t>(folded.size()));
-    } else {
-        key.reserve(name.size() + 1);
-        key.push_back('b');
-        key.append(tavrin::LowerCase(name));
-    }
-}
-
-std::string TDownloadedFilesRegister::FoldedKey(std::string_view name) {
-    std::string key;
-    FoldInto(name, key);
-    return key;
-}
-
 bool TDownloadedFilesRegister::Contains(const std::string& name) const {
-    // One key buffer for all lookups: a poll over 100,000 listed names allocates nothing.
-    FoldInto(name, lookupKey_);
-    return keys_.Contains(lookupKey_);
+    return set_.Contains(name);
 }
 
 void TDownloadedFilesRegister::Add(const std::string& name) {
     names_.push_back(name);
-    FoldInto(name, lookupKey_);
-    keys_.Insert(lookupKey_);
+    set_.Insert(name);
 }
 
 void TDownloadedFilesRegister::Clear() {
     names_.clear();
-    keys_.Clear();
+    set_.Clear();
 }
 
 bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {

@@ -1,9 +1,9 @@
 #pragma once
 // The names of files the import monitor has already downloaded, so a file left on the server
-// is fetched only once. Names stay in file order (then download order) for saving; a second
-// set of case-folded keys answers "downloaded before?" without walking the whole list, which
+// is fetched only once. Names stay in file order (then download order) for saving; a hash set
+// of the same names answers "downloaded before?" without walking the whole list, which
 // matters once users have left the monitor running for months.
-#include "import/FoldedKeySet.h"
+#include "import/NameSet.h"
 
 #include <string>
 #include <string_view>
@@ -24,7 +24,8 @@ public:
     // last line has no line end gets one first. Raises EIdException on failure.
     static void AppendToFile(const std::string& path, const std::string& name);
 
-    // Whole-name comparison with letter case ignored (Report.TXT matches report.txt).
+    // Whole-name comparison, byte for byte: INVOICE.PDF and invoice.pdf are two files on this
+    // system, and both must be fetched.
     bool Contains(const std::string& name) const;
     // Appends without looking for duplicates; the caller looked the name up before.
     void Add(const std::string& name);
@@ -36,13 +37,8 @@ public:
     // Lines of a register text: split at CR, LF or CR LF; a NUL ends the text; a last line
     // without a line end counts; a blank line is an empty name.
     static std::vector<std::string> SplitLines(std::string_view text);
-    // The comparison key of a name: its Unicode case fold when it is valid UTF-8, otherwise
-    // its bytes with ASCII letters lowered (so two different undecodable names never meet).
-    static std::string FoldedKey(std::string_view name);
 
 private:
-    static void FoldInto(std::string_view name, std::string& key);
     std::vector<std::string> names_;
-    mutable std::string lookupKey_;
-    TFoldedKeySet keys_;
+    TNameSet set_;
 };

@@ -7,6 +7,7 @@
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
 #include "ftp/listing/IdFTPListItem.h"
+#include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -16,16 +17,8 @@
 
 namespace {
 
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
-// A server's reply text ends in CR LF; a log line does not.
-std::string OneLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
+using tavrin::importtext::OneLine;
+using tavrin::importtext::Quoted;
 
 [[noreturn]] void FailWithErrno(const std::string& what, const std::string& path) {
     throw EIdException(what + " " + Quoted(path) + ". " + tavrin::fs::SystemErrorText(errno));
@@ -54,10 +47,11 @@ private:
 
 } // namespace
 
-void TFTPChecker::FetchEntry(const TIdFTPListItem& entry, const std::string& remoteFolder,
-                             char separator) {
+void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
     const std::string name = entry.Name();
-    const std::string remotePath = remoteFolder.empty() ? name : remoteFolder + separator + name;
+    // The cycle is in the remote folder already (it changed into it at login), so the bare
+    // name is the path: "out" + "/" + name would point below the folder for a relative one.
+    const std::string& remotePath = name;
     const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
     TFetchClaim claim(*register_, name);
 
@@ -66,7 +60,13 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry, const std::string& rem
         DownloadWhole(entry, remotePath, folder + "/" + name);
     } catch (const std::exception& failure) {
         LogMessage(name + " is not a file or is demaged.", clRed);
-        LogMessage(OneLine(failure.what()), clRed);
+        const std::string reason = OneLine(failure.what());
+        LogMessage(reason.empty()
+                       ? "Failed while fetching " + Quoted(name) + " from " + HostPort() + "."
+                       : reason,
+                   clRed);
+        LogMessage("Next try of " + Quoted(name) + " " + NextTryText(retries_.Failed(entry)) + ".",
+                   clHotLight);
         return;
     }
     if (config_.MoveDelete) {
@@ -75,13 +75,19 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry, const std::string& rem
             client_->DeleteRemoteFile(remotePath);
             LogMessage("Deleting file ... done", clHotLight);
         } catch (const std::exception& failure) {
-            LogMessage(std::string("Deleting file ... error: ") + failure.what(), clRed);
+            const std::string reason = OneLine(failure.what());
+            LogMessage("Deleting file ... error: " +
+                           (reason.empty() ? "Failed while deleting " + Quoted(name) + " on " +
+                                                 HostPort() + "."
+                                           : reason),
+                       clRed);
         }
     }
     if (config_.FirstToTemp)
         MoveOutOfStaging(name);
     LogTransfer("Getting file " + Quoted(name) + " done");
     Register(name);
+    retries_.Succeeded(name);
 }
 
 void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,

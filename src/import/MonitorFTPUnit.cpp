@@ -4,12 +4,15 @@
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
 #include "config/UserMessages.h"
+#include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
 #include "ftp/listing/IdFTPList.h"
 #include "ftp/listing/IdFTPListParseUnitree.h"
 #include "ftp/listing/IdFTPListParseWindowsNT.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
 #include "ftp/tls/TlsFilesCheck.h"
+#include "import/ImportPartName.h"
+#include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -22,18 +25,11 @@ namespace {
 constexpr int kKeepAlivePollMs = 5000;
 constexpr int kKeepAliveNoopMs = 10000;
 
-// "folder + separator + name" must stay inside the folder on both sides: a name with a path
-// separator (either kind: the remote separator depends on the server), or with a byte that
-// ends a command line or a C string, is never fetched.
-bool IsPlainFileName(const std::string& name) {
-    return name.find_first_of(std::string("/\\\r\n\0", 5)) == std::string::npos;
-}
-
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 } // namespace
+
+using tavrin::importtext::OneLine;
+using tavrin::importtext::Printable;
+using tavrin::importtext::Quoted;
 
 // ---- TFTPChecker ----------------------------------------------------------------------------
 
@@ -94,7 +90,7 @@ int TFTPChecker::PollIntervalMs(const RConfiguration& config) {
 }
 
 std::string TFTPChecker::PartialPath(const std::string& folder, const std::string& name) {
-    return folder + "/." + name + ".part";
+    return folder + "/" + tavrin::importpart::PartFileName(name);
 }
 
 TFTPChecker::~TFTPChecker() {
@@ -127,7 +123,9 @@ void TFTPChecker::Dispose() {
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
-        report(failure.what());
+        const std::string reason = OneLine(failure.what());
+        report(reason.empty() ? "Failed while closing the connection to " + HostPort() + "."
+                              : reason);
     }
     try {
         register_->names.SaveToFile(register_->path);
@@ -174,42 +172,37 @@ void TFTPChecker::RunCycle() {
     if (!client_->IsConnected())
         ConnectAndEnterFolder();
 
-    // Servers whose system description says "UNIX" get the Unitree preset and "/"; every
-    // other server (also one that answered SYST with an error) gets Windows NT and "\".
+    // Servers whose system description says "UNIX" get the Unitree preset; every other server
+    // (also one that answered SYST with an error) gets Windows NT. The client's own detection
+    // has the last word; each listed entry is parsed once.
     const bool unixLike = client_->SystemDescription().find("UNIX") != std::string::npos;
-    TIdFTPListParseClass chosen = unixLike
-                                      ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
-                                      : TIdFTPLPWindowsNT::Class();
-    const char separator = unixLike ? '/' : '\\';
-    client_->SetListParserClass(chosen);
+    client_->SetListParserClass(unixLike
+                                    ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
+                                    : TIdFTPLPWindowsNT::Class());
 
-    // The client keeps the lines of its last listing; the cycle reads them there instead of
-    // copying 100,000 strings out of a big folder's listing.
+    // The client keeps the lines of its last listing and parses them on first use.
+    doing_ = "listing the folder on " + HostPort();
     client_->ListDirectory(nullptr, "", true);
-    const std::vector<std::string>& lines = client_->ListingLines();
-
-    // When the preset recognizes the lines, the detected format parses them a second time
-    // into the same collection: every entry is then listed twice, and the register makes the
-    // second copy a no-op once the first was fetched.
-    try {
-        if (chosen->Recognizes(lines, "", true)) {
-            TIdFTPListItems& entries = client_->DirectoryEntries();
-            if (TIdFTPListParseClass held = client_->ListParserClass())
-                held->ParseLines(lines, entries);
-        }
-    } catch (const std::exception&) {
-        // A listing the preset cannot read is left to the client's own detection.
-    }
+    doing_.clear();
 
     TIdFTPListItems& entries = client_->DirectoryEntries();
     const size_t count = entries.Count();
+    bool listedWhole = true;
     for (size_t i = 0; i < count; ++i) {
         const TIdFTPListItem& entry = entries[i];
         if (entry.Kind() != ekFile)
             continue;
         const std::string& name = entry.Name();
-        if (name.empty() || name[0] == '.' || !IsPlainFileName(name) ||
-            register_->names.Contains(name))
+        if (name.empty() || name[0] == '.')
+            continue;
+        if (const std::string why = WhyNotUsableHere(name); !why.empty()) {
+            if (unusableNames_.FirstTime(name))
+                LogMessage("File " + Quoted(Printable(name)) + " is not fetched: " + why +
+                               " cannot be used here.",
+                           clHotLight);
+            continue;
+        }
+        if (register_->names.Contains(name) || !retries_.Due(entry))
             continue;
         // Tracked whatever the setting says, so switching it on needs no extra cycle.
         const bool unchanged = stable_.SeenUnchanged(entry);
@@ -218,38 +211,63 @@ void TFTPChecker::RunCycle() {
         // Another poller of this register (the one before a restart) is on it right now.
         if (register_->fetching.count(name))
             continue;
-        FetchEntry(entry, config_.RemoteFolder, separator);
+        FetchEntry(entry);
         // A transfer that broke the connection ends this cycle's fetching; the next tick
         // connects afresh.
-        if (!client_->IsConnected())
+        if (!client_->IsConnected()) {
+            listedWhole = false;
             break;
+        }
     }
     stable_.EndListing();
+    if (listedWhole) {
+        // Only a listing gone through to its end tells which names are no longer there.
+        retries_.EndListing();
+        unusableNames_.EndListing();
+    }
 
-    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected())
+    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected()) {
+        doing_ = "closing the connection to " + HostPort();
         client_->Disconnect(true);
+        doing_.clear();
+    }
 }
 
 void TFTPChecker::ConnectAndEnterFolder() {
+    doing_ = "connecting to " + HostPort(); // ClientStatus says when the login begins
     client_->Connect();
     if (!client_->IsConnected())
         return;
-    if (!config_.RemoteFolder.empty())
-        client_->ChangeDirectory(config_.RemoteFolder);
-    else
-        client_->ChangeDirectory(client_->QueryCurrentDirectory());
+    doing_ = "changing into the folder on " + HostPort();
+    const std::string folder =
+        config_.RemoteFolder.empty() ? client_->QueryCurrentDirectory() : config_.RemoteFolder;
+    try {
+        client_->ChangeDirectory(folder);
+    } catch (const EIdReplyRFCError& refused) {
+        // "No such file or directory." alone does not say which folder, nor on which server.
+        std::string text = "Cannot change to folder " + Quoted(folder) + " on " + HostPort() + ".";
+        if (const std::string reason = OneLine(refused.what()); !reason.empty())
+            text += " " + reason;
+        throw EIdException(text);
+    }
     const std::string system = client_->SystemDescription();
-    const std::string folder = client_->QueryCurrentDirectory();
-    LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(folder), clHotLight);
+    const std::string current = client_->QueryCurrentDirectory();
+    LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(current), clHotLight);
+    doing_.clear();
+}
+
+std::string TFTPChecker::HostPort() const {
+    return tavrin::importtext::HostPort(config_.Host, config_.Port);
 }
 
 void TFTPChecker::CycleFailed(const std::string& text) {
     // The next tick starts over with a fresh connection; nobody has to click anything first.
-    std::string line = text;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
+    std::string line = OneLine(text);
+    if (line.empty())
+        line = "Failed while " + (doing_.empty() ? "talking to " + HostPort() : doing_) + ".";
+    doing_.clear();
     LogMessage(line, clRed);
-    tavrin::importbox::Show(text);
+    tavrin::importbox::Show(line);
     CloseAfterFailure();
 }
 
@@ -273,9 +291,14 @@ void TFTPChecker::KeepAliveTick() {
         tavrin::importbox::TCycleScope running;
         try {
             if (client_->IsConnected()) {
+                doing_ = "sending NOOP to " + HostPort();
                 client_->SendNoop();
+                doing_.clear();
+                std::string reply = client_->LastReply().JoinedText();
+                if (OneLine(reply).empty())
+                    reply = "NOOP answered " + std::to_string(client_->LastReply().NumericCode());
                 if (LogVerbose)
-                    LogMessage(client_->LastReply().JoinedText(), clHotLight);
+                    LogMessage(reply, clHotLight);
             }
         } catch (const std::exception& failure) {
             CycleFailed(failure.what());
@@ -296,6 +319,9 @@ void TFTPChecker::KeepAliveTick() {
 }
 
 void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
+    // A line with nothing to say is no line: the prefix alone tells nobody anything.
+    if (text.find_first_not_of(" \r\n\t") == std::string::npos)
+        return;
     if (LogMonitor && onLog_ && !disposeAfterCycle_)
         onLog_(this, text, colour);
 }
@@ -305,7 +331,10 @@ void TFTPChecker::LogTransfer(const std::string& text) {
         LogMessage(text, clGreen);
 }
 
-void TFTPChecker::ClientStatus(const void*, TIdStatus, const std::string& text) {
+void TFTPChecker::ClientStatus(const void*, TIdStatus status, const std::string& text) {
+    // The server's socket is open: from here on the client greets, negotiates and logs in.
+    if (status == hsConnected && doing_.rfind("connecting to ", 0) == 0)
+        doing_ = "logging in on " + HostPort();
     if (LogVerbose)
         LogMessage(text, clHotLight);
 }

@@ -8,6 +8,8 @@
 #include "ftp/IdStatus.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportRetries.h"
+#include "import/LocalNames.h"
 
 #include <QTimer>
 
@@ -44,20 +46,27 @@ public:
     // The poll interval for a setting: 5 s with keep-alive, otherwise CheckInterval seconds,
     // capped where a millisecond timer would overflow.
     static int PollIntervalMs(const RConfiguration& config);
-    // Where a download is written until it is whole: a hidden name beside its final one.
+    // Where a download is written until it is whole: a hidden name beside its final one, short
+    // enough for the file system whatever the name's length.
     static std::string PartialPath(const std::string& folder, const std::string& name);
     TIdFTP& Client() { return *client_; }
+    // Pauses between the tries of a file whose download failed, and the clock they are
+    // measured on (tests).
+    void SetRetrySchedule(std::vector<std::chrono::milliseconds> delays, TFetchRetries::TNow now) {
+        retries_.SetSchedule(std::move(delays), std::move(now));
+    }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
 
 private:
     void RunCycle();
     void ConnectAndEnterFolder();
-    void FetchEntry(const TIdFTPListItem& entry, const std::string& remoteFolder, char separator);
+    void FetchEntry(const TIdFTPListItem& entry);
     void DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
                        const std::string& finalPath);
     void MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
+    std::string HostPort() const;
     void CloseAfterFailure();
     void Dispose();
 
@@ -69,6 +78,10 @@ private:
 
     std::shared_ptr<TSharedRegister> register_;
     TStableFileTracker stable_;
+    TFetchRetries retries_;
+    TNamesReported unusableNames_;
+    // What the cycle is doing with which server, for a failure that brings no message.
+    std::string doing_;
     TLogEvent onLog_;
     // The handler must outlive the client that uses it; the destructor frees them in order.
     std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler_;

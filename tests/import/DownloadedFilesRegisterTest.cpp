@@ -52,27 +52,31 @@ protected:
     std::string dir_, path_;
 };
 
-TEST(DownloadedFilesRegister, LookupIgnoresLetterCaseButNothingElse) {
+TEST(DownloadedFilesRegister, LookupComparesTheWholeNameByteForByte) {
     TDownloadedFilesRegister reg;
-    reg.Add("report.txt");
-    reg.Add("\xC3\xA4rger.csv"); // "ärger.csv" in UTF-8
-    reg.Add(" padded ");
-    reg.Add("\xFF\xFEraw.bin"); // not UTF-8: compared as bytes
-
-    EXPECT_TRUE(reg.Contains("Report.TXT"));
-    EXPECT_TRUE(reg.Contains("\xC3\x84RGER.CSV")); // "ÄRGER.CSV": a real case fold
-    EXPECT_TRUE(reg.Contains("\xFF\xFERAW.BIN"));
-    EXPECT_TRUE(reg.Contains(" padded "));
-
-    EXPECT_FALSE(reg.Contains("report.txt.1"));
-    EXPECT_FALSE(reg.Contains("report"));
-    EXPECT_FALSE(reg.Contains("padded"));          // spaces at either end count
-    EXPECT_FALSE(reg.Contains("\xFF\xFDraw.bin")); // another undecodable name stays apart
-    EXPECT_FALSE(reg.Contains(""));
-
-    // The Kelvin sign folds to a plain "k": an ASCII name and its non-ASCII spelling meet.
-    reg.Add("kilo.txt");
-    EXPECT_TRUE(reg.Contains("\xE2\x84\xAAILO.TXT"));
+    for (const char* name :
+         {"report.txt", "\xC3\xA4rger.csv", " padded ", "\xFF\xFEraw.bin", "kilo.txt"})
+        reg.Add(name);
+    struct Row {
+        const char* name;
+        bool found;
+    };
+    const Row rows[] = {
+        {"report.txt", true},
+        {"\xC3\xA4rger.csv", true},
+        {" padded ", true},
+        {"\xFF\xFEraw.bin", true},
+        {"Report.TXT", false},          // another letter case is another file
+        {"\xC3\x84rger.csv", false},    // "\u00c4rger.csv" beside "\u00e4rger.csv"
+        {"\xE2\x84\xAAilo.txt", false}, // the Kelvin sign is no "k"
+        {"\xFF\xFERAW.BIN", false},
+        {"report.txt.1", false},
+        {"report", false},
+        {"padded", false}, // spaces at either end count
+        {"", false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(reg.Contains(row.name), row.found) << row.name;
 }
 
 TEST(DownloadedFilesRegister, SplitsAtEveryKindOfLineEndAndStopsAtNul) {
@@ -91,7 +95,8 @@ TEST_F(RegisterFolder, LfOnlyFileLoadsInOrderAndSavesWithCrLf) {
     ASSERT_TRUE(reg.LoadIfPresent(path_));
     EXPECT_EQ(reg.Names(),
               (std::vector<std::string>{"Zeta.csv", "", "alpha.txt", "last-without-end"}));
-    EXPECT_TRUE(reg.Contains("ZETA.CSV"));
+    EXPECT_TRUE(reg.Contains("Zeta.csv"));
+    EXPECT_FALSE(reg.Contains("ZETA.CSV"));
 
     reg.Add("new.dat");
     reg.SaveToFile(path_);

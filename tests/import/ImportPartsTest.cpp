@@ -1,11 +1,13 @@
 // The pieces the import cycle leans on, each as a table: when a listed file counts as
-// stable, moves within and across file systems, the poll interval, appends to the register.
+// stable, when a failed one is tried again, moves within and across file systems, the poll
+// interval, appends to the register.
 #include "ImportTestSupport.h"
 
 #include "base/IdException.h"
 #include "ftp/listing/IdFTPListItem.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportRetries.h"
 #include "import/MonitorFTPUnit.h"
 #include "platform/FileSystem.h"
 
@@ -61,6 +63,35 @@ TEST(StableFileTracker, FetchesOnlyWhatTwoListingsInARowAgreeOn) {
         }
         EXPECT_EQ(answers, row.unchanged);
     }
+}
+
+TEST(FetchRetries, NextCycleThenGrowingPausesThenEveryHalfHour) {
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    TFetchRetries retries;
+    TFetchRetries::Clock::time_point now{};
+    retries.SetSchedule({}, [&now] { return now; }); // the shipped pauses, our clock
+    TIdFTPListItem item;
+    item.SetName("refused.bin");
+    item.SetByteSize(10);
+    const std::chrono::milliseconds expected[] = {seconds(0),  seconds(30), minutes(2),
+                                                  minutes(10), minutes(30), minutes(30)};
+    for (std::chrono::milliseconds pause : expected) {
+        ASSERT_TRUE(retries.Due(item));
+        EXPECT_EQ(retries.Failed(item), pause);
+        if (pause.count() > 0) {
+            now += pause - std::chrono::milliseconds(1);
+            EXPECT_FALSE(retries.Due(item));
+        }
+        now += std::chrono::milliseconds(1);
+        retries.EndListing();
+    }
+    // Not listed once: forgotten, so it starts over when it comes back.
+    retries.EndListing();
+    EXPECT_EQ(retries.Tracked(), 0u);
+    EXPECT_EQ(NextTryText(seconds(0)), "at the next check");
+    EXPECT_EQ(NextTryText(minutes(30)), "in 30 min");
+    EXPECT_EQ(NextTryText(seconds(90)), "in 90 s");
 }
 
 TEST(MoveFileNoReplace, WithinAndAcrossFileSystemsNeverReplacingNorLosing) {
@@ -128,7 +159,24 @@ TEST(TFTPChecker, PollIntervalIsCappedAndPartialNamesAreHidden) {
         config.CheckInterval = row.seconds;
         EXPECT_EQ(TFTPChecker::PollIntervalMs(config), row.ms) << row.seconds;
     }
-    EXPECT_EQ(TFTPChecker::PartialPath("/in", "a.txt"), "/in/.a.txt.part");
+    // Hidden, beside the final name, and never longer than a file name may be.
+    const std::string n249(249, 'n'), n250(250, 'n'), n255(255, 'n'), m255 = n255.substr(1) + "m";
+    struct PartRow {
+        std::string name, part; // part empty: hashed
+    };
+    for (const PartRow& row : {PartRow{"a.txt", ".a.txt.part"}, PartRow{n249, "." + n249 + ".part"},
+                               PartRow{n250, ""}, PartRow{n255, ""}, PartRow{m255, ""}}) {
+        const std::string path = TFTPChecker::PartialPath("/in", row.name);
+        ASSERT_EQ(path.rfind("/in/.", 0), 0u) << path;
+        const std::string part = path.substr(4);
+        EXPECT_LE(part.size(), 255u);
+        if (!row.part.empty())
+            EXPECT_EQ(part, row.part);
+        else
+            EXPECT_EQ(part.size(), 1u + 16u + 5u) << part;
+    }
+    EXPECT_NE(TFTPChecker::PartialPath("/in", n255), TFTPChecker::PartialPath("/in", m255));
+    EXPECT_EQ(TFTPChecker::PartialPath("/in", n255), TFTPChecker::PartialPath("/in", n255));
 }
 
 TEST(DownloadedFilesRegister, AppendsLineByLineAndMendsAMissingLineEnd) {
@@ -142,7 +190,7 @@ TEST(DownloadedFilesRegister, AppendsLineByLineAndMendsAMissingLineEnd) {
     EXPECT_EQ(ReadFile(path), "edited by hand\r\nnext\r\nThird one\r\n");
     TDownloadedFilesRegister loaded;
     loaded.LoadIfPresent(path);
-    EXPECT_TRUE(loaded.Contains("NEXT"));
+    EXPECT_TRUE(loaded.Contains("next"));
     EXPECT_EQ(loaded.Count(), 3u);
     EXPECT_THROW(TDownloadedFilesRegister::AppendToFile(scratch.root + "/none/x", "a"),
                  EIdException);

@@ -23,8 +23,22 @@ const MlsdRow kMlsdRows[] = {
     {"type=cdir;modify=20030115103045; .", ekDirectory, ".", false, 0, "2003-01-15 10:30:45.000",
      ""},
     {"type=pdir; ..", ekDirectory, "..", false, 0, "", ""},
-    // Type values are compared exactly; other cases are files.
-    {"type=Dir; odd", ekFile, "odd", false, 0, "", ""},
+    // Type values are compared without regard to case: a folder listed as "Dir" is no file.
+    {"type=Dir; odd", ekDirectory, "odd", false, 0, "", ""},
+    {"type=FILE;size=3; upper", ekFile, "upper", true, 3, "", ""},
+    // Links are links whichever way a server spells them, never files to fetch.
+    {"type=OS.unix=symlink;size=9; link", ekSymbolicLink, "link", true, 9, "", ""},
+    {"type=OS.unix=slink:/etc/passwd; slink", ekSymbolicLink, "slink", false, 0, "", ""},
+    {"type=OS.UNIX=SLINK:; slink-no-target", ekSymbolicLink, "slink-no-target", false, 0, "", ""},
+    {"type=OS.unix=symlink;UNIX.mode=0777; moded-link", ekSymbolicLink, "moded-link", false, 0, "",
+     "lrwxrwxrwx"},
+    // Other system-specific types are no regular files either.
+    {"type=OS.unix=chr-13/29; tty", ekCharDevice, "tty", false, 0, "", ""},
+    {"type=OS.unix=blk-8/0; sda", ekBlockDevice, "sda", false, 0, "", ""},
+    {"type=OS.unix=fifo; pipe", ekFifo, "pipe", false, 0, "", ""},
+    {"type=OS.unix=socket; sock", ekSocket, "sock", false, 0, "", ""},
+    // Unknown kinds stay files, as the type fact says nothing we understand.
+    {"type=OS.other=thing; other", ekFile, "other", false, 0, "", ""},
     // Fact names match without regard to case; modes are shown as ls would.
     {"type=dir;unix.mode=0755; bin", ekDirectory, "bin", false, 0, "", "drwxr-xr-x"},
     {"type=file;UNIX.mode=4755; tool", ekFile, "tool", false, 0, "", "-rwsr-xr-x"},
@@ -107,6 +121,21 @@ TEST_F(MlsdFacts, WindowsServerListing) {
     EXPECT_EQ(Stamp(readOnly.Modified()), "2004-01-01 01:00:00.000");
 
     EXPECT_FALSE(dynamic_cast<const TIdMLSTFTPListItem&>(entries[2]).AttributesKnown());
+}
+
+TEST_F(MlsdFacts, TheListedFolderAndItsParentNeverBecomeEntries) {
+    const std::vector<std::string> lines = {
+        "type=cdir;modify=20030115103045;perm=flcdmpe; .",
+        "type=pdir;modify=20030101000000; ..",
+        "type=CDir; /home/user/out", // some servers name the listed folder by its full path
+        "type=file;size=4; a.txt",
+        "type=OS.unix=slink:/x; l",
+        "type=dir; sub",
+    };
+    TIdFTPListItems entries;
+    ASSERT_TRUE(TIdFTPLPMList::Class()->ParseLines(lines, entries));
+    EXPECT_EQ(Names(entries), (std::vector<std::string>{"a.txt", "l", "sub"}));
+    EXPECT_EQ(entries.SkippedLineCount(), 0u); // left out on purpose, not unreadable
 }
 
 TEST_F(MlsdFacts, NeverDetected) {

@@ -71,6 +71,41 @@ bool MachineStamp(std::string_view stamp, TDateTime& result) {
     return true;
 }
 
+// The "type" fact's value, compared without regard to case. Links and devices come as
+// system-specific types ("OS.unix=slink:/target", "OS.unix=symlink", "OS.unix=chr-13/29"); a
+// link is never a file to fetch, whether or not its target is named.
+EntryKind KindOfType(std::string_view type) {
+    const std::string value = LowerCase(type);
+    if (value == "dir" || value == "cdir" || value == "pdir")
+        return ekDirectory;
+    constexpr std::string_view unixPrefix = "os.unix=";
+    if (value.compare(0, unixPrefix.size(), unixPrefix) != 0)
+        return ekFile;
+    const std::string_view unixType = std::string_view(value).substr(unixPrefix.size());
+    auto startsWith = [&](std::string_view word) {
+        return unixType.substr(0, word.size()) == word &&
+               (unixType.size() == word.size() || unixType[word.size()] == ':' ||
+                unixType[word.size()] == '-');
+    };
+    if (startsWith("symlink") || startsWith("slink"))
+        return ekSymbolicLink;
+    if (startsWith("chr"))
+        return ekCharDevice;
+    if (startsWith("blk"))
+        return ekBlockDevice;
+    if (startsWith("fifo"))
+        return ekFifo;
+    if (startsWith("socket"))
+        return ekSocket;
+    return ekFile;
+}
+
+// The listed folder itself and its parent: folders the caller asked about, not entries of it.
+bool IsListedFolderOrParent(std::string_view line) {
+    const std::string type = LowerCase(ValueOf(SplitFacts(line.substr(0, line.find(' '))), "type"));
+    return type == "cdir" || type == "pdir";
+}
+
 char KindLetter(EntryKind kind) {
     switch (kind) {
     case ekDirectory:
@@ -144,6 +179,19 @@ bool TIdFTPLPMList::Recognizes(const std::vector<std::string>&, const std::strin
     return false;
 }
 
+bool TIdFTPLPMList::ParseLines(const std::vector<std::string>& lines,
+                               TIdFTPListItems& entries) const {
+    for (const std::string& line : lines) {
+        if (line.empty() || IsListedFolderOrParent(line))
+            continue;
+        TIdFTPListItem& entry = NewEntry(entries);
+        entry.SetRawLine(line);
+        if (!ParseEntryLine(entry, std::string()))
+            entries.DropLastAsSkipped();
+    }
+    return true;
+}
+
 bool TIdFTPLPMList::ParseEntryLine(TIdFTPListItem& item, const std::string&) const {
     auto* entry = dynamic_cast<TIdMLSTFTPListItem*>(&item);
     if (!entry)
@@ -159,8 +207,7 @@ bool TIdFTPLPMList::ParseEntryLine(TIdFTPListItem& item, const std::string&) con
     entry->SetName(name);
     entry->SetLocalName(name); // machine listings give exact names: no case folding
 
-    const std::string_view type = ValueOf(facts, "type");
-    entry->SetKind(type == "cdir" || type == "pdir" || type == "dir" ? ekDirectory : ekFile);
+    entry->SetKind(KindOfType(ValueOf(facts, "type")));
 
     // A stamp that is no real date leaves that date unknown (0); the entry stays.
     TDateTime stamp = 0;

@@ -1,16 +1,17 @@
 #pragma once
-// The register's "downloaded before?" set: open addressing over one block of key bytes, so a
-// lookup touches one slot and one key instead of a chain of separately allocated strings.
-// A poll over a folder of 100,000 registered names does 100,000 lookups.
+// The register's "downloaded before?" set of names, compared byte for byte: open addressing
+// over one block of name bytes, so a lookup touches one slot and one name instead of a chain
+// of separately allocated strings. A poll over a folder of 100,000 registered names does
+// 100,000 lookups.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class TFoldedKeySet {
+class TNameSet {
 public:
     bool Contains(std::string_view key) const;
-    void Insert(std::string_view key); // a key already there is not stored twice
+    void Insert(std::string_view key); // a name already there is not stored twice
     void Clear();
     size_t Size() const { return count_; }
 

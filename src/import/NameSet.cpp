@@ -1,4 +1,4 @@
-#include "import/FoldedKeySet.h"
+#include "import/NameSet.h"
 
 #include <cstring>
 #include <functional>
@@ -9,7 +9,7 @@ uint64_t HashOf(std::string_view key) {
 }
 } // namespace
 
-size_t TFoldedKeySet::Probe(std::string_view key, uint64_t hash) const {
+size_t TNameSet::Probe(std::string_view key, uint64_t hash) const {
     const size_t mask = slots_.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
         const TSlot& slot = slots_[at];
@@ -21,13 +21,13 @@ size_t TFoldedKeySet::Probe(std::string_view key, uint64_t hash) const {
     }
 }
 
-bool TFoldedKeySet::Contains(std::string_view key) const {
+bool TNameSet::Contains(std::string_view key) const {
     if (slots_.empty())
         return false;
     return slots_[Probe(key, HashOf(key))].length != kEmpty;
 }
 
-void TFoldedKeySet::Insert(std::string_view key) {
+void TNameSet::Insert(std::string_view key) {
     // At most half full, so probes stay short and always end at an empty slot.
     if ((count_ + 1) * 2 > slots_.size())
         Grow();
@@ -42,7 +42,7 @@ void TFoldedKeySet::Insert(std::string_view key) {
     ++count_;
 }
 
-void TFoldedKeySet::Grow() {
+void TNameSet::Grow() {
     std::vector<TSlot> old = std::move(slots_);
     slots_.assign(old.empty() ? 64 : old.size() * 2, TSlot{});
     const size_t mask = slots_.size() - 1;
@@ -56,7 +56,7 @@ void TFoldedKeySet::Grow() {
     }
 }
 
-void TFoldedKeySet::Clear() {
+void TNameSet::Clear() {
     slots_.clear();
     bytes_.clear();
     count_ = 0;
