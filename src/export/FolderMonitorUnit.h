@@ -5,6 +5,7 @@
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "export/ExportQueue.h"
+#include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
 
@@ -35,6 +36,8 @@ public:
     TWaitThread& operator=(const TWaitThread&) = delete;
 
     std::function<TExportOutcome(const TExportJob& job)> OnFileAdded;
+    // What the thread has to say about the folder itself (gone, back), on its own thread.
+    std::function<void(const std::string& text, TColor colour)> OnNotice;
 
     void Start();
     // Wakes a waiting thread at once; a handler call in progress is let finish, no further
@@ -52,6 +55,7 @@ public:
 private:
     void Execute();
     void Apply(const std::vector<tavrin::TFolderChange>& changes);
+    void Notice(const std::string& text, TColor colour) const;
 
     std::string folderPath_;
     tavrin::TDirectoryWatch watch_;
@@ -86,7 +90,9 @@ public:
 private:
     void DoLog(const std::string& text, TColor colour) const;
     void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
-    TExportOutcome Upload(TIdFTP& client, const std::string& name);
+    // `doing` follows the steps, for a failure that brings no text of its own.
+    TExportOutcome Upload(TIdFTP& client, const std::string& name, std::string& doing);
+    void NoteUpload(const std::string& name);
     void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
                          int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
@@ -95,5 +101,10 @@ private:
     TLogEvent OnLog;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
+    // The upload in progress, for the next start should this run end in the middle of it.
+    TUploadNote Note;
+    bool NoteProblemShown = false;
+    // The file an earlier run was uploading when it ended: sent again first.
+    std::string Interrupted;
     TWaitThread WaitThread;
 };
