@@ -137,7 +137,8 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     if (!tavrin::fs::FileExists(Config.LocalFolder + "/" + name)) {
         // Renamed or deleted while it waited: its new name, if any, has its own turn.
         DoLog("File " + name + " vanished before upload.", clHotLight);
-        Note.Clear();
+        if (Note.Read(Config.LocalFolder) == name)
+            Note.Clear(); // nothing left to send again
         return TExportOutcome::Vanished;
     }
     if (job.retry > 0)
@@ -162,18 +163,18 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     }
 
     tavrin::net::TSocketGroupScope scope(Sockets);
-    std::string doing = "Connecting to";
+    TCycleProgress progress;
     std::string reason;
     bool cutOff = false;
     try {
-        const TExportOutcome outcome = Upload(*client, name, doing);
+        const TExportOutcome outcome = Upload(*client, name, progress);
         Note.Clear();
         return outcome;
     } catch (const std::exception& failure) {
-        reason = FailureReason(&failure, doing, Config.Host, Config.Port);
+        reason = FailureReason(&failure, progress.doing, Config.Host, Config.Port);
         cutOff = Sockets.IsShutDown();
     } catch (...) {
-        reason = FailureReason(nullptr, doing, Config.Host, Config.Port);
+        reason = FailureReason(nullptr, progress.doing, Config.Host, Config.Port);
         cutOff = Sockets.IsShutDown();
     }
     DoLog("File " + name + " not uploaded.", clRed);
@@ -185,7 +186,10 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
               clRed);
         return TExportOutcome::Stopped;
     }
-    Note.Clear();
+    // A failure before the STOR leaves a note of an earlier run alone: the server may still
+    // hold that file in part.
+    if (progress.noted)
+        Note.Clear();
     DoLog(reason, clRed);
     return TExportOutcome::Failed;
 }
@@ -223,7 +227,8 @@ void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* t
 }
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.
-TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name, std::string& doing) {
+TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name,
+                                      TCycleProgress& progress) {
     if (!NameIsSafeOnTheWire(name))
         throw EUnsafeFileName("File name with a line break");
     client.Connect();
@@ -241,18 +246,18 @@ TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name, s
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ, clGreen);
     const LocalState before = StateOf(localPath);
-    NoteUpload(name);
-    doing = "Uploading " + name + " to";
+    progress.noted = NoteUpload(name);
+    progress.doing = "Uploading " + name + " to";
     client.UploadFile(localPath, remotePath, false);
     if (Config.FirstToTemp) {
         // The session is still in the folder the STOR resolved its path against, so the
         // rename resolves both of its paths the same way: relative ones (and bare names) from
         // the login folder, as the import side does.
         finalPath = RemotePath(Config.RemoteFolder, separator, name);
-        doing = "Renaming " + name + " on";
+        progress.doing = "Renaming " + name + " on";
         client.RenameRemoteFile(remotePath, finalPath);
     }
-    doing = "Closing the connection to";
+    progress.doing = "Closing the connection to";
     if (!(StateOf(localPath) == before)) {
         // What the server got is some mix of old and new; the next settled version replaces
         // it, and until then the file is neither moved nor reported done.
@@ -262,9 +267,9 @@ TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name, s
         return TExportOutcome::Changed;
     }
     if (Config.BinaryMode) {
-        doing = "Checking the size of " + name + " on";
+        progress.doing = "Checking the size of " + name + " on";
         CheckRemoteSize(client, finalPath, name, before.size);
-        doing = "Closing the connection to";
+        progress.doing = "Closing the connection to";
     }
     client.Disconnect(true);
     if (Config.MoveDelete)
@@ -274,16 +279,19 @@ TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name, s
     return TExportOutcome::Done;
 }
 
-void TFolderMonitor::NoteUpload(const std::string& name) {
+bool TFolderMonitor::NoteUpload(const std::string& name) {
     // Without the note the upload still goes; only a crash in the middle of it would go
     // unnoticed, which the user should know once.
     const std::string problem = Note.Write(Config.LocalFolder, name);
-    if (problem.empty() || NoteProblemShown)
-        return;
+    if (problem.empty())
+        return true;
+    if (NoteProblemShown)
+        return false;
     NoteProblemShown = true;
     DoLog("Uploads are not noted (" + problem +
               "); a file cut off by a crash will not be sent again.",
           clRed);
+    return false;
 }
 
 void TFolderMonitor::CheckRemoteSize(TIdFTP& client, const std::string& path,

@@ -90,9 +90,14 @@ public:
 private:
     void DoLog(const std::string& text, TColor colour) const;
     void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
-    // `doing` follows the steps, for a failure that brings no text of its own.
-    TExportOutcome Upload(TIdFTP& client, const std::string& name, std::string& doing);
-    void NoteUpload(const std::string& name);
+    // How far a cycle got: the step for a failure that brings no text of its own, and
+    // whether this cycle's upload was noted.
+    struct TCycleProgress {
+        std::string doing = "Connecting to";
+        bool noted = false;
+    };
+    TExportOutcome Upload(TIdFTP& client, const std::string& name, TCycleProgress& progress);
+    bool NoteUpload(const std::string& name);
     void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
                          int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
