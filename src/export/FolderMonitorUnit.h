@@ -49,6 +49,8 @@ public:
     const std::string& FolderPath() const { return folderPath_; }
     // Set once watching has begun.
     bool Watching() const { return watching_; }
+    // Set while the folder is gone (removed, moved or replaced) and the thread looks for it.
+    bool FolderLost() const { return folderLost_; }
     // Set when the thread has ended.
     bool Finished() const { return finished_; }
 
@@ -62,6 +64,7 @@ private:
     TExportQueue queue_;
     std::atomic<bool> watching_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> folderLost_{false};
     std::thread thread_;
 };
 
@@ -81,8 +84,8 @@ public:
     TFolderMonitor(const TFolderMonitor&) = delete;
     TFolderMonitor& operator=(const TFolderMonitor&) = delete;
 
-    // Whether the watch thread is watching the folder.
-    bool Watching() const { return WaitThread.Watching(); }
+    // Whether the watch thread is watching the folder (not while the folder is gone).
+    bool Watching() const { return WaitThread.Watching() && !WaitThread.FolderLost(); }
 
     // The export cycle for one file; the watch thread's handler.
     TExportOutcome ExportFile(const TExportJob& job);

@@ -69,6 +69,7 @@ void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
             queue_.Gone(change.name);
             break;
         case Kind::FolderLost:
+            folderLost_ = true;
             queue_.Clear();
             Notice("Watched folder " + folderPath_ +
                        " is gone (removed, moved or replaced); nothing is exported until it is "
@@ -77,6 +78,7 @@ void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
             break;
         case Kind::FolderBack:
             // The files in it now follow as arrivals.
+            folderLost_ = false;
             Notice("Watching folder " + folderPath_ + " again.", clHotLight);
             break;
         }

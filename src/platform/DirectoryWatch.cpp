@@ -103,12 +103,17 @@ void TDirectoryWatch::CheckFolder(std::vector<TFolderChange>& changes) {
     nextCheckMs_ = NowMs() + kFolderCheckMs;
     if (IsOpen()) {
         // The events tell of a removal or a move, but a folder renamed over ours may bring
-        // none: the path must still name the folder the watch is on.
+        // none: the path must still name the folder the watch is on. A look that fails for
+        // another reason (a network file system's hiccup) proves nothing: a lost folder
+        // would send every file in it again.
         struct stat info {};
-        if (::stat(folder_.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-            static_cast<uint64_t>(info.st_dev) == folderDevice_ &&
-            static_cast<uint64_t>(info.st_ino) == folderInode_)
+        if (::stat(folder_.c_str(), &info) != 0) {
+            if (errno != ENOENT && errno != ENOTDIR)
+                return;
+        } else if (S_ISDIR(info.st_mode) && static_cast<uint64_t>(info.st_dev) == folderDevice_ &&
+                   static_cast<uint64_t>(info.st_ino) == folderInode_) {
             return;
+        }
         LoseFolder(changes);
     }
     if (Watch() != 0)

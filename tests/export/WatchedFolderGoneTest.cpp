@@ -79,10 +79,14 @@ TEST(WatchedFolderGoneTest, RedLineAtOnceThenWatchedAgainAndFilesThenPresentAreS
 
         row.takeAway(watched, spare);
         ASSERT_TRUE(log.WaitFor("Export > Watched folder " + watched + " ", 5s)) << log.Dump();
+        if (row.bringBack) {
+            EXPECT_FALSE(monitor.Watching());
+        }
         if (row.bringBack)
             row.bringBack(watched, spare);
         ASSERT_TRUE(log.WaitFor("Export > Watching folder " + watched + " again.", 10s))
             << log.Dump();
+        EXPECT_TRUE(monitor.Watching());
         TestFolder::Write("later" + tag, "written after the folder came back", watched);
         ASSERT_TRUE(log.WaitFor("\" done", 20s, row.comesBackFull ? 2 : 1)) << log.Dump();
         EXPECT_EQ(TestFolder::Read(serverRoot + "/in/later" + tag),
