@@ -19,6 +19,9 @@ struct TExportPolicy {
         std::chrono::minutes(30)};
     // Files already in the folder at the start are sent first, oldest first.
     bool exportExisting = false;
+    // Sent before everything else, whatever exportExisting says: the file an earlier run was
+    // uploading when it ended.
+    std::string sendFirst;
 };
 
 // One file handed out: its bare name and how many tries came before this one.
@@ -44,6 +47,8 @@ public:
     void Arrived(const std::string& name, Clock::time_point now);
     void Touched(const std::string& name, Clock::time_point now);
     void Gone(const std::string& name);
+    // The watched folder itself went: none of its files can be sent any more.
+    void Clear() { entries_.clear(); }
     // Queues the files in the folder now, oldest first, ahead of everything else.
     void AddExisting(Clock::time_point now);
 

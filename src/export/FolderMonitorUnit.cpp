@@ -3,6 +3,7 @@
 #include "base/StrUtils.h"
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
+#include "export/FailureReason.h"
 #include "ftp/IdFTP.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
 #include "ftp/tls/TlsFilesCheck.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -41,6 +43,28 @@ public:
     using EIdException::EIdException;
 };
 
+class ENotLoggedIn : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// An empty folder means the folder the login put the session in: the name goes bare.
+std::string RemotePath(const std::string& folder, const std::string& separator,
+                       const std::string& name) {
+    return folder.empty() ? name : folder + separator + name;
+}
+
+// The file noted by an earlier run of this monitor that is still waiting in the folder.
+std::string InterruptedUpload(const TUploadNote& note, const std::string& folder) {
+    const std::optional<std::string> name = note.Read(folder);
+    if (!name)
+        return {};
+    if (tavrin::fs::FileExists(folder + "/" + *name))
+        return *name;
+    note.Clear(); // gone since: nothing left to send
+    return {};
+}
+
 struct LocalState {
     bool exists = false;
     int64_t size = 0;
@@ -57,8 +81,10 @@ LocalState StateOf(const std::string& path) {
 }
 
 TExportPolicy PolicyOf(const RConfiguration& config,
-                       std::vector<std::chrono::milliseconds> retryDelays) {
+                       std::vector<std::chrono::milliseconds> retryDelays,
+                       const std::string& sendFirst) {
     TExportPolicy policy;
+    policy.sendFirst = sendFirst;
     policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
     policy.retryFailed = config.RetryFailed;
     policy.exportExisting = config.ExportExisting;
@@ -71,15 +97,19 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays)
-    : Config(config), OnLog(std::move(onLog)),
-      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays))) {
+    : Config(config), OnLog(std::move(onLog)), Note("Export"),
+      Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
+      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     if (Config.SSL)
         tavrin::tls::CheckTlsFiles(Config.SSLCertificate, Config.SSLKey, Config.SSLPass);
     WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
+    WaitThread.OnNotice = [this](const std::string& text, TColor colour) { DoLog(text, colour); };
     WaitThread.Start();
     if (LogMonitor)
         DoLog("Monitor started", clMaroon);
+    if (!Interrupted.empty())
+        DoLog("File " + Interrupted + " is sent again after an interrupted run.", clHotLight);
     for (int step = 0; step < kWatchStartSteps; ++step) {
         if (WaitThread.Watching() || WaitThread.Finished())
             break;
@@ -107,6 +137,8 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     if (!tavrin::fs::FileExists(Config.LocalFolder + "/" + name)) {
         // Renamed or deleted while it waited: its new name, if any, has its own turn.
         DoLog("File " + name + " vanished before upload.", clHotLight);
+        if (Note.Read(Config.LocalFolder) == name)
+            Note.Clear(); // nothing left to send again
         return TExportOutcome::Vanished;
     }
     if (job.retry > 0)
@@ -125,32 +157,40 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     } catch (const std::exception& failure) {
         // A setting that cannot be used (a Port that is no number) ends this file only; the
         // reason is all the user needs to mend it.
-        DoLog(failure.what(), clRed);
+        DoLog(FailureReason(&failure, "Setting up the connection to", Config.Host, Config.Port),
+              clRed);
         return TExportOutcome::Failed;
     }
 
     tavrin::net::TSocketGroupScope scope(Sockets);
+    TCycleProgress progress;
     std::string reason;
     bool cutOff = false;
     try {
-        return Upload(*client, name);
+        const TExportOutcome outcome = Upload(*client, name, progress);
+        Note.Clear();
+        return outcome;
     } catch (const std::exception& failure) {
-        reason = failure.what();
+        reason = FailureReason(&failure, progress.doing, Config.Host, Config.Port);
         cutOff = Sockets.IsShutDown();
     } catch (...) {
+        reason = FailureReason(nullptr, progress.doing, Config.Host, Config.Port);
         cutOff = Sockets.IsShutDown();
     }
     DoLog("File " + name + " not uploaded.", clRed);
     if (cutOff) {
+        // The server may hold part of it under its final name: the note stays, so the next
+        // start sends it again.
         DoLog("The upload was cut off because the monitor stopped; the file stays in the "
               "watched folder.",
               clRed);
         return TExportOutcome::Stopped;
     }
-    // Reply texts end with their line break, which has no place inside a log line.
-    reason = tavrin::TrimRight(reason);
-    if (!reason.empty())
-        DoLog(reason, clRed);
+    // A failure before the STOR leaves a note of an earlier run alone: the server may still
+    // hold that file in part.
+    if (progress.noted)
+        Note.Clear();
+    DoLog(reason, clRed);
     return TExportOutcome::Failed;
 }
 
@@ -187,30 +227,37 @@ void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* t
 }
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.
-TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name) {
+TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name,
+                                      TCycleProgress& progress) {
     if (!NameIsSafeOnTheWire(name))
         throw EUnsafeFileName("File name with a line break");
     client.Connect();
     if (!client.IsConnected())
-        return TExportOutcome::Failed;
+        throw ENotLoggedIn("The connection to " + Config.Host + ":" + Config.Port +
+                           " ended during the login.");
     // Servers that do not call themselves UNIX get the backslash separator.
     const std::string separator =
         client.SystemDescription().find("UNIX") != std::string::npos ? "/" : "\\";
     const std::string localPath = Config.LocalFolder + "/" + name;
     const std::string remotePath =
-        (Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder) + separator + name;
+        RemotePath(Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder, separator, name);
     std::string finalPath = remotePath;
 
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ, clGreen);
     const LocalState before = StateOf(localPath);
+    progress.noted = NoteUpload(name);
+    progress.doing = "Uploading " + name + " to";
     client.UploadFile(localPath, remotePath, false);
     if (Config.FirstToTemp) {
-        // The rename's paths are taken from the root, whatever folder the login put us in.
-        client.ChangeDirectory("/");
-        finalPath = Config.RemoteFolder + separator + name;
+        // The session is still in the folder the STOR resolved its path against, so the
+        // rename resolves both of its paths the same way: relative ones (and bare names) from
+        // the login folder, as the import side does.
+        finalPath = RemotePath(Config.RemoteFolder, separator, name);
+        progress.doing = "Renaming " + name + " on";
         client.RenameRemoteFile(remotePath, finalPath);
     }
+    progress.doing = "Closing the connection to";
     if (!(StateOf(localPath) == before)) {
         // What the server got is some mix of old and new; the next settled version replaces
         // it, and until then the file is neither moved nor reported done.
@@ -219,14 +266,32 @@ TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name) {
               clHotLight);
         return TExportOutcome::Changed;
     }
-    if (Config.BinaryMode)
+    if (Config.BinaryMode) {
+        progress.doing = "Checking the size of " + name + " on";
         CheckRemoteSize(client, finalPath, name, before.size);
+        progress.doing = "Closing the connection to";
+    }
     client.Disconnect(true);
     if (Config.MoveDelete)
         MoveLocalFile(localPath, name);
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ + " done", clGreen);
     return TExportOutcome::Done;
+}
+
+bool TFolderMonitor::NoteUpload(const std::string& name) {
+    // Without the note the upload still goes; only a crash in the middle of it would go
+    // unnoticed, which the user should know once.
+    const std::string problem = Note.Write(Config.LocalFolder, name);
+    if (problem.empty())
+        return true;
+    if (NoteProblemShown)
+        return false;
+    NoteProblemShown = true;
+    DoLog("Uploads are not noted (" + problem +
+              "); a file cut off by a crash will not be sent again.",
+          clRed);
+    return false;
 }
 
 void TFolderMonitor::CheckRemoteSize(TIdFTP& client, const std::string& path,

@@ -5,6 +5,7 @@
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "export/ExportQueue.h"
+#include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
 
@@ -35,6 +36,8 @@ public:
     TWaitThread& operator=(const TWaitThread&) = delete;
 
     std::function<TExportOutcome(const TExportJob& job)> OnFileAdded;
+    // What the thread has to say about the folder itself (gone, back), on its own thread.
+    std::function<void(const std::string& text, TColor colour)> OnNotice;
 
     void Start();
     // Wakes a waiting thread at once; a handler call in progress is let finish, no further
@@ -46,18 +49,22 @@ public:
     const std::string& FolderPath() const { return folderPath_; }
     // Set once watching has begun.
     bool Watching() const { return watching_; }
+    // Set while the folder is gone (removed, moved or replaced) and the thread looks for it.
+    bool FolderLost() const { return folderLost_; }
     // Set when the thread has ended.
     bool Finished() const { return finished_; }
 
 private:
     void Execute();
     void Apply(const std::vector<tavrin::TFolderChange>& changes);
+    void Notice(const std::string& text, TColor colour) const;
 
     std::string folderPath_;
     tavrin::TDirectoryWatch watch_;
     TExportQueue queue_;
     std::atomic<bool> watching_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> folderLost_{false};
     std::thread thread_;
 };
 
@@ -77,8 +84,8 @@ public:
     TFolderMonitor(const TFolderMonitor&) = delete;
     TFolderMonitor& operator=(const TFolderMonitor&) = delete;
 
-    // Whether the watch thread is watching the folder.
-    bool Watching() const { return WaitThread.Watching(); }
+    // Whether the watch thread is watching the folder (not while the folder is gone).
+    bool Watching() const { return WaitThread.Watching() && !WaitThread.FolderLost(); }
 
     // The export cycle for one file; the watch thread's handler.
     TExportOutcome ExportFile(const TExportJob& job);
@@ -86,7 +93,14 @@ public:
 private:
     void DoLog(const std::string& text, TColor colour) const;
     void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
-    TExportOutcome Upload(TIdFTP& client, const std::string& name);
+    // How far a cycle got: the step for a failure that brings no text of its own, and
+    // whether this cycle's upload was noted.
+    struct TCycleProgress {
+        std::string doing = "Connecting to";
+        bool noted = false;
+    };
+    TExportOutcome Upload(TIdFTP& client, const std::string& name, TCycleProgress& progress);
+    bool NoteUpload(const std::string& name);
     void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
                          int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
@@ -95,5 +109,10 @@ private:
     TLogEvent OnLog;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
+    // The upload in progress, for the next start should this run end in the middle of it.
+    TUploadNote Note;
+    bool NoteProblemShown = false;
+    // The file an earlier run was uploading when it ended: sent again first.
+    std::string Interrupted;
     TWaitThread WaitThread;
 };

@@ -25,8 +25,12 @@ TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy)
     // Opening here, on the owner's thread, means files added from now on are reported even
     // if the thread is started a little later, and a folder that cannot be watched fails
     // the start instead of leaving a monitor that shows as active and sees nothing.
+    if (folderPath_.empty())
+        throw EFolderWatchError("Cannot watch folder: no export folder is set");
     if (int error = watch_.Open(folderPath_); error != 0)
         throw EFolderWatchError("Cannot watch folder " + folderPath_ + ": " + ErrorText(error));
+    if (!policy.sendFirst.empty() && tavrin::fs::FileExists(folderPath_ + "/" + policy.sendFirst))
+        queue_.Arrived(policy.sendFirst, Clock::now());
     if (policy.exportExisting)
         queue_.AddExisting(Clock::now());
 }
@@ -64,8 +68,26 @@ void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
         case Kind::Gone:
             queue_.Gone(change.name);
             break;
+        case Kind::FolderLost:
+            folderLost_ = true;
+            queue_.Clear();
+            Notice("Watched folder " + folderPath_ +
+                       " is gone (removed, moved or replaced); nothing is exported until it is "
+                       "back.",
+                   clRed);
+            break;
+        case Kind::FolderBack:
+            // The files in it now follow as arrivals.
+            folderLost_ = false;
+            Notice("Watching folder " + folderPath_ + " again.", clHotLight);
+            break;
         }
     }
+}
+
+void TWaitThread::Notice(const std::string& text, TColor colour) const {
+    if (OnNotice)
+        OnNotice(text, colour);
 }
 
 void TWaitThread::Execute() {

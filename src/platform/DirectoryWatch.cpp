@@ -1,5 +1,6 @@
 #include "platform/DirectoryWatch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,13 +15,23 @@
 namespace tavrin {
 namespace {
 
+// IN_DELETE_SELF and IN_MOVE_SELF tell that the folder itself went; IN_IGNORED and
+// IN_UNMOUNT come without asking.
 constexpr uint32_t kWatchMask = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM |
-                                IN_MOVED_TO | IN_DELETE | IN_ONLYDIR | IN_EXCL_UNLINK;
+                                IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF |
+                                IN_ONLYDIR | IN_EXCL_UNLINK;
+constexpr uint32_t kFolderGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
 // Room for many events per read; a single event is at most sizeof(inotify_event)+NAME_MAX+1.
 constexpr size_t kReadBufferSize = 64 * 1024;
 
 using Kind = TFolderChange::Kind;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -34,6 +45,7 @@ void TDirectoryWatch::Close() {
     if (stopFd_ >= 0)
         ::close(stopFd_);
     inotifyFd_ = watchFd_ = stopFd_ = -1;
+    opened_ = false;
 }
 
 int TDirectoryWatch::Open(const std::string& folder) {
@@ -42,21 +54,73 @@ int TDirectoryWatch::Open(const std::string& folder) {
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ < 0)
         return errno;
-    inotifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (inotifyFd_ < 0) {
-        int error = errno;
+    if (int error = Watch(); error != 0) {
         Close();
         return error;
     }
-    watchFd_ = ::inotify_add_watch(inotifyFd_, folder.c_str(), kWatchMask);
+    opened_ = true;
+    return 0;
+}
+
+int TDirectoryWatch::Watch() {
+    inotifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (inotifyFd_ < 0)
+        return errno;
+    watchFd_ = ::inotify_add_watch(inotifyFd_, folder_.c_str(), kWatchMask);
     if (watchFd_ < 0) {
         int error = errno;
-        Close();
+        ::close(inotifyFd_);
+        inotifyFd_ = -1;
         return error;
     }
+    struct stat info {};
+    if (::stat(folder_.c_str(), &info) == 0) {
+        folderDevice_ = static_cast<uint64_t>(info.st_dev);
+        folderInode_ = static_cast<uint64_t>(info.st_ino);
+    }
     // Listed after the watch began, so a file is either known now or reported later.
-    present_ = ListFiles(folder);
+    present_ = ListFiles(folder_);
+    pending_.clear();
+    movedAway_.clear();
+    nextCheckMs_ = NowMs() + kFolderCheckMs;
     return 0;
+}
+
+void TDirectoryWatch::LoseFolder(std::vector<TFolderChange>& changes) {
+    ::close(inotifyFd_);
+    inotifyFd_ = watchFd_ = -1;
+    present_.clear();
+    pending_.clear();
+    movedAway_.clear();
+    changes.push_back({Kind::FolderLost, ""});
+    // A folder renamed over the old one is there already: the next wait looks at once.
+    nextCheckMs_ = NowMs();
+}
+
+void TDirectoryWatch::CheckFolder(std::vector<TFolderChange>& changes) {
+    if (!opened_ || NowMs() < nextCheckMs_)
+        return;
+    nextCheckMs_ = NowMs() + kFolderCheckMs;
+    if (IsOpen()) {
+        // The events tell of a removal or a move, but a folder renamed over ours may bring
+        // none: the path must still name the folder the watch is on. A look that fails for
+        // another reason (a network file system's hiccup) proves nothing: a lost folder
+        // would send every file in it again.
+        struct stat info {};
+        if (::stat(folder_.c_str(), &info) != 0) {
+            if (errno != ENOENT && errno != ENOTDIR)
+                return;
+        } else if (S_ISDIR(info.st_mode) && static_cast<uint64_t>(info.st_dev) == folderDevice_ &&
+                   static_cast<uint64_t>(info.st_ino) == folderInode_) {
+            return;
+        }
+        LoseFolder(changes);
+    }
+    if (Watch() != 0)
+        return; // still not there: looked for again at the next check
+    changes.push_back({Kind::FolderBack, ""});
+    for (const std::string& name : present_)
+        changes.push_back({Kind::Arrived, name});
 }
 
 std::set<std::string> TDirectoryWatch::ListFiles(const std::string& folder) {
@@ -84,7 +148,7 @@ void TDirectoryWatch::Stop() {
 
 std::vector<std::string> TDirectoryWatch::WaitForAddedFiles() {
     std::vector<std::string> added;
-    while (added.empty() && !stopRequested_ && IsOpen())
+    while (added.empty() && !stopRequested_ && opened_)
         for (const TFolderChange& change : WaitForChanges(-1))
             if (change.kind == Kind::Arrived)
                 added.push_back(change.name);
@@ -94,16 +158,17 @@ std::vector<std::string> TDirectoryWatch::WaitForAddedFiles() {
 std::vector<TFolderChange> TDirectoryWatch::WaitForChanges(int timeoutMs) {
     std::vector<TFolderChange> changes;
     alignas(inotify_event) char buffer[kReadBufferSize];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (changes.empty() && !stopRequested_ && IsOpen()) {
-        int wait = timeoutMs;
-        if (timeoutMs > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            wait = static_cast<int>(std::max<long long>(0, left.count()));
-        }
+    const int64_t deadline = NowMs() + std::max(timeoutMs, 0);
+    while (changes.empty() && !stopRequested_ && opened_) {
+        CheckFolder(changes);
+        if (!changes.empty())
+            break;
+        // Woken for the next look at the folder too; a lost folder leaves only the stop.
+        int64_t wait = std::max<int64_t>(0, nextCheckMs_ - NowMs());
+        if (timeoutMs >= 0)
+            wait = std::min<int64_t>(wait, std::max<int64_t>(0, deadline - NowMs()));
         pollfd fds[2] = {{stopFd_, POLLIN, 0}, {inotifyFd_, POLLIN, 0}};
-        int ready = ::poll(fds, 2, wait);
+        int ready = ::poll(fds, 2, static_cast<int>(wait));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -111,27 +176,38 @@ std::vector<TFolderChange> TDirectoryWatch::WaitForChanges(int timeoutMs) {
         }
         if (fds[0].revents != 0 || stopRequested_)
             break;
-        if ((fds[1].revents & POLLIN) == 0) {
-            if (ready == 0 && timeoutMs >= 0)
-                break; // time is up
-            continue;
-        }
-        ssize_t length = ::read(inotifyFd_, buffer, sizeof buffer);
-        if (length <= 0)
-            continue; // EAGAIN or EINTR: poll again
-        ++readNo_;
-        for (ssize_t offset = 0; offset < length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-            // The kernel pads the name with NULs; the name ends at the first one.
-            std::string name = event->len ? std::string(event->name) : std::string();
-            Interpret(event->mask, event->cookie, name, changes);
-            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-        if (simulateOverflow_.exchange(false))
-            Rescan(changes);
-        ForgetStaleMoves();
+        if (inotifyFd_ >= 0 && (fds[1].revents & POLLIN) != 0)
+            ReadEvents(buffer, sizeof buffer, changes);
+        if (timeoutMs >= 0 && NowMs() >= deadline)
+            break; // time is up
     }
     return stopRequested_ ? std::vector<TFolderChange>() : changes;
+}
+
+void TDirectoryWatch::ReadEvents(char* buffer, size_t size, std::vector<TFolderChange>& changes) {
+    ssize_t length = ::read(inotifyFd_, buffer, size);
+    if (length <= 0)
+        return; // EAGAIN or EINTR: poll again
+    ++readNo_;
+    bool folderGone = false;
+    for (ssize_t offset = 0; offset < length;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (event->mask & kFolderGoneMask) {
+            folderGone = true;
+            continue;
+        }
+        // The kernel pads the name with NULs; the name ends at the first one.
+        std::string name = event->len ? std::string(event->name) : std::string();
+        Interpret(event->mask, event->cookie, name, changes);
+    }
+    if (folderGone) {
+        LoseFolder(changes);
+        return;
+    }
+    if (simulateOverflow_.exchange(false))
+        Rescan(changes);
+    ForgetStaleMoves();
 }
 
 void TDirectoryWatch::Interpret(uint32_t mask, uint32_t cookie, const std::string& name,

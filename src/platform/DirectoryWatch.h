@@ -9,6 +9,10 @@
 // reported as touches, deletions and moves out as gone. Files present before Open and
 // subfolders never arrive. When the kernel's event queue overflows, the folder is listed again
 // and every file that appeared meanwhile arrives, so nothing is lost.
+//
+// A folder that is removed, moved away or replaced (a rename over it) is reported lost at once;
+// the watch then looks for a folder under the same path every second, and when one is there
+// again it is reported back and every file in it arrives.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -19,7 +23,8 @@
 namespace tavrin {
 
 struct TFolderChange {
-    enum class Kind { Arrived, Touched, Gone };
+    // FolderLost and FolderBack carry no name: they are about the watched folder itself.
+    enum class Kind { Arrived, Touched, Gone, FolderLost, FolderBack };
     Kind kind;
     std::string name;
     bool operator==(const TFolderChange&) const = default;
@@ -35,7 +40,10 @@ public:
     // Begins watching `folder`. 0 on success, else the errno that stopped it (the watch then
     // stays closed and every wait returns at once).
     int Open(const std::string& folder);
+    // Watching the folder now: false before Open, after a failed one, and while it is lost.
     bool IsOpen() const { return watchFd_ >= 0; }
+    // How often the path is compared with the folder watched, and looked for while lost.
+    static constexpr int kFolderCheckMs = 1000;
 
     // Waits up to `timeoutMs` (-1: no limit, 0: only what is queued) for changes and returns
     // them in the order they happened; empty on time-out, stop, or a closed watch.
@@ -59,6 +67,10 @@ private:
     };
 
     void Close();
+    int Watch(); // the inotify half of Open; errno on failure
+    void CheckFolder(std::vector<TFolderChange>& changes);
+    void ReadEvents(char* buffer, size_t size, std::vector<TFolderChange>& changes);
+    void LoseFolder(std::vector<TFolderChange>& changes);
     void Interpret(uint32_t mask, uint32_t cookie, const std::string& name,
                    std::vector<TFolderChange>& changes);
     void Rescan(std::vector<TFolderChange>& changes);
@@ -70,6 +82,9 @@ private:
     int stopFd_ = -1; // eventfd
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> simulateOverflow_{false};
+    bool opened_ = false; // Open succeeded: the folder is watched, or lost and looked for
+    uint64_t folderDevice_ = 0, folderInode_ = 0; // what the path named when the watch began
+    int64_t nextCheckMs_ = 0;                     // steady clock, milliseconds
     // Names in the folder, as far as the events tell; the rescan after an overflow compares
     // the folder against it.
     std::set<std::string> present_;

@@ -98,13 +98,14 @@ TEST_F(ExportCycleScriptedTest, SeparatorIsSlashOnlyWhenTheSystemCallsItselfUNIX
     }
 }
 
-TEST_F(ExportCycleScriptedTest, FirstToTempStoresInTempThenRenamesFromTheRoot) {
+// The rename goes from the folder the STOR was sent in, so relative paths resolve alike.
+TEST_F(ExportCycleScriptedTest, FirstToTempStoresInTempThenRenamesWithoutChangingFolder) {
     server.Reply("RNFR", "350 Ready for destination\r\n");
     server.Reply("RNTO", "250 Renamed\r\n");
     config.FirstToTemp = true;
     ExportOne("a.txt", "payload");
     EXPECT_EQ(FileCommands(),
-              (Lines{"STOR /tmp/a.txt", "CWD /", "RNFR /tmp/a.txt", "RNTO /in/a.txt", "QUIT"}));
+              (Lines{"STOR /tmp/a.txt", "RNFR /tmp/a.txt", "RNTO /in/a.txt", "QUIT"}));
     EXPECT_EQ(log.Count("Export > Uploading file \"" + folder.Watched() + "/a.txt\" done"), 1u);
 }
 
@@ -139,6 +140,47 @@ TEST_F(ExportCycleScriptedTest, NameWithALineBreakIsNotUploadedAndNoConnectionIs
     EXPECT_EQ(server.SessionsAccepted(), 1); // only fine.txt's
     EXPECT_EQ(log.Count("Export > File evil\r\nDELE x not uploaded."), 1u);
     EXPECT_EQ(*received, "y");
+}
+
+// A failure whose exception carries no text still says what was being done and with which
+// server, so the red line is never left without a reason.
+TEST_F(ExportCycleScriptedTest, FailureWithoutAMessageNamesTheStepAndTheServer) {
+    LogSwitchesSetTo off(false);
+    const std::string where = "127.0.0.1:" + config.Port;
+    const struct {
+        const char* label;
+        const char* host;
+        bool firstToTemp;
+        const char* verb;
+        const char* reply;
+        std::string reason;
+    } cases[] = {
+        {"no host set", "", false, nullptr, nullptr, "Connecting failed: no export host is set."},
+        {"STOR refused with a bare code", "127.0.0.1", false, "STOR", "550\r\n",
+         "Uploading a.txt to " + where + " failed: the server answered 550 without a text."},
+        {"RNTO refused with a bare code", "127.0.0.1", true, "RNTO", "553\r\n",
+         "Renaming a.txt on " + where + " failed: the server answered 553 without a text."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        server.Reply("RNFR", "350 Ready for destination\r\n");
+        server.Handle("STOR", testsrv::ReceiveData(received));
+        if (c.verb) // a handler goes before a canned reply
+            server.Handle(
+                c.verb, [&c](testsrv::ScriptedSession& s, const std::string&) { s.Send(c.reply); });
+        config.Host = c.host;
+        config.FirstToTemp = c.firstToTemp;
+        TestFolder local;
+        config.LocalFolder = local.Watched();
+        LogCapture lines;
+        {
+            TFolderMonitor monitor(config, lines.Sink());
+            local.Write("a.txt", "payload");
+            ASSERT_TRUE(lines.WaitForCycleEnd(20s));
+        }
+        EXPECT_EQ(lines.Lines(), (std::vector<LogLine>{{"Export > File a.txt not uploaded.", clRed},
+                                                       {"Export > " + c.reason, clRed}}));
+    }
 }
 
 TEST_F(ExportCycleScriptedTest, PortThatIsNoNumberEndsOnlyThatCycleWithItsReason) {

@@ -154,12 +154,19 @@ TEST_F(WaitThreadTest, StopDuringAHandlerCallLetsItFinishAndHandsOutNothingMore)
 TEST_F(WaitThreadTest, FolderThatCannotBeWatchedFailsTheStartNamingFolderAndReason) {
     MessageCapture messages;
     const std::string missing = folder.Watched() + "/missing";
-    try {
-        TWaitThread thread(missing, AtOnce());
-        FAIL() << "a missing folder was accepted";
-    } catch (const EFolderWatchError& failure) {
-        EXPECT_EQ(std::string(failure.what()),
-                  "Cannot watch folder " + missing + ": No such file or directory");
+    const struct {
+        std::string path, message;
+    } cases[] = {
+        {missing, "Cannot watch folder " + missing + ": No such file or directory"},
+        {"", "Cannot watch folder: no export folder is set"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TWaitThread thread(c.path, AtOnce());
+            ADD_FAILURE() << "folder \"" << c.path << "\" was accepted";
+        } catch (const EFolderWatchError& failure) {
+            EXPECT_EQ(std::string(failure.what()), c.message);
+        }
     }
     EXPECT_TRUE(messages.shown.All().empty()); // the owner shows it, once
 }
@@ -194,9 +201,12 @@ TEST_F(WaitThreadTest, FilesGoOutOnceSettledUnderTheirFinalNameRetriedAndExistin
         std::function<TExportOutcome(const TExportJob&, int call)> outcome;
         std::vector<std::string> expected; // "name size retry"
     };
-    TExportPolicy settle{milliseconds(300)};
-    TExportPolicy retrying{milliseconds(0), true, {milliseconds(50), milliseconds(100)}};
-    TExportPolicy existing{milliseconds(0)};
+    TExportPolicy settle;
+    settle.settle = milliseconds(300);
+    TExportPolicy retrying = AtOnce();
+    retrying.retryFailed = true;
+    retrying.retryDelays = {milliseconds(50), milliseconds(100)};
+    TExportPolicy existing = AtOnce();
     existing.exportExisting = true;
     auto done = [](const TExportJob&, int) { return TExportOutcome::Done; };
     auto append = [](TestFolder& f, const std::string& name, const std::string& bytes) {

@@ -1,0 +1,84 @@
+#include "export/UploadNote.h"
+
+#include "config/ConfigPaths.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+// The state folder is where the known-servers file lives.
+std::string StateFolder() {
+    const std::string known = tavrin::KnownServersFilePath();
+    return known.substr(0, known.rfind('/'));
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+TUploadNote::TUploadNote(const std::string& monitorName) {
+    std::string file = monitorName;
+    for (char& c : file)
+        if (c == '/')
+            c = '_';
+    path_ = StateFolder() + "/" + file + ".uploading";
+}
+
+std::string TUploadNote::Write(const std::string& folder, const std::string& name) const {
+    // Written beside it and renamed over it, each step on disk before the next, so that after
+    // a crash the note is either the old one or the new one, whole.
+    const std::string folderPath = StateFolder();
+    if (!tavrin::ForceDirectories(folderPath))
+        return "cannot create " + folderPath + ": " + std::strerror(errno);
+    const std::string temporary = path_ + ".new";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return "cannot write " + temporary + ": " + std::strerror(errno);
+    const bool written = WriteAll(fd, folder + "\n" + name + "\n") && ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+        const int why = written ? errno : error;
+        ::unlink(temporary.c_str());
+        return "cannot write " + path_ + ": " + std::strerror(why);
+    }
+    if (int dir = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir); // the rename itself
+        ::close(dir);
+    }
+    return {};
+}
+
+void TUploadNote::Clear() const {
+    ::unlink(path_.c_str());
+}
+
+std::optional<std::string> TUploadNote::Read(const std::string& folder) const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    // Folder and name, each ending in a line break; anything else is no note of ours.
+    const size_t first = text.find('\n');
+    if (first == std::string::npos || text.size() < first + 3 || text.back() != '\n')
+        return std::nullopt;
+    const std::string name = text.substr(first + 1, text.size() - first - 2);
+    if (text.substr(0, first) != folder || name.find('\n') != std::string::npos)
+        return std::nullopt;
+    return name;
+}
