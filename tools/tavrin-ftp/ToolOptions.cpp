@@ -65,6 +65,36 @@ const TOptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
+constexpr size_t kHelpIndent = 22, kHelpWidth = 80;
+
+// The help column of one option, broken between words to fit 80 columns.
+std::string Wrapped(const std::string& help) {
+    std::string text, word;
+    size_t column = kHelpIndent;
+    const auto flush = [&] {
+        if (word.empty())
+            return;
+        if (column > kHelpIndent && column + 1 + word.size() > kHelpWidth) {
+            text += "\n" + std::string(kHelpIndent, ' ');
+            column = kHelpIndent;
+        } else if (column > kHelpIndent) {
+            text += ' ';
+            ++column;
+        }
+        text += word;
+        column += word.size();
+        word.clear();
+    };
+    for (char c : help) {
+        if (c == ' ')
+            flush();
+        else
+            word += c;
+    }
+    flush();
+    return text;
+}
+
 bool FileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
@@ -198,9 +228,9 @@ std::string HelpText() {
     for (const TOptionRow& row : OptionTable()) {
         std::string left =
             std::string("  ") + row.name + (row.value ? std::string(" ") + row.value : "");
-        text += left + (left.size() < 22 ? std::string(22 - left.size(), ' ')
-                                         : "\n" + std::string(22, ' '));
-        text += std::string(row.help) + "\n";
+        text += left + (left.size() < kHelpIndent ? std::string(kHelpIndent - left.size(), ' ')
+                                                  : "\n" + std::string(kHelpIndent, ' '));
+        text += Wrapped(row.help) + "\n";
     }
     text += "\n"
             "PASSWORD \"-\" takes $TAVRIN_PASSWORD when it is set and otherwise asks for the\n"
@@ -210,7 +240,7 @@ std::string HelpText() {
             "\n"
             "Examples:\n"
             "  tavrin-ftp ftp.example.com 21 alice - ls\n"
-            "  TAVRIN_PASSWORD=secret tavrin-ftp --tls --verbose ftp.example.com 21 alice - pwd\n"
+            "  TAVRIN_PASSWORD=secret tavrin-ftp --tls --verbose ftp.example.com 21 al - pwd\n"
             "  tavrin-ftp --job Import --verbose ls\n"
             "  tavrin-ftp --job Export --config ~/test.ini put report.csv report.csv\n"
             "  tavrin-ftp --progress ftp.example.com 21 alice - get big.iso /tmp/big.iso\n"
