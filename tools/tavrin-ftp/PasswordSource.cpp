@@ -43,7 +43,7 @@ std::string ReadWithoutEcho() {
     }
     if (!read)
         throw std::invalid_argument("no password given (PASSWORD \"-\" reads it from standard "
-                                 "input, or set TAVRIN_PASSWORD)");
+                                    "input, or set TAVRIN_PASSWORD)");
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
