@@ -30,6 +30,8 @@ struct RConfiguration {
     bool RetryFailed = false;
     // Export: files already in the folder at start are uploaded first, oldest first.
     bool ExportExisting = false;
+    // Import: a binary download that broke goes on from its kept part (REST) next time.
+    bool ResumeDownloads = true;
 
     bool operator==(const RConfiguration&) const = default;
 };

@@ -84,6 +84,7 @@ RConfiguration LoadImportConfiguration(const std::string& path) {
     c.KeepAlive = in.Boolean(kImport, "KeepAlive", true);
     c.CheckInterval = in.Integer(kImport, "CheckInterval", 10);
     c.WaitForStableFiles = in.Boolean(kImport, "WaitForStableFiles", true);
+    c.ResumeDownloads = in.Boolean(kImport, "ResumeDownloads", true);
     c.SSL = in.Boolean(kImport, "SSL", false);
     c.SSLCertificate = in.Text(kImport, "SSLCertificate");
     c.SSLKey = in.Text(kImport, "SSLKey");

@@ -229,6 +229,7 @@ void TIdFTP::AuthRefused() {
 
 void TIdFTP::ReadFeatures() {
     SendCommand("FEAT");
+    featAnswered_ = lastReply_.NumericCode() == 211;
     std::vector<std::string> lines = lastReply_.Text();
     if (!lines.empty())
         lines.erase(lines.begin());
@@ -283,7 +284,18 @@ void TIdFTP::RenameRemoteFile(const std::string& fromName, const std::string& to
     SendCommand("RNTO " + toName, {250});
 }
 
+bool TIdFTP::OffersRestStream() const {
+    if (!featAnswered_)
+        return false;
+    for (const std::string& line : capabilities_)
+        if (UpperCase(Trim(line)) == "REST STREAM")
+            return true;
+    return false;
+}
+
 bool TIdFTP::CanResume() {
+    if (featAnswered_)
+        return OffersRestStream();
     if (resumeProbe_ < 0) {
         resumeProbe_ = SendCommand("REST 1") == 350 ? 1 : 0;
         SendCommand("REST 0");

@@ -88,8 +88,12 @@ public:
     void UploadFromStream(TIdStream& source, const std::string& remoteName, bool append);
     void DeleteRemoteFile(const std::string& name);
     void RenameRemoteFile(const std::string& fromName, const std::string& toName);
-    // True once "REST 1" was answered 350 (probed once per client).
+    // Whether a download can go on from an offset (REST). A server that answered FEAT has
+    // said so there (REST STREAM); only one that did not is probed, once per client, with
+    // "REST 1" (350: yes).
     bool CanResume();
+    // FEAT was answered with a feature list, and it has "REST STREAM".
+    bool OffersRestStream() const;
 
     // Bounds of the waits the protocol leaves open: an active-mode accept, and a data read
     // that receives nothing (used when TransferTimeout is 0).
@@ -143,6 +147,7 @@ private:
     TIdReplyFTP loginReply_;
     bool mlsdUsable_ = false;
     int resumeProbe_ = -1; // -1 not probed, 0 no, 1 yes
+    bool featAnswered_ = false;
 
     // During one transfer
     std::unique_ptr<TIdTCPConnection> dataConnection_;

@@ -8,6 +8,7 @@
 #include "ftp/IdFTP.h"
 #include "ftp/listing/IdFTPListItem.h"
 #include "import/ImportTexts.h"
+#include "import/ResumablePart.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -98,8 +99,12 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
     const size_t slash = finalPath.rfind('/');
     const std::string partial =
         PartialPath(finalPath.substr(0, slash), finalPath.substr(slash + 1));
+    TResumablePart kept(partial, entry, config_.ResumeDownloads && config_.BinaryMode);
+    bool serverResumes = false;
     try {
-        client_->DownloadFile(remotePath, partial, true, false);
+        serverResumes = kept.Wanted() && client_->CanResume();
+        const bool resume = kept.CanGoOn() && serverResumes;
+        client_->DownloadFile(remotePath, partial, !resume, resume);
         struct stat written {};
         if (::stat(partial.c_str(), &written) != 0)
             FailWithErrno("Cannot read the size of file", partial);
@@ -111,9 +116,11 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
             FailWithErrno("Cannot write file", partial);
         if (::rename(partial.c_str(), finalPath.c_str()) != 0)
             FailWithErrno("Cannot create file", finalPath);
+        kept.Forget();
     } catch (...) {
-        // Leftovers of failed downloads would fill a nearly full disk for the files after.
-        ::unlink(partial.c_str());
+        // A transfer that broke after some bytes keeps its part for the next try; any other
+        // leftover would fill a nearly full disk for the files after.
+        bool goOnLater = serverResumes;
         // After a refusal, a short delivery or a local write failure the server still follows
         // the conversation; after anything else (a cut, a stall, a dead server) the
         // connection is closed, so no half-dead one goes on into the next command.
@@ -121,11 +128,14 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
             throw;
         } catch (const EIdReplyRFCError&) {
         } catch (const EShortDelivery&) {
+            goOnLater = false; // the server called it complete: its count is not to be built on
         } catch (const EIdFileError&) {
             // Our side failed (a full disk); the client ended the transfer with the server.
+            goOnLater = false;
         } catch (...) {
             CloseAfterFailure();
         }
+        kept.AfterFailure(goOnLater);
         throw;
     }
 }

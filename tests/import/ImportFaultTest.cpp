@@ -100,6 +100,7 @@ TEST_F(ImportFault, FailedDownloadsLeaveNothingUnderTheFinalNameAndTheNextCycleM
         log.lines.clear();
         config.FirstToTemp = row.staging;
         config.MoveDelete = true;
+        config.ResumeDownloads = false; // a kept part is ImportResumeTest's business
         server.SetFaults(row.plan);
 
         TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);

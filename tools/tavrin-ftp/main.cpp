@@ -1,185 +1,149 @@
-// tavrin-ftp: drives the program's FTP library from the command line, by hand or from
-// benchmarks. Commands run in the order given on one connection.
+// tavrin-ftp: drives the program's FTP library from the command line, to find out by hand
+// what a server does with a job's settings, and for the benchmarks. Commands run in the order
+// given on one connection; `tavrin-ftp --help` lists everything.
 //
-//   tavrin-ftp [--tls [--cert FILE --key FILE --pass TEXT] [--fingerprint SHA256]] [--active]
-//              [--ascii] [--verbose]
-//              HOST PORT USER PASSWORD COMMAND...
-//   commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |
-//             mv FROM TO
 // The server's certificate is checked like the monitors check it (known-servers file in the
 // per-user state folder); --fingerprint accepts only the certificate with that SHA-256
-// fingerprint and stores nothing. --verbose prints the fingerprint.
-#include "base/StrUtils.h"
+// fingerprint and stores nothing.
+#include "Conversation.h"
+#include "PasswordSource.h"
+#include "ToolCommands.h"
+#include "ToolOptions.h"
 #include "config/ConfigPaths.h"
 #include "ftp/IdFTP.h"
-#include "ftp/listing/IdFTPList.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
-#include <iostream>
-#include <map>
 #include <memory>
-#include <string>
-#include <vector>
+#include <stdexcept>
+#include <unistd.h>
+
+using namespace tavrin::tool;
 
 namespace {
 
-struct Options {
-    bool tls = false, active = false, ascii = false, verbose = false;
-    std::string cert, key, pass, fingerprint;
-    std::vector<std::string> positional;
+// The handlers outlive the client that uses them.
+struct TTransport {
+    std::unique_ptr<TIdIOHandlerStack> plain;
+    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls;
 };
 
-const char* const kUsage =
-    "usage: tavrin-ftp [--tls [--cert FILE] [--key FILE] [--pass TEXT] [--fingerprint SHA256]]\n"
-    "                  [--active] [--ascii] [--verbose] HOST PORT USER PASSWORD COMMAND...\n"
-    "commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |\n"
-    "          mv FROM TO\n";
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc)
-                return false;
-            into = argv[++i];
-            return true;
+void SetUpTls(TIdFTP& ftp, TTransport& transport, const TConnectionSettings& settings,
+              TConversationLog* conversation, bool verbose) {
+    if (conversation)
+        transport.tls = std::make_unique<TTappedTlsHandler>(*conversation);
+    else
+        transport.tls = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+    TIdSSLIOHandlerSocketOpenSSL& tls = *transport.tls;
+    tls.SSLOptions().CertFile = settings.cert;
+    tls.SSLOptions().KeyFile = settings.key;
+    tls.SSLOptions().Method = sslvSSLv23;
+    tls.SSLOptions().Mode = sslmUnassigned;
+    TIdServerTrust& trust = tls.ServerTrust();
+    trust.Check = true;
+    if (settings.fingerprint.empty()) {
+        trust.KnownServersFile = tavrin::KnownServersFilePath();
+    } else {
+        trust.Fingerprint = tavrin::tls::NormalizeFingerprint(settings.fingerprint);
+        if (trust.Fingerprint.empty())
+            throw std::invalid_argument("not a SHA-256 fingerprint: " + settings.fingerprint);
+    }
+    const std::string password = settings.keyPassword;
+    tls.OnGetPassword = [password](std::string& into) { into = password; };
+    if (verbose)
+        tls.OnStatusInfo = [](const std::string& text) {
+            std::fprintf(stderr, "tls: %s\n", text.c_str());
         };
-        if (arg == "--tls")
-            options.tls = true;
-        else if (arg == "--active")
-            options.active = true;
-        else if (arg == "--ascii")
-            options.ascii = true;
-        else if (arg == "--verbose")
-            options.verbose = true;
-        else if (arg == "--cert" || arg == "--key" || arg == "--pass" || arg == "--fingerprint") {
-            std::string& target = arg == "--cert"   ? options.cert
-                                  : arg == "--key"  ? options.key
-                                  : arg == "--pass" ? options.pass
-                                                    : options.fingerprint;
-            if (!value(target))
-                return false;
-        } else if (arg.rfind("--", 0) == 0)
-            return false;
-        else
-            options.positional.push_back(arg);
-    }
-    return options.positional.size() >= 5;
+    ftp.SetIOHandler(&tls);
+    ftp.SetUseTLS(utUseExplicitTLS);
+    ftp.SetAUTHCmd(tAuthSSL);
+    ftp.SetDataPortProtection(ftpdpsPrivate);
 }
 
-const char* KindText(EntryKind kind) {
-    switch (kind) {
-    case ekDirectory:
-        return "dir";
-    case ekFile:
-        return "file";
-    case ekSymbolicLink:
-    case ekSymbolicLinkDir:
-        return "link";
-    default:
-        return "other";
-    }
+// What the control connection's handshake settled on, once connected.
+void ReportTlsFacts(const TIdSSLIOHandlerSocketOpenSSL& tls) {
+    const TIdSSLCipher cipher = tls.Cipher();
+    std::fprintf(stderr, "tls: protocol %s, cipher %s (%d bits), certificate SHA-256 %s\n",
+                 cipher.Version.c_str(), cipher.Name.c_str(), cipher.Bits,
+                 tls.AcceptedFingerprint().c_str());
 }
 
-// Runs the commands from `first` on; an unknown or incomplete command raises.
-void RunCommands(TIdFTP& ftp, const std::vector<std::string>& words, size_t first) {
-    static const std::map<std::string, size_t> kArity = {{"pwd", 0}, {"cd", 1},  {"noop", 0},
-                                                         {"ls", 0},  {"get", 2}, {"put", 2},
-                                                         {"rm", 1},  {"mv", 2}};
-    for (size_t i = first; i < words.size();) {
-        const std::string& command = words[i];
-        const auto arity = kArity.find(command);
-        if (arity == kArity.end())
-            throw std::runtime_error("unknown command: " + command);
-        if (i + arity->second >= words.size())
-            throw std::runtime_error("missing argument for " + command);
-        const auto arg = [&](size_t n) { return words[i + n]; };
-        if (command == "pwd") {
-            std::cout << ftp.QueryCurrentDirectory() << "\n";
-        } else if (command == "cd") {
-            ftp.ChangeDirectory(arg(1));
-        } else if (command == "noop") {
-            ftp.SendNoop();
-            std::cout << ftp.LastReply().JoinedText();
-        } else if (command == "ls") {
-            ftp.ListDirectory(nullptr, "", true);
-            TIdFTPListItems& entries = ftp.DirectoryEntries();
-            for (size_t e = 0; e < entries.Count(); ++e) {
-                const TIdFTPListItem& item = entries[e];
-                std::printf("%-5s %12lld %s\n", KindText(item.Kind()),
-                            static_cast<long long>(item.ByteSize()), item.Name().c_str());
-            }
-        } else if (command == "get") {
-            ftp.DownloadFile(arg(1), arg(2), true, false);
-        } else if (command == "put") {
-            ftp.UploadFile(arg(1), arg(2), false);
-        } else if (command == "rm") {
-            ftp.DeleteRemoteFile(arg(1));
-        } else if (command == "mv") {
-            ftp.RenameRemoteFile(arg(1), arg(2));
-        }
-        i += 1 + arity->second;
+int Run(const TToolOptions& options) {
+    size_t firstCommand = 0;
+    TConnectionSettings settings;
+    try {
+        settings = ResolveSettings(options, firstCommand);
+        settings.password = ResolvePassword(settings.password);
+    } catch (const std::invalid_argument& wrong) {
+        std::fprintf(stderr, "tavrin-ftp: %s\n%s", wrong.what(), UsageHint().c_str());
+        return kExitUsage;
     }
+
+    std::unique_ptr<TConversationLog> conversation;
+    if (options.verbose)
+        conversation = std::make_unique<TConversationLog>(stderr);
+    TTransport transport;
+    TIdFTP ftp;
+    ftp.SetHost(settings.host);
+    ftp.SetPort(settings.port);
+    ftp.SetTransferType(settings.binary ? ftBinary : ftASCII);
+    ftp.SetUseMLIS(true);
+    ftp.SetPassive(settings.passive);
+    ftp.SetUsername(settings.user);
+    ftp.SetPassword(settings.password);
+    if (options.verbose)
+        ftp.OnStatus = [](const void*, TIdStatus, const std::string& text) {
+            std::fprintf(stderr, "status: %s\n", text.c_str());
+        };
+    if (settings.tls) {
+        SetUpTls(ftp, transport, settings, conversation.get(), options.verbose);
+    } else if (conversation) {
+        transport.plain = std::make_unique<TTappedPlainHandler>(*conversation);
+        ftp.SetIOHandler(transport.plain.get());
+    }
+    try {
+        ftp.Connect();
+        if (options.verbose && transport.tls)
+            ReportTlsFacts(*transport.tls);
+        if (!settings.remoteFolder.empty())
+            ftp.ChangeDirectory(settings.remoteFolder);
+        const bool progress = options.progress && ::isatty(STDERR_FILENO);
+        RunCommands(ftp, options.positional, firstCommand, progress);
+        ftp.Disconnect();
+    } catch (...) {
+        ftp.SetIOHandler(nullptr);
+        throw;
+    }
+    ftp.SetIOHandler(nullptr);
+    return kExitOk;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::cerr << kUsage;
-        return 2;
+    // A server that goes away in the middle of a write fails that write, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    TToolOptions options;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "tavrin-ftp: %s\n%s", error.c_str(), UsageHint().c_str());
+        return kExitUsage;
     }
-    const auto& words = options.positional;
+    if (options.help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return kExitOk;
+    }
     try {
-        TIdFTP ftp;
-        std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls;
-        ftp.SetHost(words[0]);
-        ftp.SetPort(tavrin::StrToInt(words[1]));
-        ftp.SetTransferType(options.ascii ? ftASCII : ftBinary);
-        ftp.SetUseMLIS(true);
-        ftp.SetPassive(!options.active);
-        ftp.SetUsername(words[2]);
-        ftp.SetPassword(words[3]);
-        if (options.verbose)
-            ftp.OnStatus = [](const void*, TIdStatus, const std::string& text) {
-                std::cerr << "status: " << text << "\n";
-            };
-        if (options.tls) {
-            tls = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-            tls->SSLOptions().CertFile = options.cert;
-            tls->SSLOptions().KeyFile = options.key;
-            tls->SSLOptions().Method = sslvSSLv23;
-            tls->SSLOptions().Mode = sslmUnassigned;
-            TIdServerTrust& trust = tls->ServerTrust();
-            trust.Check = true;
-            if (options.fingerprint.empty()) {
-                trust.KnownServersFile = tavrin::KnownServersFilePath();
-            } else {
-                trust.Fingerprint = tavrin::tls::NormalizeFingerprint(options.fingerprint);
-                if (trust.Fingerprint.empty())
-                    throw std::runtime_error("not a SHA-256 fingerprint: " + options.fingerprint);
-            }
-            const std::string password = options.pass;
-            tls->OnGetPassword = [password](std::string& into) { into = password; };
-            if (options.verbose)
-                tls->OnStatusInfo = [](const std::string& text) {
-                    std::cerr << "tls: " << text << "\n";
-                };
-            ftp.SetIOHandler(tls.get());
-            ftp.SetUseTLS(utUseExplicitTLS);
-            ftp.SetAUTHCmd(tAuthSSL);
-            ftp.SetDataPortProtection(ftpdpsPrivate);
-        }
-        ftp.Connect();
-        RunCommands(ftp, words, 4);
-        ftp.Disconnect();
-        ftp.SetIOHandler(nullptr);
-    } catch (const std::exception& error) {
-        std::cerr << "tavrin-ftp: " << error.what() << "\n";
-        return 1;
+        return Run(options);
+    } catch (const std::exception& failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "tavrin-ftp: %s\n", failure.what());
+        return kExitFailed;
     }
-    return 0;
 }
