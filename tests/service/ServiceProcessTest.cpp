@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -75,12 +76,18 @@ protected:
         return testsrv::ReadWholeFile(work_ + "/" + path);
     }
 
+    testsrv::PyFtpdOptions ServerOptions() const {
+        testsrv::PyFtpdOptions options;
+        options.root = work_ + "/server";
+        return options;
+    }
+
     std::string work_;
     testsrv::ChildProcess service_;
 };
 
 TEST_F(ServiceProcess, MovesFilesBothWaysRestartsOnHangUpAndSavesOnTerm) {
-    testsrv::PyFtpdServer ftp({.root = work_ + "/server"});
+    testsrv::PyFtpdServer ftp(ServerOptions());
     testsrv::WriteWholeFile(work_ + "/server/outbox/first.txt", "from the server\n");
     testsrv::WriteWholeFile(work_ + "/server/other/second.txt", "from the other folder\n");
     WriteSettings(ftp.Port(), std::to_string(ftp.Port()), "/outbox", work_ + "/export");
@@ -134,7 +141,7 @@ TEST_F(ServiceProcess, MovesFilesBothWaysRestartsOnHangUpAndSavesOnTerm) {
 }
 
 TEST_F(ServiceProcess, MonitorThatCannotStartExitsTwoWithTheReasonOnStderr) {
-    testsrv::PyFtpdServer ftp({.root = work_ + "/server"});
+    testsrv::PyFtpdServer ftp(ServerOptions());
     const std::string port = std::to_string(ftp.Port());
     const std::string missing = work_ + "/no-such-folder";
     struct Case {
@@ -176,6 +183,53 @@ TEST_F(ServiceProcess, MonitorThatCannotStartExitsTwoWithTheReasonOnStderr) {
                   out.find("Monitor closed") == std::string::npos)
             << out;
     }
+}
+
+// A settings file named on the command line that is not there is a typing error, never a
+// wish to run on defaults; a folder or an unreadable file is no better.
+TEST_F(ServiceProcess, SettingsFileThatCannotBeReadExitsTwoNamingIt) {
+    stdfs::create_directories(work_ + "/a-folder.ini");
+    for (const std::string& named : {work_ + "/no-such.ini", work_ + "/a-folder.ini"}) {
+        SCOPED_TRACE(named);
+        service_ = testsrv::ChildProcess({"/bin/sh", "-c", "exec 2>\"$0\"; exec \"$@\"",
+                                          work_ + "/stderr.txt", kService, "--config", named},
+                                         work_ + "/stdout.txt");
+        ASSERT_TRUE(service_.WaitExit(20s));
+        EXPECT_EQ(service_.ExitStatus(), 2);
+        EXPECT_NE(Stderr().find(named), std::string::npos) << Stderr();
+        EXPECT_EQ(Stdout().find("Monitor started"), std::string::npos) << Stdout();
+    }
+}
+
+// A failed cycle is one red line on standard output, not a line and then its error box.
+TEST_F(ServiceProcess, EachFailureIsPrintedOnce) {
+    testsrv::PyFtpdOptions refusing = ServerOptions();
+    refusing.password = "other";
+    testsrv::PyFtpdServer ftp(refusing);
+    WriteSettings(ftp.Port(), std::to_string(ftp.Port()), "/outbox", work_ + "/export",
+                  "KeepAlive=0\nCheckInterval=1\n");
+    StartService({"--import"});
+    auto errorLines = [&] {
+        std::vector<std::string> texts;
+        std::istringstream lines(Stdout());
+        for (std::string text; std::getline(lines, text);)
+            if (text.find(" Import error ") != std::string::npos)
+                texts.push_back(text.substr(text.find(" Import error ")));
+        return texts;
+    };
+    ASSERT_TRUE(WaitFor([&] { return errorLines().size() >= 2; }, 30s)) << Stdout();
+    ASSERT_EQ(::kill(service_.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(service_.WaitExit(20s));
+    // One red line per refused login; the login the stop cut short may have none.
+    const auto commands = ftp.Commands();
+    const auto logins = std::count_if(commands.begin(), commands.end(),
+                                      [](const std::string& c) { return c.rfind("PASS", 0) == 0; });
+    const auto refused = errorLines();
+    const auto refusedLines = std::count_if(refused.begin(), refused.end(), [](const auto& line) {
+        return line.find("Authentication failed.") != std::string::npos;
+    });
+    EXPECT_GE(refusedLines, logins - 1) << Stdout();
+    EXPECT_LE(refusedLines, logins) << Stdout();
 }
 
 } // namespace
