@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -95,6 +96,7 @@ private:
     void Exit1Click();
     void FormClose();
     void BindMonitorCommands();
+    bool RefusedStart(const char* direction, const std::vector<std::string>& problems);
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 
