@@ -276,6 +276,9 @@ void TfmMainForm::Startimportmonitor1Click() {
     if (ImportMonitor) {
         // A poller in the middle of a cycle outlives its monitor and frees itself later.
         ImportMonitor->RequestStop();
+        std::erase_if(finishingPollers_, [](const auto& poller) { return poller.isNull(); });
+        if (ImportMonitor->Checker().Busy())
+            finishingPollers_.emplace_back(&ImportMonitor->Checker());
         // Taken out of the field first: a window close that arrives during the QUIT finds
         // no monitor left to destroy a second time.
         std::unique_ptr<TMonitorFTP> stopping = std::move(ImportMonitor);
@@ -354,7 +357,15 @@ void TfmMainForm::closeEvent(QCloseEvent* event) {
 }
 
 // Export first, then import (without a stop request); menu, panels and images stay as they are.
+// Import cycles in progress (also those of monitors stopped earlier) have their connections
+// cut first: the program must not wait on a server that went quiet.
 void TfmMainForm::FormClose() {
+    if (ImportMonitor)
+        ImportMonitor->Checker().CutConnections();
+    for (const QPointer<TFTPChecker>& poller : finishingPollers_)
+        if (poller)
+            poller->CutConnections();
+    finishingPollers_.clear();
     ExportMonitor.reset();
     ImportMonitor.reset();
 }

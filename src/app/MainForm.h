@@ -14,6 +14,7 @@
 #include "import/MonitorFTPUnit.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -105,4 +106,6 @@ private:
     bool importSwitching_ = false;
     bool exportSwitching_ = false;
     std::unique_ptr<tavrin::TLogFileWriter> logFile_;
+    // Pollers of stopped monitors that are still finishing their cycle.
+    std::vector<QPointer<TFTPChecker>> finishingPollers_;
 };

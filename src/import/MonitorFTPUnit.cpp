@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kKeepAlivePollMs = 5000;
 constexpr int kKeepAliveNoopMs = 10000;
+constexpr int kQuitReplyLimitMs = 3000;
 
 // "folder + separator + name" must stay inside the folder on both sides: a name with a path
 // separator (either kind: the remote separator depends on the server), or with a byte that
@@ -122,12 +123,15 @@ void TFTPChecker::Dispose() {
             tavrin::importbox::Show(text);
     };
     try {
+        // A server that stopped answering must not hold up the stop for a whole read time.
+        client_->SetReadTimeout(kQuitReplyLimitMs);
         if (client_->IsConnected())
             client_->Disconnect(true);
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
-        report(failure.what());
+        if (!sockets_.IsShutDown()) // cut by the stop itself: nothing went wrong
+            report(failure.what());
     }
     try {
         register_->names.SaveToFile(register_->path);
@@ -142,6 +146,11 @@ void TFTPChecker::FinishAndDisposeLater() {
     disposeAfterCycle_ = true;
 }
 
+void TFTPChecker::CutConnections() {
+    if (busy_)
+        sockets_.ShutDown();
+}
+
 void TFTPChecker::PollCycle() {
     if (busy_) {
         // Both timers fire together every 10 s, and the keep-alive tick often comes first:
@@ -153,6 +162,7 @@ void TFTPChecker::PollCycle() {
     busy_ = true;
     {
         tavrin::importbox::TCycleScope running;
+        tavrin::net::TSocketGroupScope grouped(sockets_);
         try {
             RunCycle();
         } catch (const std::exception& failure) {
@@ -244,6 +254,11 @@ void TFTPChecker::ConnectAndEnterFolder() {
 }
 
 void TFTPChecker::CycleFailed(const std::string& text) {
+    if (sockets_.IsShutDown()) {
+        // The stop cut the connection under the cycle; that is no failure to report.
+        CloseAfterFailure();
+        return;
+    }
     // The next tick starts over with a fresh connection; nobody has to click anything first.
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -271,6 +286,7 @@ void TFTPChecker::KeepAliveTick() {
     noopRunning_ = true;
     {
         tavrin::importbox::TCycleScope running;
+        tavrin::net::TSocketGroupScope grouped(sockets_);
         try {
             if (client_->IsConnected()) {
                 client_->SendNoop();

@@ -101,6 +101,12 @@ void TServiceMonitors::Restart() {
 
 void TServiceMonitors::Stop(std::function<void()> stopped) {
     stopped_ = std::move(stopped);
+    // The program ends: no import cycle may keep it waiting on a server that went quiet.
+    if (ImportMonitor)
+        ImportMonitor->Checker().CutConnections();
+    for (const QPointer<QObject>& poller : finishingPollers_)
+        if (poller)
+            static_cast<TFTPChecker*>(poller.data())->CutConnections();
     StopAllNow();
     ReportStoppedWhenDone();
 }

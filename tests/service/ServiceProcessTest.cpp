@@ -1,6 +1,8 @@
 // The service as its users run it: a child process with a settings file, read through its
 // standard output and standard error, stopped and reconfigured by signals.
+#include "servers/FaultyFtpdServer.h"
 #include "servers/RealServers.h"
+#include "servers/ScriptedFtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -230,6 +233,108 @@ TEST_F(ServiceProcess, EachFailureIsPrintedOnce) {
     });
     EXPECT_GE(refusedLines, logins - 1) << Stdout();
     EXPECT_LE(refusedLines, logins) << Stdout();
+}
+
+// A stop must not wait for a server that went quiet: whatever the monitors are blocked on,
+// SIGTERM ends it, the register keeps what was fetched and the status is 0, within 5 s.
+TEST_F(ServiceProcess, TermEndsEveryWaitWithinFiveSecondsAndSaves) {
+    auto stall = [](testsrv::ScriptedSession& session, const std::string&) {
+        session.Send("150 Here it comes\r\n");
+        session.DataSend(""); // connected, and then nothing, not even the end
+    };
+    struct Case {
+        const char* what;
+        std::function<uint16_t()> start;    // the server; its port
+        std::vector<std::string> arguments; // which monitors
+        std::function<void()> beforeStall;  // what must be done before the stall
+        std::function<bool()> stalled;      // the service is blocked on the server now
+        std::string registered;             // a name the register must hold after
+        int signal = SIGTERM;
+    };
+    std::unique_ptr<testsrv::ScriptedFtpServer> scripted;
+    std::unique_ptr<testsrv::FaultyFtpdServer> faulty;
+    auto startScripted = [&](std::string greeting, bool stallListing) {
+        scripted = std::make_unique<testsrv::ScriptedFtpServer>(greeting);
+        if (stallListing) {
+            scripted->Handle("LIST", stall);
+            scripted->Handle("MLSD", stall);
+        }
+        return scripted->Port();
+    };
+    auto startFaulty = [&] {
+        faulty = std::make_unique<testsrv::FaultyFtpdServer>(
+            testsrv::FaultyFtpdOptions{.root = work_ + "/server", .tls = false});
+        return faulty->Port();
+    };
+    auto commandSeen = [&](const std::string& verb) {
+        for (const std::string& command : scripted->Commands())
+            if (command.rfind(verb, 0) == 0)
+                return true;
+        return false;
+    };
+    const Case cases[] = {
+        {"server accepts and never greets",
+         [&] { return startScripted("", false); },
+         {"--import"},
+         nullptr,
+         [&] { return scripted->SessionsAccepted() > 0; },
+         ""},
+        {"listing stalls",
+         [&] { return startScripted("220 Ready\r\n", true); },
+         {"--import"},
+         nullptr,
+         [&] { return commandSeen("LIST") || commandSeen("MLSD"); },
+         "",
+         SIGINT},
+        {"download stalls after an earlier file came whole",
+         startFaulty,
+         {"--import"},
+         [&] {
+             testsrv::WriteWholeFile(work_ + "/server/outbox/first.txt", "whole\n");
+             ASSERT_TRUE(WaitFor([&] { return File("import/first.txt") == "whole\n"; }, 30s))
+                 << Stdout();
+             faulty->SetFaults(testsrv::FaultPlan().StallDownload("second.bin", 1000));
+             testsrv::WriteWholeFile(work_ + "/server/outbox/second.bin",
+                                     std::string(1 << 20, 'b'));
+         },
+         [&] { return faulty->WaitForEvent("stall second.bin", 0ms); },
+         "first.txt"},
+        {"upload stops being read",
+         startFaulty,
+         {"--export"},
+         [&] {
+             ASSERT_TRUE(WaitFor([&] { return StdoutHas("Export start Monitor started"); }, 20s));
+             faulty->SetFaults(testsrv::FaultPlan().StopReadingUpload("big.bin", 20000));
+             testsrv::WriteWholeFile(work_ + "/export/big.bin", std::string(32 << 20, 'u'));
+         },
+         [&] { return faulty->WaitForEvent("stop-reading big.bin", 0ms); },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint16_t port = c.start();
+        WriteSettings(port, std::to_string(port), "/outbox", work_ + "/export",
+                      "WaitForStableFiles=0\n");
+        StartService(c.arguments);
+        if (c.beforeStall)
+            c.beforeStall();
+        ASSERT_TRUE(WaitFor(c.stalled, 60s)) << Stdout() << Stderr();
+        ASSERT_EQ(::kill(service_.Pid(), c.signal), 0);
+        EXPECT_TRUE(service_.WaitExit(5s)) << Stdout();
+        service_.Stop();
+        EXPECT_EQ(service_.ExitStatus(), 0) << Stdout() << Stderr();
+        const std::string out = Stdout();
+        EXPECT_NE(out.find("Monitor closed"), std::string::npos) << out;
+        // An import cut off by the stop has nothing to report (an upload says it stays).
+        if (c.arguments.front() == "--import") {
+            EXPECT_EQ(out.find(" error ", out.find("Stopping on SIG")), std::string::npos) << out;
+        }
+        if (!c.registered.empty()) {
+            EXPECT_NE(File("register/LocalFileList.txt").find(c.registered), std::string::npos);
+        }
+        scripted.reset();
+        faulty.reset();
+    }
 }
 
 } // namespace
