@@ -3,7 +3,8 @@
 // closing the window does, SIGHUP re-reads the settings as saving them in the dialog does.
 //
 // Exit status: 0 after a stop by signal, 1 for a wrong command line, 2 when a monitor cannot
-// start or the settings file named by --config cannot be read (the reason on standard error).
+// start, the settings file named by --config cannot be read, or another program holds the
+// settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
 #include "service/ServiceAntiFreeze.h"
 #include "service/ServiceMonitors.h"
@@ -103,6 +104,17 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("tavrin-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     const TServiceOptions options = ParseCommandLine(app);
+
+    // One program per settings file and register: a second one would fetch the same files.
+    tavrin::TProgramLocks locks;
+    try {
+        locks = tavrin::LockSettingsAndRegister();
+    } catch (const tavrin::fs::EFileInUse& inUse) {
+        std::fprintf(stderr, "tavrin-service: %s\n", inUse.what());
+        return kExitCannotStart;
+    }
+    for (const std::string& warning : locks.warnings)
+        WriteLogLine(warning, clHotLight);
 
     TServiceAntiFreeze antiFreeze;
     InstallErrorLineSink();

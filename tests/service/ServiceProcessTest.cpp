@@ -337,4 +337,41 @@ TEST_F(ServiceProcess, TermEndsEveryWaitWithinFiveSecondsAndSaves) {
     }
 }
 
+// Two programs on one settings file or one register fetch the same files twice: the second
+// says which process holds them and goes; once the first has ended, the files are free.
+TEST_F(ServiceProcess, SecondServiceOnTheSameFilesExitsTwoNamingTheHolder) {
+    WriteSettings(21, "21", "/outbox", work_ + "/export");
+    StartService({"--export"});
+    ASSERT_TRUE(WaitFor([&] { return StdoutHas("Export start Monitor started"); }, 20s))
+        << Stdout() << Stderr();
+    const std::string holder = "process " + std::to_string(service_.Pid());
+    const std::string other = work_ + "/Other.ini";
+    stdfs::copy_file(Config(), other);
+    struct Case {
+        const char* what;
+        std::string config, named;
+    } cases[] = {
+        {"same settings file", Config(), Config() + " is in use by " + holder},
+        {"other settings, same register", other,
+         work_ + "/register/LocalFileList.txt is in use by " + holder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsrv::ChildProcess second({"/bin/sh", "-c", "exec 2>\"$0\"; exec \"$@\"",
+                                      work_ + "/stderr2.txt", kService, "--config", c.config,
+                                      "--export"},
+                                     work_ + "/stdout2.txt");
+        ASSERT_TRUE(second.WaitExit(20s));
+        EXPECT_EQ(second.ExitStatus(), 2);
+        EXPECT_NE(File("stderr2.txt").find(c.named), std::string::npos) << File("stderr2.txt");
+        EXPECT_EQ(File("stdout2.txt").find("Monitor started"), std::string::npos);
+    }
+    // The lock went with the first service; the lock file stays and blocks nobody.
+    ASSERT_EQ(::kill(service_.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(service_.WaitExit(20s));
+    StartService({"--export"});
+    EXPECT_TRUE(WaitFor([&] { return StdoutHas("Export start Monitor started"); }, 20s))
+        << Stdout() << Stderr();
+}
+
 } // namespace
