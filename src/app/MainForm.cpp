@@ -1,6 +1,8 @@
 #include "app/MainForm.h"
 
+#include "base/StrUtils.h"
 #include "config/SettingsFile.h"
+#include "config/StartChecks.h"
 #include "config/UserMessages.h"
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsForm.h"
@@ -26,6 +28,7 @@ constexpr int kToolBarHeight = 57;
 constexpr QSize kToolButtonSize(89, 52);
 constexpr int kStatusBarHeight = 20;
 constexpr int kStatusPanelWidth = 200;
+constexpr const char* kFailureWithoutText = "A monitor failed without giving a reason.";
 
 QWidget* ToolBarGap(int width, QWidget* parent) {
     auto* gap = new QWidget(parent);
@@ -152,7 +155,10 @@ void TfmMainForm::BuildStatusBar() {
 void TfmMainForm::InstallErrorMessageSink() {
     QPointer<TfmMainForm> window(this);
     QThread* windowThread = thread();
-    tavrin::SetErrorMessageSink([window, windowThread](const std::string& text) {
+    tavrin::SetErrorMessageSink([window, windowThread](const std::string& given) {
+        // An empty box tells the user only that something, somewhere, went wrong.
+        const std::string text =
+            tavrin::Trim(given).empty() ? std::string(kFailureWithoutText) : given;
         if (QThread::currentThread() == windowThread) {
             tavrin::ShowErrorBox(window.data(), text);
             return;
@@ -270,6 +276,9 @@ void TfmMainForm::Startimportmonitor1Click() {
     if (ImportMonitor) {
         // A poller in the middle of a cycle outlives its monitor and frees itself later.
         ImportMonitor->RequestStop();
+        std::erase_if(finishingPollers_, [](const auto& poller) { return poller.isNull(); });
+        if (ImportMonitor->Checker().Busy())
+            finishingPollers_.emplace_back(&ImportMonitor->Checker());
         // Taken out of the field first: a window close that arrives during the QUIT finds
         // no monitor left to destroy a second time.
         std::unique_ptr<TMonitorFTP> stopping = std::move(ImportMonitor);
@@ -280,7 +289,10 @@ void TfmMainForm::Startimportmonitor1Click() {
         return;
     }
     ImportConfig = tavrin::LoadImportConfiguration();
-    // A bad Port fails here; the field stays clear and the direction shows as stopped.
+    if (RefusedStart("Import", tavrin::ImportStartProblems(ImportConfig)))
+        return;
+    // What the checks cannot see (an unreadable register) fails here; the field stays clear
+    // and the direction shows as stopped.
     ImportMonitor = std::make_unique<TMonitorFTP>(ImportConfig, LogEvent());
     Startimportmonitor1->setText(QStringLiteral("Stop IMPORT monitor"));
     SetStatusPanel(0, QStringLiteral("Import monitor: ACTIVE"));
@@ -299,10 +311,23 @@ void TfmMainForm::StartEXPORTmonitor1Click() {
         return;
     }
     ExportConfig = tavrin::LoadExportConfiguration();
+    if (RefusedStart("Export", tavrin::ExportStartProblems(ExportConfig)))
+        return;
     ExportMonitor = std::make_unique<TFolderMonitor>(ExportConfig, LogEvent());
     StartEXPORTmonitor1->setText(QStringLiteral("Stop EXPORT monitor"));
     SetStatusPanel(1, QStringLiteral("Export monitor: ACTIVE"));
     SetButtonImage(tbtnExport, tiExportActive);
+}
+
+// A monitor that could do no work at all is not started: the direction stays stopped and
+// one box names everything that is missing. Shown here rather than raised, so that a
+// restart after saving the settings still goes on to the other direction.
+bool TfmMainForm::RefusedStart(const char* direction, const std::vector<std::string>& problems) {
+    if (problems.empty())
+        return false;
+    tavrin::ShowErrorBox(this, std::string(direction) + " monitor not started:\n" +
+                                   tavrin::JoinedProblems(problems, "\n"));
+    return true;
 }
 
 void TfmMainForm::Settings1Click() {
@@ -332,7 +357,15 @@ void TfmMainForm::closeEvent(QCloseEvent* event) {
 }
 
 // Export first, then import (without a stop request); menu, panels and images stay as they are.
+// Import cycles in progress (also those of monitors stopped earlier) have their connections
+// cut first: the program must not wait on a server that went quiet.
 void TfmMainForm::FormClose() {
+    if (ImportMonitor)
+        ImportMonitor->Checker().CutConnections();
+    for (const QPointer<TFTPChecker>& poller : finishingPollers_)
+        if (poller)
+            poller->CutConnections();
+    finishingPollers_.clear();
     ExportMonitor.reset();
     ImportMonitor.reset();
 }

@@ -14,9 +14,11 @@
 #include "import/MonitorFTPUnit.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -95,6 +97,7 @@ private:
     void Exit1Click();
     void FormClose();
     void BindMonitorCommands();
+    bool RefusedStart(const char* direction, const std::vector<std::string>& problems);
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 
@@ -103,4 +106,6 @@ private:
     bool importSwitching_ = false;
     bool exportSwitching_ = false;
     std::unique_ptr<tavrin::TLogFileWriter> logFile_;
+    // Pollers of stopped monitors that are still finishing their cycle.
+    std::vector<QPointer<TFTPChecker>> finishingPollers_;
 };

@@ -1,5 +1,7 @@
 // The program: one window, an event loop until it closes. No command-line arguments are
-// read and no monitor starts by itself.
+// read and no monitor starts by itself. Exit status 2: another program holds the settings
+// file or the register.
+#include "app/InstanceLock.h"
 #include "app/MainForm.h"
 #include "app/SignalCloser.h"
 
@@ -15,6 +17,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
+    // A second window on the same settings or register says who has them and goes.
+    const std::optional<tavrin::TProgramLocks> locks = LockOrExplain(nullptr);
+    if (!locks)
+        return 2;
     try {
         TfmMainForm fmMainForm;
         // A logout or kill stops the monitors and saves the register, as Exit does.

@@ -79,4 +79,16 @@ bool ForceDirectories(const std::string& path) {
     return fs::DirectoryExists(path);
 }
 
+TProgramLocks LockSettingsAndRegister() {
+    TProgramLocks taken;
+    for (const std::string& file : {ConfigFilePath(), RegisterFilePath()}) {
+        try {
+            taken.locks.push_back(std::make_unique<fs::TFileLock>(file));
+        } catch (const fs::ELockUnavailable& failure) {
+            taken.warnings.push_back(failure.what());
+        }
+    }
+    return taken;
+}
+
 } // namespace tavrin

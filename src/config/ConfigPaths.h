@@ -1,6 +1,10 @@
 #pragma once
 // Where the settings file and the downloaded-files register live.
+#include "platform/FileLock.h"
+
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -26,5 +30,17 @@ std::string KnownServersFilePath();
 
 // Creates `path` and any missing parents with mode 0700; true when the folder exists after.
 bool ForceDirectories(const std::string& path);
+
+// What a program holds while it runs on a settings file and a register: a lock on each
+// (beside the file, see TFileLock), so that a second window or service on the same files
+// refuses to start instead of fetching the same files. `warnings` names a lock that could
+// not be taken at all (a read-only folder): the program runs without that one.
+struct TProgramLocks {
+    std::vector<std::unique_ptr<fs::TFileLock>> locks;
+    std::vector<std::string> warnings;
+};
+// Locks ConfigFilePath() and RegisterFilePath(); raises fs::EFileInUse when another process
+// holds either.
+TProgramLocks LockSettingsAndRegister();
 
 } // namespace tavrin

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kKeepAlivePollMs = 5000;
 constexpr int kKeepAliveNoopMs = 10000;
+constexpr int kQuitReplyLimitMs = 3000;
 
 } // namespace
 
@@ -118,14 +119,17 @@ void TFTPChecker::Dispose() {
             tavrin::importbox::Show(text);
     };
     try {
+        // A server that stopped answering must not hold up the stop for a whole read time.
+        client_->SetReadTimeout(kQuitReplyLimitMs);
         if (client_->IsConnected())
             client_->Disconnect(true);
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
         const std::string reason = OneLine(failure.what());
-        report(reason.empty() ? "Failed while closing the connection to " + HostPort() + "."
-                              : reason);
+        if (!sockets_.IsShutDown()) // cut by the stop itself: nothing went wrong
+            report(reason.empty() ? "Failed while closing the connection to " + HostPort() + "."
+                                  : reason);
     }
     try {
         register_->names.SaveToFile(register_->path);
@@ -140,6 +144,11 @@ void TFTPChecker::FinishAndDisposeLater() {
     disposeAfterCycle_ = true;
 }
 
+void TFTPChecker::CutConnections() {
+    if (busy_)
+        sockets_.ShutDown();
+}
+
 void TFTPChecker::PollCycle() {
     if (busy_) {
         // Both timers fire together every 10 s, and the keep-alive tick often comes first:
@@ -151,6 +160,7 @@ void TFTPChecker::PollCycle() {
     busy_ = true;
     {
         tavrin::importbox::TCycleScope running;
+        tavrin::net::TSocketGroupScope grouped(sockets_);
         try {
             RunCycle();
         } catch (const std::exception& failure) {
@@ -261,6 +271,11 @@ std::string TFTPChecker::HostPort() const {
 }
 
 void TFTPChecker::CycleFailed(const std::string& text) {
+    if (sockets_.IsShutDown()) {
+        // The stop cut the connection under the cycle; that is no failure to report.
+        CloseAfterFailure();
+        return;
+    }
     // The next tick starts over with a fresh connection; nobody has to click anything first.
     std::string line = OneLine(text);
     if (line.empty())
@@ -289,6 +304,7 @@ void TFTPChecker::KeepAliveTick() {
     noopRunning_ = true;
     {
         tavrin::importbox::TCycleScope running;
+        tavrin::net::TSocketGroupScope grouped(sockets_);
         try {
             if (client_->IsConnected()) {
                 doing_ = "sending NOOP to " + HostPort();

@@ -10,6 +10,7 @@
 #include "import/ImportCycleState.h"
 #include "import/ImportRetries.h"
 #include "import/LocalNames.h"
+#include "platform/SocketGroup.h"
 
 #include <QTimer>
 
@@ -40,6 +41,10 @@ public:
     // The monitor goes away while a cycle runs: from now on nothing is forwarded, and when the
     // cycle is over the poller disconnects, saves its register and deletes itself.
     void FinishAndDisposeLater();
+    // The program is ending: a cycle or keep-alive in progress has its connections cut, so
+    // the call it is blocked in fails at once and the cycle ends (and, after
+    // FinishAndDisposeLater, saves). An idle poller keeps its connection for a proper QUIT.
+    void CutConnections();
 
     const TDownloadedFilesRegister& LocalFileList() const { return register_->names; }
     const TStableFileTracker& StableFiles() const { return stable_; }
@@ -94,6 +99,9 @@ private:
     bool pollAfterNoop_ = false;
     RConfiguration config_;
     std::unique_ptr<QTimer> keepAliveTimer_;
+    // Every socket a cycle or keep-alive tick opens, so that a stop can cut them all from
+    // inside the event loop that the blocked call keeps turning.
+    tavrin::net::TSocketGroup sockets_;
 };
 
 class TMonitorFTP {

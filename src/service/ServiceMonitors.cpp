@@ -1,8 +1,8 @@
 #include "service/ServiceMonitors.h"
 
 #include "config/SettingsFile.h"
+#include "config/StartChecks.h"
 #include "config/UserMessages.h"
-#include "service/StartChecks.h"
 #include "service/StdoutLog.h"
 
 #include <algorithm>
@@ -101,6 +101,12 @@ void TServiceMonitors::Restart() {
 
 void TServiceMonitors::Stop(std::function<void()> stopped) {
     stopped_ = std::move(stopped);
+    // The program ends: no import cycle may keep it waiting on a server that went quiet.
+    if (ImportMonitor)
+        ImportMonitor->Checker().CutConnections();
+    for (const QPointer<QObject>& poller : finishingPollers_)
+        if (poller)
+            static_cast<TFTPChecker*>(poller.data())->CutConnections();
     StopAllNow();
     ReportStoppedWhenDone();
 }
@@ -112,8 +118,8 @@ void TServiceMonitors::StopAllNow() {
 
 void TServiceMonitors::StartImport() {
     const RConfiguration config = LoadImportConfiguration();
-    if (std::string problem = ImportStartProblem(config); !problem.empty())
-        FailStart("import", problem);
+    if (const auto problems = tavrin::ImportStartProblems(config); !problems.empty())
+        FailStart("import", tavrin::JoinedProblems(problems, "; "));
     TStartMessages messages;
     try {
         ImportMonitor = std::make_unique<TMonitorFTP>(config, StdoutLogEvent());
@@ -125,8 +131,8 @@ void TServiceMonitors::StartImport() {
 
 void TServiceMonitors::StartExport() {
     const RConfiguration config = LoadExportConfiguration();
-    if (std::string problem = ExportStartProblem(config); !problem.empty())
-        FailStart("export", problem);
+    if (const auto problems = tavrin::ExportStartProblems(config); !problems.empty())
+        FailStart("export", tavrin::JoinedProblems(problems, "; "));
     TStartMessages messages;
     try {
         ExportMonitor = std::make_unique<TFolderMonitor>(config, StdoutLogEvent());

@@ -37,8 +37,9 @@ public:
     // stopped and started again, import first. Raises as Start does, with nothing left
     // running.
     void Restart();
-    // Export first, then import; `stopped` is called once no import poller is left, which
-    // may be at once or after the import cycle in progress has finished and saved.
+    // Export first, then import; an import cycle in progress has its connections cut, so it
+    // ends at once. `stopped` is called once no import poller is left and the register is
+    // saved.
     void Stop(std::function<void()> stopped);
 
     bool ImportRunning() const { return ImportMonitor != nullptr; }

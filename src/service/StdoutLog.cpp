@@ -2,8 +2,10 @@
 
 #include "config/UserMessages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -12,6 +14,35 @@ namespace {
 
 // Lines from the export watch thread and the main thread must not interleave mid-line.
 std::mutex gOutputMutex;
+
+// A monitor that fails writes a red line and then opens its error box with the same text;
+// in the window those are two places, here they would be one line printed twice. The red
+// lines not yet matched by a box wait here (the newest few: a box may never come).
+constexpr size_t kUnmatchedRedLines = 32;
+std::mutex gRedLinesMutex;
+std::deque<std::string> gRedLines;
+
+void NoteRedLine(const std::string& formatted) {
+    std::lock_guard lock(gRedLinesMutex);
+    gRedLines.push_back(formatted);
+    if (gRedLines.size() > kUnmatchedRedLines)
+        gRedLines.pop_front();
+}
+
+// True when a red line with this text went out and no box has claimed it yet.
+bool ClaimRedLine(const std::string& formatted) {
+    std::lock_guard lock(gRedLinesMutex);
+    auto found = std::find(gRedLines.begin(), gRedLines.end(), formatted);
+    if (found == gRedLines.end())
+        return false;
+    gRedLines.erase(found);
+    return true;
+}
+
+// The part of a formatted line after its time stamp.
+std::string WithoutTime(const std::string& formatted) {
+    return formatted.substr(std::min(formatted.find(' '), formatted.size()));
+}
 
 std::string TimeStamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -87,13 +118,20 @@ void WriteLogLine(const std::string& text, TColor colour, const std::string& fal
 }
 
 TLogEvent StdoutLogEvent() {
-    return [](const void*, const std::string& text, TColor colour) { WriteLogLine(text, colour); };
+    return [](const void*, const std::string& text, TColor colour) {
+        if (colour == clRed)
+            NoteRedLine(WithoutTime(FormatLogLine({}, text, colour, "Service")));
+        WriteLogLine(text, colour);
+    };
 }
 
 void InstallErrorLineSink() {
     const std::thread::id importThread = std::this_thread::get_id();
     SetErrorMessageSink([importThread](const std::string& text) {
-        WriteLogLine(text, clRed, std::this_thread::get_id() == importThread ? "Import" : "Export");
+        const char* direction = std::this_thread::get_id() == importThread ? "Import" : "Export";
+        if (ClaimRedLine(WithoutTime(FormatLogLine({}, text, clRed, direction))))
+            return;
+        WriteLogLine(text, clRed, direction);
     });
 }
 

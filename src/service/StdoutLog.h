@@ -30,9 +30,10 @@ void WriteLogLine(const std::string& text, TColor colour,
 // The sink the monitors are given.
 TLogEvent StdoutLogEvent();
 
-// Routes every error box of the monitors into red lines. The import monitor runs on the
-// thread that installs the sink, the export monitor's uploads on their own watch thread, and
-// that is how a message finds its direction.
+// Routes every error box of the monitors into red lines; a box that repeats a red line its
+// monitor has just written through StdoutLogEvent is not printed a second time. The import monitor
+// runs on the thread that installs the sink, the export monitor's uploads on their own watch
+// thread, and that is how a message finds its direction.
 void InstallErrorLineSink();
 
 } // namespace tavrin::service

@@ -3,7 +3,8 @@
 // closing the window does, SIGHUP re-reads the settings as saving them in the dialog does.
 //
 // Exit status: 0 after a stop by signal, 1 for a wrong command line, 2 when a monitor cannot
-// start (the reason on standard error).
+// start, the settings file named by --config cannot be read, or another program holds the
+// settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
 #include "service/ServiceAntiFreeze.h"
 #include "service/ServiceMonitors.h"
@@ -13,15 +14,35 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kExitBadUsage = 1;
 constexpr int kExitCannotStart = 2;
+
+// Empty when `path` is a settings file we can read, otherwise what is wrong with it.
+std::string SettingsFileProblem(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return "settings file " + path + ": " + std::strerror(errno);
+    if (!S_ISREG(status.st_mode))
+        return "settings file " + path + " is not a file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "settings file " + path + ": " + std::strerror(errno);
+    ::close(fd);
+    return {};
+}
 
 struct TServiceOptions {
     bool runImport = true;
@@ -55,8 +76,15 @@ TServiceOptions ParseCommandLine(const QCoreApplication& app) {
         std::exit(kExitBadUsage);
     }
     // Everything that looks for the settings file (every start, every SIGHUP) finds this one.
-    if (parser.isSet(config))
-        setenv("TAVRIN_CONFIG", parser.value(config).toLocal8Bit().constData(), 1);
+    // A file named here that cannot be read is a mistake: running on defaults would hide it.
+    if (parser.isSet(config)) {
+        const QByteArray path = parser.value(config).toLocal8Bit();
+        if (std::string problem = SettingsFileProblem(path.constData()); !problem.empty()) {
+            std::fprintf(stderr, "tavrin-service: %s\n", problem.c_str());
+            std::exit(kExitCannotStart);
+        }
+        setenv("TAVRIN_CONFIG", path.constData(), 1);
+    }
 
     TServiceOptions options;
     if (parser.isSet(import) || parser.isSet(exportOption)) {
@@ -76,6 +104,17 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("tavrin-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     const TServiceOptions options = ParseCommandLine(app);
+
+    // One program per settings file and register: a second one would fetch the same files.
+    tavrin::TProgramLocks locks;
+    try {
+        locks = tavrin::LockSettingsAndRegister();
+    } catch (const tavrin::fs::EFileInUse& inUse) {
+        std::fprintf(stderr, "tavrin-service: %s\n", inUse.what());
+        return kExitCannotStart;
+    }
+    for (const std::string& warning : locks.warnings)
+        WriteLogLine(warning, clHotLight);
 
     TServiceAntiFreeze antiFreeze;
     InstallErrorLineSink();

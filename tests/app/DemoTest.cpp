@@ -5,6 +5,7 @@
 #include "app/SignalCloser.h"
 #include "config/ConfigPaths.h"
 #include "config/SettingsFile.h"
+#include "platform/FileLock.h"
 #include "servers/ChildProcess.h"
 
 #include <QTest>
@@ -93,5 +94,27 @@ TEST(Demo, StartsFreshEachTimeAndTheThreeFilesArriveBothTimes) {
     EXPECT_FALSE(fs::exists(demo + "/server/inbox/uploaded.txt")) << "server files reset";
     ::unsetenv("TAVRIN_DEMO_DIR");
     ::unsetenv("TAVRIN_DEMO_DRIVER");
+    fs::remove_all(demo);
+}
+
+// A second `./run --demo` while one runs would clear the running demo's folders under it.
+TEST(Demo, RefusesToStartOverARunningDemo) {
+    const std::string demo = testsrv::MakeTempDir("demo-");
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    fs::create_directories(demo + "/import");
+    testsrv::WriteWholeFile(demo + "/import/fetched.txt", "the running demo's\n");
+    tavrin::fs::TFileLock running(demo + "/demo"); // what the running demo's script holds
+    ::setenv("TAVRIN_DEMO_DIR", demo.c_str(), 1);
+    ::setenv("TAVRIN_DEMO_DRIVER", "1", 1);
+    std::string output;
+    const int status = testsrv::RunCommand({"/bin/bash", TAVRIN_SOURCE_DIR "/tools/demo", self},
+                                           output, std::chrono::milliseconds(60000));
+    ::unsetenv("TAVRIN_DEMO_DIR");
+    ::unsetenv("TAVRIN_DEMO_DRIVER");
+    EXPECT_EQ(status, 2) << output;
+    EXPECT_NE(output.find("A demo is already running (process " + std::to_string(::getpid())),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(testsrv::ReadWholeFile(demo + "/import/fetched.txt"), "the running demo's\n");
     fs::remove_all(demo);
 }

@@ -53,6 +53,18 @@ TEST(ErrorSeam, MessagesFromBelowTheWindowOpenTheErrorBoxOnTheWindowsThread) {
     EXPECT_EQ(recorder.Messages().size(), 2u);
 }
 
+TEST(ErrorSeam, AFailureWithoutTextStillOpensABoxThatSaysSomething) {
+    TMessageRecorder recorder;
+    TfmMainForm window;
+    for (const char* blank : {"", " \r\n"}) {
+        tavrin::ShowErrorMessage(blank);
+        ASSERT_FALSE(recorder.Texts(TMessageKind::mkError).empty());
+        EXPECT_EQ(recorder.Texts(TMessageKind::mkError).back(),
+                  "A monitor failed without giving a reason.");
+    }
+    EXPECT_EQ(recorder.Messages().size(), 2u);
+}
+
 TEST(ErrorSeam, RecorderAnswersInTheUsersPlace) {
     TMessageRecorder recorder;
     recorder.QueueWarningAnswer(true);

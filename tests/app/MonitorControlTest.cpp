@@ -94,8 +94,75 @@ TEST_F(MonitorControl, BadPortLeavesTheDirectionStoppedWithTheErrorBox) {
     EXPECT_EQ(window.Startimportmonitor1->text(), "Start IMPORT monitor");
     EXPECT_EQ(window.StatusPanelText(0), "Import monitor: STOPPED");
     EXPECT_EQ(boxes_.Texts(tavrin::TMessageKind::mkError),
-              std::vector<std::string>{"'21x' is not a valid integer value"});
+              std::vector<std::string>{
+                  "Import monitor not started:\n'21x' is not a valid integer value"});
     EXPECT_TRUE(Log(window).isEmpty());
+}
+
+// A monitor that could not do any work is not started: one box names everything that is
+// missing, the direction stays stopped and no line is written.
+TEST_F(MonitorControl, SettingsThatCannotWorkLeaveTheDirectionStoppedWithOneMessage) {
+    const std::string dir = folder_.path().toStdString();
+    const std::string gone = dir + "/gone";
+    struct Case {
+        const char* what;
+        bool import;
+        std::string section; // keys of that direction's section
+        std::vector<std::string> named;
+    } cases[] = {
+        {"first start, no settings at all",
+         true,
+         "",
+         {"Host is empty", "Import folder is not set"}},
+        {"empty host", true, "Host=\nPort=21\nLocalFolder=" + dir, {"Host is empty"}},
+        {"host and port both wrong",
+         true,
+         "Host= \nPort=x1\nLocalFolder=" + dir,
+         {"Host is empty", "'x1' is not a valid integer value"}},
+        {"import folder gone",
+         true,
+         "Host=127.0.0.1\nPort=21\nLocalFolder=" + gone,
+         {"Import folder \"" + gone + "\" does not exist"}},
+        {"staging folder not set",
+         true,
+         "Host=127.0.0.1\nPort=21\nFirstToTemp=1\nLocalFolder=" + dir,
+         {"Staging folder is not set"}},
+        {"export, no settings at all", false, "", {"Host is empty", "Export folder is not set"}},
+        {"export folder gone",
+         false,
+         "Host=127.0.0.1\nPort=21\nLocalFolder=" + gone,
+         {"Export folder \"" + gone + "\" does not exist"}},
+        {"export TLS key unreadable",
+         false,
+         "Host=127.0.0.1\nPort=21\nSSL=1\nSSLKey=" + gone + "/key.pem\nLocalFolder=" + dir,
+         {"Cannot read TLS key \"" + gone + "/key.pem\""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(tavrin::ConfigFilePath())
+            << (c.import ? "[Import]\n" : "[Export]\n") << c.section << "\n";
+        boxes_.Clear();
+        TfmMainForm window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        (c.import ? window.Startimportmonitor1 : window.StartEXPORTmonitor1)->trigger();
+        EXPECT_FALSE(window.ImportMonitor);
+        EXPECT_FALSE(window.ExportMonitor);
+        EXPECT_EQ(window.StatusPanelText(c.import ? 0 : 1),
+                  c.import ? "Import monitor: STOPPED" : "Export monitor: STOPPED");
+        const auto shown = boxes_.Texts(tavrin::TMessageKind::mkError);
+        EXPECT_EQ(shown.size(), 1u) << (shown.empty() ? "" : shown.back());
+        if (shown.empty())
+            continue;
+        EXPECT_EQ(shown[0].rfind(c.import ? "Import monitor not started:\n"
+                                          : "Export monitor not started:\n",
+                                 0),
+                  0u)
+            << shown[0];
+        for (const std::string& named : c.named)
+            EXPECT_NE(shown[0].find(named), std::string::npos) << shown[0];
+        EXPECT_TRUE(Log(window).isEmpty()) << Log(window).join("|").toStdString();
+    }
 }
 
 TEST_F(MonitorControl, SavedSettingsRestartRunningMonitorsImportFirst) {
