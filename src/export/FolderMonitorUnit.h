@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,7 +86,8 @@ public:
 
 private:
     void DoLog(const std::string& text, TColor colour) const;
-    void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
+    // The client from Config; the TLS handler it uses (SSL on), which must outlive it.
+    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> SetUpClient(TIdFTP& client);
     TExportOutcome Upload(TIdFTP& client, const std::string& name);
     void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
                          int64_t localSize);

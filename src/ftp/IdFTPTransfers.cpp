@@ -1,5 +1,6 @@
 // TIdFTP transfers: data-port commands, passive and active data connections, listing,
 // download and upload.
+#include "base/IdException.h"
 #include "base/StrUtils.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
@@ -34,17 +35,90 @@ void TIdFTP::SendPasv(std::string& host, int& port) {
     ftp::ParsePasvReply(text.empty() ? std::string() : text[0], host, port);
     // Our data goes only to the server we are talking to: a server behind NAT names an
     // address we cannot reach, a hostile one could aim our upload at any host and port.
+    // A load-balanced server whose data ports live elsewhere must be asked for by setting.
     const std::string peer = ControlPeerIP();
-    if (host != peer) {
-        DoStatus(hsStatusText, "Server named " + host + " for the data connection; using " + peer +
-                                   " port " + std::to_string(port) + " instead");
-        host = peer;
+    if (host == peer)
+        return;
+    if (usePasvAddress_) {
+        DoStatus(hsStatusText, "Using the address the server named for the data connection: " +
+                                   host + " port " + std::to_string(port));
+        return;
+    }
+    DoStatus(hsStatusText, "Server named " + host + " for the data connection; using " + peer +
+                               " port " + std::to_string(port) + " instead");
+    host = peer;
+}
+
+bool TIdFTP::ControlIsIPv6() const {
+    return ControlPeerIP().find(':') != std::string::npos;
+}
+
+void TIdFTP::FallBackToPasv(const std::string& why) {
+    epsvRefused_ = true;
+    DoStatus(hsStatusText, why + "; using PASV for the rest of this session");
+}
+
+bool TIdFTP::OpenEpsvDataConnection() {
+    // PASV cannot name an IPv6 address, so there EPSV is the only way.
+    const bool ipv6 = ControlIsIPv6();
+    if (!ipv6 && (forcePasv_ || epsvRefused_))
+        return false;
+    const int code = SendCommand("EPSV");
+    if (code != 229) {
+        if (ipv6 || code < 500 || code > 599)
+            lastReply_.RaiseForReply();
+        FallBackToPasv("EPSV refused");
+        return false;
+    }
+    int port = 0;
+    try {
+        const auto& text = lastReply_.Text();
+        port = ftp::ParseEpsvReply(text.empty() ? std::string() : text[0]);
+    } catch (const EConvertError&) {
+        if (ipv6)
+            throw;
+        FallBackToPasv("EPSV reply not understood");
+        return false;
+    }
+    // The extended reply names no address: the data connection goes to the control peer.
+    TIdTCPClient& connection = NewPassiveDataClient(ControlPeerIP(), port);
+    try {
+        connection.Connect();
+    } catch (const std::exception& failure) {
+        dataConnection_.reset();
+        dataHandler_.reset();
+        if (ipv6)
+            throw;
+        // A firewall that only knows PASV may drop the extended data port silently.
+        FallBackToPasv("No data connection to EPSV port " + std::to_string(port) + " (" +
+                       TrimRight(failure.what()) + ")");
+        return false;
+    }
+    return true;
+}
+
+void TIdFTP::OpenPasvDataConnection() {
+    std::string host;
+    int port = 0;
+    SendPasv(host, port);
+    TIdTCPClient& connection = NewPassiveDataClient(host, port);
+    try {
+        connection.Connect();
+    } catch (...) {
+        // The command was never sent, so no final reply will come: fail at once.
+        dataConnection_.reset();
+        dataHandler_.reset();
+        throw;
     }
 }
 
 void TIdFTP::SendPort(TIdSimpleServer& listener) {
     const std::string ip = externalIP_.empty() ? listener.ListenIP() : externalIP_;
-    SendCommand("PORT " + ftp::PortArgument(ip, listener.ListenPort()), {200});
+    // PORT carries IPv4 only; an IPv6 listener is announced with EPRT.
+    if (ip.find(':') != std::string::npos)
+        SendCommand("EPRT " + ftp::EprtArgument(ip, listener.ListenPort()), {200});
+    else
+        SendCommand("PORT " + ftp::PortArgument(ip, listener.ListenPort()), {200});
 }
 
 std::unique_ptr<TIdIOHandlerSocket> TIdFTP::MakeDataHandler() {
@@ -154,18 +228,8 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
     if (passive_) {
         SendPret(command);
         SendDataPortCommands();
-        std::string host;
-        int port = 0;
-        SendPasv(host, port);
-        TIdTCPClient& connection = NewPassiveDataClient(host, port);
-        try {
-            connection.Connect();
-        } catch (...) {
-            // The command was never sent, so no final reply will come: fail at once.
-            dataConnection_.reset();
-            dataHandler_.reset();
-            throw;
-        }
+        if (!OpenEpsvDataConnection())
+            OpenPasvDataConnection();
         try {
             if (resume)
                 SendCommand("REST " + std::to_string(target.Position()), {350});
@@ -207,6 +271,29 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
     FinishDataOperation();
 }
 
+// PASV, the upload command, then the data connection; the connect's failure is returned,
+// not raised: the server's answer to the command is read first.
+std::exception_ptr TIdFTP::StartPasvUpload(const std::string& command) {
+    std::string host;
+    int port = 0;
+    SendPasv(host, port);
+    transferCommandSent_ = true;
+    preliminaryPending_ = true;
+    WriteCommand(command);
+    TIdTCPClient& connection = NewPassiveDataClient(host, port);
+    try {
+        connection.Connect();
+    } catch (const std::exception&) {
+        // The command is on its way; the server's answer to it (typically 425) is read by
+        // the finishing step and says more than our connect error.
+        dataSideFailed_ = true;
+        return std::current_exception();
+    }
+    ReadExpectedReply({110, 125, 150});
+    preliminaryPending_ = false;
+    return nullptr;
+}
+
 void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool fromBeginning) {
     abortRequested_ = false;
     BeginDataOperation();
@@ -218,24 +305,15 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
         if (passive_) {
             SendPret(command);
             SendDataPortCommands();
-            std::string host;
-            int port = 0;
-            SendPasv(host, port);
-            transferCommandSent_ = true;
-            preliminaryPending_ = true;
-            WriteCommand(command);
-            TIdTCPClient& connection = NewPassiveDataClient(host, port);
-            try {
-                connection.Connect();
-            } catch (const std::exception&) {
-                // The command is on its way; the server's answer to it (typically 425)
-                // is read by the finishing step and says more than our connect error.
-                connectFailure = std::current_exception();
-                dataSideFailed_ = true;
-            }
-            if (!connectFailure) {
+            if (OpenEpsvDataConnection()) {
+                // The extended data connection is up before the command goes out.
+                transferCommandSent_ = true;
+                preliminaryPending_ = true;
+                WriteCommand(command);
                 ReadExpectedReply({110, 125, 150});
                 preliminaryPending_ = false;
+            } else {
+                connectFailure = StartPasvUpload(command);
             }
         } else {
             TIdSimpleServer& server = NewActiveDataListener();
@@ -319,45 +397,67 @@ std::string TIdFTP::ControlLocalIP() const {
 void TIdFTP::ListDirectory(std::vector<std::string>* lines, const std::string& specifier,
                            bool details) {
     TIdCappedStringStream buffer;
+    machineListing_ = false;
     if (mlsdUsable_) {
-        TransferFrom("MLSD", buffer, false);
-        machineListing_ = true;
-    } else {
-        const bool switched = transferType_ != ftASCII;
-        const TIdFTPTransferType before = transferType_;
-        if (switched) {
-            transferType_ = ftASCII;
-            try {
-                SendTransferType();
-            } catch (...) {
-                transferType_ = before;
-                throw;
-            }
-        }
-        auto restore = [&] {
-            if (!switched)
-                return;
-            transferType_ = before;
-            SendTransferType();
-        };
         try {
-            TransferFrom(Trim(std::string(details ? "LIST" : "NLST") + " " + specifier), buffer,
-                         false);
-        } catch (...) {
-            try {
-                restore();
-            } catch (const std::exception&) {
-            }
-            throw;
+            TransferFrom("MLSD", buffer, false);
+            machineListing_ = true;
+        } catch (const EIdReplyRFCError& refusal) {
+            // Servers that offer MLSD and then refuse it would fail every listing; only a
+            // refusal of MLSD itself counts, not one of the commands before it.
+            if (!transferCommandSent_ || refusal.ErrorCode() < 500 || refusal.ErrorCode() > 599)
+                throw;
+            mlsdUsable_ = false;
+            DoStatus(hsStatusText, "MLSD refused (" + std::to_string(refusal.ErrorCode()) +
+                                       "); listing with LIST from now on");
         }
-        restore();
-        machineListing_ = false;
     }
-    listingLines_ = ftp::SplitListingLines(buffer.Data());
+    if (machineListing_) {
+        StoreListing(buffer.Data(), lines);
+        return;
+    }
+    TIdCappedStringStream text;
+    ListInto(text, specifier, details);
+    StoreListing(text.Data(), lines);
+}
+
+void TIdFTP::StoreListing(const std::string& data, std::vector<std::string>* lines) {
+    listingLines_ = ftp::SplitListingLines(data);
     entries_->Clear();
     entriesParsed_ = false;
     if (lines)
         *lines = listingLines_;
+}
+
+// LIST or NLST, in ASCII mode for the time of the listing.
+void TIdFTP::ListInto(TIdStream& buffer, const std::string& specifier, bool details) {
+    const bool switched = transferType_ != ftASCII;
+    const TIdFTPTransferType before = transferType_;
+    if (switched) {
+        transferType_ = ftASCII;
+        try {
+            SendTransferType();
+        } catch (...) {
+            transferType_ = before;
+            throw;
+        }
+    }
+    auto restore = [&] {
+        if (!switched)
+            return;
+        transferType_ = before;
+        SendTransferType();
+    };
+    try {
+        TransferFrom(Trim(std::string(details ? "LIST" : "NLST") + " " + specifier), buffer, false);
+    } catch (...) {
+        try {
+            restore();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    restore();
 }
 
 TIdFTPListItems& TIdFTP::DirectoryEntries() {

@@ -308,8 +308,8 @@ TEST(FtpSession, ProtectedSessionSendsDataPortCommandsBeforeEveryDataConnection)
     EXPECT_EQ(*handler.dataTlsStarts, 2); // each data connection switched to TLS
     Lines commands = server.Commands();
     commands.erase(commands.begin(), std::find(commands.begin(), commands.end(), "SYST") + 1);
-    EXPECT_EQ(commands, (Lines{"TYPE A", "PRET LIST", "PBSZ 0", "PROT P", "PASV", "LIST", "TYPE I",
-                               "PRET RETR f", "PBSZ 0", "PROT P", "PASV", "RETR f"}));
+    EXPECT_EQ(commands, (Lines{"TYPE A", "PRET LIST", "PBSZ 0", "PROT P", "EPSV", "PASV", "LIST",
+                               "TYPE I", "PRET RETR f", "PBSZ 0", "PROT P", "PASV", "RETR f"}));
 }
 
 TEST(FtpSession, AuthRefusedTwiceFailsAndDisconnects) {
