@@ -55,6 +55,9 @@ public:
     // Passive mode on IPv4 asks with PASV only, never EPSV (servers that mishandle it).
     bool ForcePasv() const { return forcePasv_; }
     void SetForcePasv(bool value) { forcePasv_ = value; }
+    // Passive mode asks with EPSV only and never falls back to PASV (as always on IPv6).
+    bool EpsvOnly() const { return epsvOnly_; }
+    void SetEpsvOnly(bool value) { epsvOnly_ = value; }
     // The passive data connection goes to the address a PASV reply names, not to the
     // control connection's peer (load-balanced servers).
     bool UsePasvAddress() const { return usePasvAddress_; }
@@ -155,6 +158,7 @@ private:
     bool cccInEffect_ = false;
     bool useMLIS_ = false;
     bool forcePasv_ = false;
+    bool epsvOnly_ = false;
     bool usePasvAddress_ = false;
     bool tryNATFastTrack_ = false;
     int dataPort_ = 0, dataPortMin_ = 0, dataPortMax_ = 0;

@@ -60,7 +60,7 @@ void TIdFTP::FallBackToPasv(const std::string& why) {
 
 bool TIdFTP::OpenEpsvDataConnection() {
     // PASV cannot name an IPv6 address, so there EPSV is the only way.
-    const bool ipv6 = ControlIsIPv6();
+    const bool ipv6 = ControlIsIPv6() || epsvOnly_;
     if (!ipv6 && (forcePasv_ || epsvRefused_))
         return false;
     const int code = SendCommand("EPSV");

@@ -2,7 +2,7 @@
 // benchmarks. Commands run in the order given on one connection.
 //
 //   tavrin-ftp [--tls [--cert FILE --key FILE --pass TEXT] [--fingerprint SHA256]] [--active]
-//              [--ascii] [--verbose]
+//              [--implicit] [--pasv | --epsv] [--ascii] [--verbose]
 //              HOST PORT USER PASSWORD COMMAND...
 //   commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |
 //             mv FROM TO
@@ -27,13 +27,17 @@ namespace {
 
 struct Options {
     bool tls = false, active = false, ascii = false, verbose = false;
+    bool implicit = false, pasv = false, epsv = false;
     std::string cert, key, pass, fingerprint;
     std::vector<std::string> positional;
 };
 
 const char* const kUsage =
     "usage: tavrin-ftp [--tls [--cert FILE] [--key FILE] [--pass TEXT] [--fingerprint SHA256]]\n"
-    "                  [--active] [--ascii] [--verbose] HOST PORT USER PASSWORD COMMAND...\n"
+    "                  [--active] [--implicit] [--pasv | --epsv] [--ascii] [--verbose]\n"
+    "                  HOST PORT USER PASSWORD COMMAND...\n"
+    "--implicit: TLS from the first byte (usually port 990); --pasv: PASV only, no EPSV;\n"
+    "--epsv: EPSV only, no PASV fallback. HOST may be an IPv6 address, also as [::1].\n"
     "commands: pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |\n"
     "          mv FROM TO\n";
 
@@ -50,6 +54,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.tls = true;
         else if (arg == "--active")
             options.active = true;
+        else if (arg == "--implicit")
+            options.tls = options.implicit = true;
+        else if (arg == "--pasv")
+            options.pasv = true;
+        else if (arg == "--epsv")
+            options.epsv = true;
         else if (arg == "--ascii")
             options.ascii = true;
         else if (arg == "--verbose")
@@ -141,6 +151,8 @@ int main(int argc, char** argv) {
         ftp.SetTransferType(options.ascii ? ftASCII : ftBinary);
         ftp.SetUseMLIS(true);
         ftp.SetPassive(!options.active);
+        ftp.SetForcePasv(options.pasv);
+        ftp.SetEpsvOnly(options.epsv);
         ftp.SetUsername(words[2]);
         ftp.SetPassword(words[3]);
         if (options.verbose)
@@ -169,9 +181,11 @@ int main(int argc, char** argv) {
                     std::cerr << "tls: " << text << "\n";
                 };
             ftp.SetIOHandler(tls.get());
-            ftp.SetUseTLS(utUseExplicitTLS);
-            ftp.SetAUTHCmd(tAuthSSL);
+            ftp.SetUseTLS(options.implicit ? utUseImplicitTLS : utUseExplicitTLS);
+            if (!options.implicit)
+                ftp.SetAUTHCmd(tAuthSSL);
             ftp.SetDataPortProtection(ftpdpsPrivate);
+            ftp.SetPort(tavrin::StrToInt(words[1])); // implicit TLS would have made 21 into 990
         }
         ftp.Connect();
         RunCommands(ftp, words, 4);

@@ -4,6 +4,7 @@
 #include "config/dialog/SettingsPageParts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
