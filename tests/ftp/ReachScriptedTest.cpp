@@ -172,6 +172,53 @@ TEST(FtpReach, TransfersUseEpsvAndFallBack) {
     }
 }
 
+// A load-balanced server names another host for its data port: followed only when asked,
+// otherwise the data connection goes to the control peer as always.
+TEST(FtpReach, PasvAddressIsFollowedOnlyWhenAsked) {
+    for (const bool follow : {true, false}) {
+        SCOPED_TRACE(follow ? "UsePasvAddress" : "control peer");
+        ScriptedFtpServer server;
+        auto elsewhere = std::make_shared<testsrv::UniqueFd>();
+        auto port = std::make_shared<uint16_t>(0);
+        server.Handle("PASV", [elsewhere, port](ScriptedSession& s, const std::string&) {
+            *elsewhere = testsrv::ListenLoopback(*port, "127.0.0.2");
+            s.Send("227 Entering Passive Mode (127,0,0,2," + std::to_string(*port / 256) + "," +
+                   std::to_string(*port % 256) + ").\r\n");
+        });
+        server.Handle("LIST", [elsewhere](ScriptedSession& s, const std::string&) {
+            s.Send("150 Here it comes\r\n");
+            testsrv::UniqueFd data = testsrv::AcceptWithin(elsewhere->Get(), -1, 5s);
+            if (!data.Valid()) {
+                s.Send("425 No data connection\r\n");
+                return;
+            }
+            testsrv::SendAll(data.Get(), kListing, -1, 5s);
+            data.Reset();
+            s.Send("226 Done\r\n");
+        });
+        StatusLog log;
+        auto client = MakeClient(server.Port(), &log);
+        client->SetForcePasv(true);
+        client->SetUsePasvAddress(follow);
+        client->Connect();
+        Lines lines;
+        if (follow) {
+            client->ListDirectory(&lines, "", true);
+            EXPECT_EQ(lines.size(), 1u);
+            EXPECT_EQ(CommandsAfterLogin(server), (Lines{"TYPE A", "PASV", "LIST", "TYPE I"}));
+            EXPECT_TRUE(log.Has("Using the address the server named for the data connection: "
+                                "127.0.0.2 port " +
+                                std::to_string(*port)));
+        } else {
+            EXPECT_ANY_THROW(client->ListDirectory(&lines, "", true));
+            EXPECT_EQ(CommandsAfterLogin(server), (Lines{"TYPE A", "PASV", "TYPE I"}));
+            EXPECT_TRUE(log.Has("Server named 127.0.0.2 for the data connection; using "
+                                "127.0.0.1 port " +
+                                std::to_string(*port) + " instead"));
+        }
+    }
+}
+
 // A server that speaks Latin-1 until asked: after OPTS UTF8 ON the names come as UTF-8. A
 // refusal is a note in the log and the session goes on.
 TEST(FtpReach, Utf8IsAskedForWhenOffered) {
