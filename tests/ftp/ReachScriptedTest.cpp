@@ -172,6 +172,48 @@ TEST(FtpReach, TransfersUseEpsvAndFallBack) {
     }
 }
 
+// Over IPv6 PASV cannot name the address: passive mode is EPSV alone (a refusal fails the
+// transfer, ForcePASV does not apply) and active mode announces itself with EPRT.
+TEST(FtpReach, IPv6UsesOnlyEpsvAndEprt) {
+    struct Row {
+        const char* name;
+        bool passive;
+        bool forcePasv;
+        const char* epsvReply; // "" = the server's own
+        bool succeeds;
+        Lines expected;
+    };
+    const std::vector<Row> rows = {
+        {"passive", true, false, "", true, Lines{"EPSV", "RETR f"}},
+        {"passive with ForcePASV", true, true, "", true, Lines{"EPSV", "RETR f"}},
+        {"EPSV refused", true, false, "500 EPSV not understood\r\n", false, Lines{"EPSV"}},
+        {"active", false, false, "", true, Lines{"EPRT", "RETR f"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedFtpServer server("220 Scripted server ready\r\n", "::1");
+        server.Handle("RETR", testsrv::ServeData("over six"));
+        if (*row.epsvReply)
+            server.Reply("EPSV", row.epsvReply);
+        auto client = MakeClient(server.Port(), nullptr, row.passive);
+        client->SetHost("::1");
+        client->SetForcePasv(row.forcePasv);
+        client->Connect();
+        ftptest::TempDir dir;
+        if (row.succeeds) {
+            client->DownloadFile("f", dir.File("f"), true, false);
+            EXPECT_EQ(ftptest::ReadWholeFile(dir.File("f")), "over six");
+        } else {
+            EXPECT_THROW(client->DownloadFile("f", dir.File("f"), true, false), EIdReplyRFCError);
+        }
+        Lines commands = CommandsAfterLogin(server);
+        for (std::string& line : commands)
+            if (line.rfind("EPRT |2|::1|", 0) == 0)
+                line = "EPRT"; // the port is the listener's own
+        EXPECT_EQ(commands, row.expected);
+    }
+}
+
 // A load-balanced server names another host for its data port: followed only when asked,
 // otherwise the data connection goes to the control peer as always.
 TEST(FtpReach, PasvAddressIsFollowedOnlyWhenAsked) {
