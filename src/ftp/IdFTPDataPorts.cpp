@@ -41,12 +41,12 @@ void TIdFTP::FallBackToPasv(const std::string& why) {
 
 bool TIdFTP::OpenEpsvDataConnection() {
     // PASV cannot name an IPv6 address, so there EPSV is the only way.
-    const bool ipv6 = ControlIsIPv6() || epsvOnly_;
-    if (!ipv6 && (forcePasv_ || epsvRefused_))
+    const bool noFallback = ControlIsIPv6() || epsvOnly_;
+    if (!noFallback && (forcePasv_ || epsvRefused_))
         return false;
     const int code = SendCommand("EPSV");
     if (code != 229) {
-        if (ipv6 || code < 500 || code > 599)
+        if (noFallback || code < 500 || code > 599)
             lastReply_.RaiseForReply();
         FallBackToPasv("EPSV refused");
         return false;
@@ -56,7 +56,7 @@ bool TIdFTP::OpenEpsvDataConnection() {
         const auto& text = lastReply_.Text();
         port = ftp::ParseEpsvReply(text.empty() ? std::string() : text[0]);
     } catch (const EConvertError&) {
-        if (ipv6)
+        if (noFallback)
             throw;
         FallBackToPasv("EPSV reply not understood");
         return false;
@@ -68,7 +68,7 @@ bool TIdFTP::OpenEpsvDataConnection() {
     } catch (const std::exception& failure) {
         dataConnection_.reset();
         dataHandler_.reset();
-        if (ipv6)
+        if (noFallback)
             throw;
         // A firewall that only knows PASV may drop the extended data port silently.
         FallBackToPasv("No data connection to EPSV port " + std::to_string(port) + " (" +
