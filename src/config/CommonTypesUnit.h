@@ -30,7 +30,17 @@ struct RConfiguration {
     bool RetryFailed = false;
     // Export: files already in the folder at start are uploaded first, oldest first.
     bool ExportExisting = false;
-    // Import: a binary download that broke goes on from its kept part (REST) next time.
+    // TLS from the first byte (usually port 990) instead of AUTH after the greeting; only
+    // with SSL set.
+    bool ImplicitTLS = false;
+    // Passive mode asks with PASV only, for servers that mishandle EPSV (IPv4 only).
+    bool ForcePASV = false;
+    // The data connection goes to the address a PASV reply names instead of the control
+    // connection's peer (load-balanced servers).
+    bool UsePasvAddress = false;
+    // Listings use MLSD when the server offers it.
+    bool UseMLSD = true;
+    // Import: a broken binary download goes on where it stopped when the server can resume.
     bool ResumeDownloads = true;
 
     bool operator==(const RConfiguration&) const = default;

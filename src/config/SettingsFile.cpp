@@ -64,6 +64,22 @@ private:
     bool folderChecked_ = false;
 };
 
+// How each direction reaches its server; every section has its own.
+void ReadReachKeys(const SettingsReader& in, const std::string& section, RConfiguration& c) {
+    c.ImplicitTLS = in.Boolean(section, "ImplicitTLS", false);
+    c.ForcePASV = in.Boolean(section, "ForcePASV", false);
+    c.UsePasvAddress = in.Boolean(section, "UsePasvAddress", false);
+    c.UseMLSD = in.Boolean(section, "UseMLSD", true);
+}
+
+// A file that never had ImplicitTLS keeps saving without it until implicit TLS is chosen.
+void WriteImplicitTls(SettingsWriter& out, const std::string& path, const std::string& section,
+                      bool value) {
+    const std::string kAbsent = std::string(1, '\x01') + "absent";
+    if (value || SettingsReader(path).Text(section, "ImplicitTLS", kAbsent) != kAbsent)
+        out.Boolean(section, "ImplicitTLS", value);
+}
+
 } // namespace
 
 RConfiguration LoadImportConfiguration(const std::string& path) {
@@ -89,6 +105,7 @@ RConfiguration LoadImportConfiguration(const std::string& path) {
     c.SSLCertificate = in.Text(kImport, "SSLCertificate");
     c.SSLKey = in.Text(kImport, "SSLKey");
     c.SSLPass = in.Text(kImport, "SSLPass");
+    ReadReachKeys(in, kImport, c);
     return c;
 }
 
@@ -119,6 +136,7 @@ RConfiguration LoadExportConfiguration(const std::string& path) {
     c.SettleTime = std::max<int32_t>(0, in.Integer(kExport, "SettleTime", 1000));
     c.RetryFailed = in.Boolean(kExport, "RetryFailed", false);
     c.ExportExisting = in.Boolean(kExport, "ExportExisting", false);
+    ReadReachKeys(in, kExport, c);
     return c;
 }
 
@@ -178,6 +196,7 @@ void SaveImportConfiguration(const TImportPageValues& v, const std::string& path
     out.Text(kImport, "SSLCertificate", v.SSLCertificate);
     out.Text(kImport, "SSLKey", v.SSLKey);
     out.Text(kImport, "SSLPass", v.SSLPass);
+    WriteImplicitTls(out, path, kImport, v.ImplicitTLS);
 }
 
 void SaveImportConfiguration(const TImportPageValues& values) {
@@ -205,6 +224,7 @@ void SaveExportConfiguration(const TExportPageValues& v, const std::string& path
     out.Text(kExport, "SettleTime", std::to_string(StrToInt(v.SettleTime)));
     out.Boolean(kExport, "RetryFailed", v.RetryFailed);
     out.Boolean(kExport, "ExportExisting", v.ExportExisting);
+    WriteImplicitTls(out, path, kExport, v.ImplicitTLS);
 }
 
 void SaveExportConfiguration(const TExportPageValues& values) {

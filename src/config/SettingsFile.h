@@ -79,6 +79,7 @@ struct TImportPageValues {
     std::string SSLCertificate;
     std::string SSLKey;
     std::string SSLPass;
+    bool ImplicitTLS = false;
 };
 
 // What the Export page's controls hold.
@@ -102,6 +103,7 @@ struct TExportPageValues {
     std::string SettleTime = "1000";
     bool RetryFailed = false;
     bool ExportExisting = false;
+    bool ImplicitTLS = false;
 };
 
 // The saves write one key at a time, in a fixed order, texts as they stand and Booleans as
@@ -112,13 +114,17 @@ struct TExportPageValues {
 // "Export" PassiveMode, BinaryMode, "Import" RemoteFolder, MoveDelete, KeepAlive,
 // CheckInterval, SSL, SSLCertificate, SSLKey, SSLPass. A CheckInterval text that is not an
 // integer (decimal, "$" or "0x" hexadecimal) stops the save at that key with EConvertError
-// "'<text>' is not a valid integer value"; it is written as decimal.
+// "'<text>' is not a valid integer value"; it is written as decimal. Then ImplicitTLS, but
+// only when it is set or the file already has it, so older files save as they always did.
+// Both loads also read ImplicitTLS, ForcePASV, UsePasvAddress and UseMLSD from their own
+// section (defaults 0, 0, 0, 1); the import load reads ResumeDownloads (default 1).
 void SaveImportConfiguration(const TImportPageValues& values, const std::string& path);
 void SaveImportConfiguration(const TImportPageValues& values);
 // Export, all in "Export": LocalFolder, MoveDelete, MoveToFolder, Host, Port, Username,
 // Password, PassiveMode, BinaryMode, RemoteFolder, TempFolder, FirstToTemp, SSL,
 // SSLCertificate, SSLKey, SSLPass, SettleTime (an integer text, written as decimal; one that
-// is not stops the save there with EConvertError), RetryFailed, ExportExisting.
+// is not stops the save there with EConvertError), RetryFailed, ExportExisting, then
+// ImplicitTLS as for the import.
 void SaveExportConfiguration(const TExportPageValues& values, const std::string& path);
 void SaveExportConfiguration(const TExportPageValues& values);
 // "General" LogMonitor, LogFileTransfer, LogSSL, LogVerbose; then the process-wide switches

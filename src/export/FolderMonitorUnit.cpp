@@ -8,6 +8,7 @@
 #include "ftp/tls/IdSSLOpenSSL.h"
 #include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
+#include "remote/ftp/FtpClientSetup.h"
 
 #include <algorithm>
 #include <chrono>
@@ -151,9 +152,7 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     std::unique_ptr<TIdFTP> client;
     try {
         client = std::make_unique<TIdFTP>();
-        if (Config.SSL)
-            tlsHandler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-        SetUpClient(*client, tlsHandler.get());
+        tlsHandler = SetUpClient(*client);
     } catch (const std::exception& failure) {
         // A setting that cannot be used (a Port that is no number) ends this file only; the
         // reason is all the user needs to mend it.
@@ -194,36 +193,17 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     return TExportOutcome::Failed;
 }
 
-void TFolderMonitor::SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler) {
-    client.OnStatus = [this](const void*, TIdStatus, const std::string& text) {
+std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> TFolderMonitor::SetUpClient(TIdFTP& client) {
+    tavrin::remote::TFtpClientEvents events;
+    events.OnStatus = [this](const void*, TIdStatus, const std::string& text) {
         if (LogVerbose)
             DoLog(text, clHotLight);
     };
-    client.SetHost(Config.Host);
-    client.SetPort(tavrin::StrToInt(Config.Port));
-    client.SetTransferType(Config.BinaryMode ? ftBinary : ftASCII);
-    client.SetUseMLIS(true);
-    client.SetPassive(Config.PassiveMode);
-    client.SetUsername(Config.Username);
-    client.SetPassword(Config.Password);
-    if (tlsHandler == nullptr)
-        return;
-    TIdSSLOptions& options = tlsHandler->SSLOptions();
-    options.CertFile = Config.SSLCertificate;
-    tlsHandler->OnGetPassword = [this](std::string& password) { password = Config.SSLPass; };
-    tlsHandler->OnStatusInfo = [this](const std::string& text) {
+    events.OnTlsInfo = [this](const std::string& text) {
         if (LogSSL)
             DoLog(text, cl3DDkShadow);
     };
-    options.KeyFile = Config.SSLKey;
-    options.Method = sslvSSLv23;
-    options.Mode = sslmUnassigned;
-    tlsHandler->ServerTrust().Check = true;
-    tlsHandler->ServerTrust().KnownServersFile = tavrin::KnownServersFilePath();
-    client.SetIOHandler(tlsHandler);
-    client.SetUseTLS(utUseExplicitTLS);
-    client.SetAUTHCmd(tAuthSSL);
-    client.SetDataPortProtection(ftpdpsPrivate);
+    return tavrin::remote::SetUpFtpClient(client, Config, events);
 }
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.

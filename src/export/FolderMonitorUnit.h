@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,7 +93,8 @@ public:
 
 private:
     void DoLog(const std::string& text, TColor colour) const;
-    void SetUpClient(TIdFTP& client, TIdSSLIOHandlerSocketOpenSSL* tlsHandler);
+    // The client from Config; the TLS handler it uses (SSL on), which must outlive it.
+    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> SetUpClient(TIdFTP& client);
     // How far a cycle got: the step for a failure that brings no text of its own, and
     // whether this cycle's upload was noted.
     struct TCycleProgress {

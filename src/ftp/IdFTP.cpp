@@ -107,6 +107,7 @@ void TIdFTP::Connect() {
     capabilities_.clear();
     systemDescription_.clear();
     mlsdUsable_ = false;
+    epsvRefused_ = false;
     if (useTLS_ == utUseImplicitTLS)
         tlsActive_ = true;
     try {
@@ -169,7 +170,17 @@ void TIdFTP::Login() {
     loginReply_ = lastReply_;
     ReadFeatures();
     mlsdUsable_ = useMLIS_ && (HasFeature("MLSD") || HasFeature("MLST"));
+    if (HasFeature("UTF8"))
+        SendUtf8Option();
     SendTransferType();
+}
+
+void TIdFTP::SendUtf8Option() {
+    // Some servers send names in a legacy code page until asked; names stay bytes here
+    // either way, so a refusal costs nothing but a note.
+    const int code = SendCommand("OPTS UTF8 ON");
+    if (code < 200 || code > 299)
+        DoStatus(hsStatusText, "The server refused OPTS UTF8 ON: " + lastReply_.FormattedReply());
 }
 
 void TIdFTP::NegotiateTls() {

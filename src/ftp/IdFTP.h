@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,16 @@ public:
     void SetUseCCC(bool value);
     bool UseMLIS() const { return useMLIS_; }
     void SetUseMLIS(bool value) { useMLIS_ = value; }
+    // Passive mode on IPv4 asks with PASV only, never EPSV (servers that mishandle it).
+    bool ForcePasv() const { return forcePasv_; }
+    void SetForcePasv(bool value) { forcePasv_ = value; }
+    // Passive mode asks with EPSV only and never falls back to PASV (as always on IPv6).
+    bool EpsvOnly() const { return epsvOnly_; }
+    void SetEpsvOnly(bool value) { epsvOnly_ = value; }
+    // The passive data connection goes to the address a PASV reply names, not to the
+    // control connection's peer (load-balanced servers).
+    bool UsePasvAddress() const { return usePasvAddress_; }
+    void SetUsePasvAddress(bool value) { usePasvAddress_ = value; }
     bool TryNATFastTrack() const { return tryNATFastTrack_; }
     int DataPort() const { return dataPort_; }
     void SetDataPort(int port) { dataPort_ = port; }
@@ -69,6 +80,8 @@ public:
     const std::string& SystemDescription() const { return systemDescription_; }
     const TIdReplyFTP& LoginReply() const { return loginReply_; }
     bool UsingMLSD() const { return mlsdUsable_; }
+    // This session gave up on EPSV (refused, or its data port unreachable) and uses PASV.
+    bool EpsvRefused() const { return epsvRefused_; }
 
     // Listing: MLSD when the server offers it and UseMLIS is set, otherwise LIST (details)
     // or NLST. `lines` (may be null) receives the listing lines.
@@ -112,12 +125,21 @@ private:
     void AuthRefused();
     void ReadFeatures();
     void SendTransferType();
+    void SendUtf8Option();
 
     // Data connections
     void SendDataPortCommands();
     void SendPret(const std::string& command);
     void SendPasv(std::string& host, int& port);
+    // EPSV and its data connection; false when this session must use PASV instead.
+    bool OpenEpsvDataConnection();
+    void FallBackToPasv(const std::string& why);
+    void OpenPasvDataConnection();
+    std::exception_ptr StartPasvUpload(const std::string& command);
+    bool ControlIsIPv6() const;
     void SendPort(TIdSimpleServer& listener);
+    void ListInto(TIdStream& buffer, const std::string& specifier, bool details);
+    void StoreListing(const std::string& data, std::vector<std::string>* lines);
     std::unique_ptr<TIdIOHandlerSocket> MakeDataHandler();
     TIdTCPClient& NewPassiveDataClient(const std::string& host, int port);
     TIdSimpleServer& NewActiveDataListener();
@@ -139,6 +161,9 @@ private:
     bool useCCC_ = false;
     bool cccInEffect_ = false;
     bool useMLIS_ = false;
+    bool forcePasv_ = false;
+    bool epsvOnly_ = false;
+    bool usePasvAddress_ = false;
     bool tryNATFastTrack_ = false;
     int dataPort_ = 0, dataPortMin_ = 0, dataPortMax_ = 0;
     std::string externalIP_;
@@ -146,6 +171,7 @@ private:
     std::string systemDescription_;
     TIdReplyFTP loginReply_;
     bool mlsdUsable_ = false;
+    bool epsvRefused_ = false;
     int resumeProbe_ = -1; // -1 not probed, 0 no, 1 yes
     bool featAnswered_ = false;
 
@@ -170,8 +196,13 @@ private:
 namespace tavrin::ftp {
 // Host and port of a 227 reply's first text line; raises EConvertError for a non-number.
 void ParsePasvReply(const std::string& firstLine, std::string& host, int& port);
+// The port of a 229 reply's first text line, "(|||port|)" with any delimiter; raises
+// EConvertError when there is none.
+int ParseEpsvReply(const std::string& firstLine);
 // "a,b,c,d,p1,p2" for PORT.
 std::string PortArgument(const std::string& ip, int port);
+// "|1|ip|port|" or "|2|ip|port|" for EPRT.
+std::string EprtArgument(const std::string& ip, int port);
 // Splits listing text: lines end at CR LF, LF or CR; NUL ends the text; no empty last line.
 std::vector<std::string> SplitListingLines(const std::string& text);
 } // namespace tavrin::ftp

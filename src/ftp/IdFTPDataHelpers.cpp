@@ -1,3 +1,4 @@
+#include "base/IdException.h"
 #include "base/StrUtils.h"
 #include "ftp/IdFTP.h"
 
@@ -29,6 +30,30 @@ void ParsePasvReply(const std::string& firstLine, std::string& host, int& port) 
         int64_t{StrToInt(Trim(parts[4]))} * 256 + int64_t{StrToInt(Trim(parts[5]))};
     // A port outside the TCP range is passed on as -1, which the connect refuses.
     port = value >= 0 && value <= 65535 ? static_cast<int>(value) : -1;
+}
+
+int ParseEpsvReply(const std::string& firstLine) {
+    const size_t open = firstLine.find('(');
+    const size_t close = firstLine.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos || close < open + 6)
+        throw EConvertError("'" + firstLine + "' is not a valid extended passive reply");
+    const std::string inside = firstLine.substr(open + 1, close - open - 1);
+    const char delimiter = inside[0];
+    // d d d port d: the network protocol and address fields stay empty.
+    if (inside.size() < 5 || inside[1] != delimiter || inside[2] != delimiter ||
+        inside.back() != delimiter)
+        throw EConvertError("'" + firstLine + "' is not a valid extended passive reply");
+    const std::string digits = inside.substr(3, inside.size() - 4);
+    const auto port = TryStrToInt(digits);
+    if (!port || *port <= 0 || *port > 65535 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        throw EConvertError("'" + digits + "' is not a valid port");
+    return *port;
+}
+
+std::string EprtArgument(const std::string& ip, int port) {
+    const char* family = ip.find(':') == std::string::npos ? "1" : "2";
+    return std::string("|") + family + "|" + ip + "|" + std::to_string(port) + "|";
 }
 
 std::string PortArgument(const std::string& ip, int port) {

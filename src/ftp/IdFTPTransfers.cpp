@@ -1,5 +1,6 @@
 // TIdFTP transfers: data-port commands, passive and active data connections, listing,
 // download and upload.
+#include "base/IdException.h"
 #include "base/StrUtils.h"
 #include "ftp/IdExceptions.h"
 #include "ftp/IdFTP.h"
@@ -26,25 +27,6 @@ void TIdFTP::SendDataPortCommands() {
 void TIdFTP::SendPret(const std::string& command) {
     if (HasFeature("PRET"))
         SendCommand("PRET " + command);
-}
-
-void TIdFTP::SendPasv(std::string& host, int& port) {
-    SendCommand("PASV", {227});
-    const auto& text = lastReply_.Text();
-    ftp::ParsePasvReply(text.empty() ? std::string() : text[0], host, port);
-    // Our data goes only to the server we are talking to: a server behind NAT names an
-    // address we cannot reach, a hostile one could aim our upload at any host and port.
-    const std::string peer = ControlPeerIP();
-    if (host != peer) {
-        DoStatus(hsStatusText, "Server named " + host + " for the data connection; using " + peer +
-                                   " port " + std::to_string(port) + " instead");
-        host = peer;
-    }
-}
-
-void TIdFTP::SendPort(TIdSimpleServer& listener) {
-    const std::string ip = externalIP_.empty() ? listener.ListenIP() : externalIP_;
-    SendCommand("PORT " + ftp::PortArgument(ip, listener.ListenPort()), {200});
 }
 
 std::unique_ptr<TIdIOHandlerSocket> TIdFTP::MakeDataHandler() {
@@ -154,18 +136,8 @@ void TIdFTP::TransferFrom(const std::string& command, TIdStream& target, bool re
     if (passive_) {
         SendPret(command);
         SendDataPortCommands();
-        std::string host;
-        int port = 0;
-        SendPasv(host, port);
-        TIdTCPClient& connection = NewPassiveDataClient(host, port);
-        try {
-            connection.Connect();
-        } catch (...) {
-            // The command was never sent, so no final reply will come: fail at once.
-            dataConnection_.reset();
-            dataHandler_.reset();
-            throw;
-        }
+        if (!OpenEpsvDataConnection())
+            OpenPasvDataConnection();
         try {
             if (resume)
                 SendCommand("REST " + std::to_string(target.Position()), {350});
@@ -218,24 +190,15 @@ void TIdFTP::TransferTo(const std::string& command, TIdStream& source, bool from
         if (passive_) {
             SendPret(command);
             SendDataPortCommands();
-            std::string host;
-            int port = 0;
-            SendPasv(host, port);
-            transferCommandSent_ = true;
-            preliminaryPending_ = true;
-            WriteCommand(command);
-            TIdTCPClient& connection = NewPassiveDataClient(host, port);
-            try {
-                connection.Connect();
-            } catch (const std::exception&) {
-                // The command is on its way; the server's answer to it (typically 425)
-                // is read by the finishing step and says more than our connect error.
-                connectFailure = std::current_exception();
-                dataSideFailed_ = true;
-            }
-            if (!connectFailure) {
+            if (OpenEpsvDataConnection()) {
+                // The extended data connection is up before the command goes out.
+                transferCommandSent_ = true;
+                preliminaryPending_ = true;
+                WriteCommand(command);
                 ReadExpectedReply({110, 125, 150});
                 preliminaryPending_ = false;
+            } else {
+                connectFailure = StartPasvUpload(command);
             }
         } else {
             TIdSimpleServer& server = NewActiveDataListener();
@@ -319,45 +282,67 @@ std::string TIdFTP::ControlLocalIP() const {
 void TIdFTP::ListDirectory(std::vector<std::string>* lines, const std::string& specifier,
                            bool details) {
     TIdCappedStringStream buffer;
+    machineListing_ = false;
     if (mlsdUsable_) {
-        TransferFrom("MLSD", buffer, false);
-        machineListing_ = true;
-    } else {
-        const bool switched = transferType_ != ftASCII;
-        const TIdFTPTransferType before = transferType_;
-        if (switched) {
-            transferType_ = ftASCII;
-            try {
-                SendTransferType();
-            } catch (...) {
-                transferType_ = before;
-                throw;
-            }
-        }
-        auto restore = [&] {
-            if (!switched)
-                return;
-            transferType_ = before;
-            SendTransferType();
-        };
         try {
-            TransferFrom(Trim(std::string(details ? "LIST" : "NLST") + " " + specifier), buffer,
-                         false);
-        } catch (...) {
-            try {
-                restore();
-            } catch (const std::exception&) {
-            }
-            throw;
+            TransferFrom("MLSD", buffer, false);
+            machineListing_ = true;
+        } catch (const EIdReplyRFCError& refusal) {
+            // Servers that offer MLSD and then refuse it would fail every listing; only a
+            // refusal of MLSD itself counts, not one of the commands before it.
+            if (!transferCommandSent_ || refusal.ErrorCode() < 500 || refusal.ErrorCode() > 599)
+                throw;
+            mlsdUsable_ = false;
+            DoStatus(hsStatusText, "MLSD refused (" + std::to_string(refusal.ErrorCode()) +
+                                       "); listing with LIST from now on");
         }
-        restore();
-        machineListing_ = false;
     }
-    listingLines_ = ftp::SplitListingLines(buffer.Data());
+    if (machineListing_) {
+        StoreListing(buffer.Data(), lines);
+        return;
+    }
+    TIdCappedStringStream text;
+    ListInto(text, specifier, details);
+    StoreListing(text.Data(), lines);
+}
+
+void TIdFTP::StoreListing(const std::string& data, std::vector<std::string>* lines) {
+    listingLines_ = ftp::SplitListingLines(data);
     entries_->Clear();
     entriesParsed_ = false;
     if (lines)
         *lines = listingLines_;
+}
+
+// LIST or NLST, in ASCII mode for the time of the listing.
+void TIdFTP::ListInto(TIdStream& buffer, const std::string& specifier, bool details) {
+    const bool switched = transferType_ != ftASCII;
+    const TIdFTPTransferType before = transferType_;
+    if (switched) {
+        transferType_ = ftASCII;
+        try {
+            SendTransferType();
+        } catch (...) {
+            transferType_ = before;
+            throw;
+        }
+    }
+    auto restore = [&] {
+        if (!switched)
+            return;
+        transferType_ = before;
+        SendTransferType();
+    };
+    try {
+        TransferFrom(Trim(std::string(details ? "LIST" : "NLST") + " " + specifier), buffer, false);
+    } catch (...) {
+        try {
+            restore();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    restore();
 }
 
 TIdFTPListItems& TIdFTP::DirectoryEntries() {

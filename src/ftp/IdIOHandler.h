@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TIdStream;
 class TIdTCPConnection;
@@ -147,6 +148,11 @@ protected:
     virtual void EndTransportSession(int limitMs) {}
 
     int socket_ = -1;
+
+private:
+    // Tries each address in turn, all within `limitMs` (<= 0: the system's own time-out);
+    // the first that answers is kept and sets IPVersion. Raises the last failure.
+    void ConnectToFirstReachable(const std::vector<std::string>& addresses, int limitMs);
 
 private:
     std::string host_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <vector>
 
 using namespace tavrin;
 
@@ -65,31 +66,65 @@ void TIdIOHandlerSocket::Open() {
     closedGracefully_ = false;
     if (Port() <= 0 || Port() > 65535)
         net::RaiseSocketError(EINVAL);
-    socket_ = net::CreateTcpSocket();
     try {
-        if (!BoundIP().empty() || BoundPort() != 0)
-            net::BindSocket(socket_, BoundIP(), static_cast<uint16_t>(BoundPort()));
-        if (!UseNagle())
-            net::SetNoDelay(socket_, true);
-        std::string ip = Host();
-        if (!net::IsIPv4Literal(ip)) {
+        if (!net::IsIPv4Literal(Host()) && !net::IsIPv6Literal(Host()))
             DoStatus(hsResolving, Host());
-            ip = net::ResolveIPv4(Host());
-        }
-        DoStatus(hsConnecting, ip);
-        const net::SocketAddress peer{ip, static_cast<uint16_t>(Port())};
+        const std::vector<std::string> addresses = net::ResolveHost(Host());
         int limit = ConnectTimeout();
         if (limit <= 0 && TIdAntiFreezeBase::InForce())
             limit = kResponsiveConnectLimitMs;
-        if (limit > 0)
-            ftp::ConnectWithLimit(socket_, peer, limit);
-        else
-            net::ConnectSocketBlocking(socket_, peer);
+        ConnectToFirstReachable(addresses, limit);
         opened_ = true;
         AfterTcpConnect();
     } catch (...) {
         Close();
         throw;
+    }
+}
+
+void TIdIOHandlerSocket::ConnectToFirstReachable(const std::vector<std::string>& addresses,
+                                                 int limitMs) {
+    // A bound local address decides the family; addresses of the other one are skipped.
+    std::vector<std::string> usable;
+    for (const std::string& ip : addresses)
+        if (BoundIP().empty() ||
+            (BoundIP().find(':') == std::string::npos) == (ip.find(':') == std::string::npos))
+            usable.push_back(ip);
+    if (usable.empty())
+        net::RaiseSocketError(EAFNOSUPPORT);
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < usable.size(); ++i) {
+        const std::string& ip = usable[i];
+        // One address that drops packets must leave the others time within the same limit:
+        // each gets an even share of what is left, the last one all of it.
+        int share = -1;
+        if (limitMs > 0) {
+            const long long used = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+            const long long left = std::max<long long>(1, limitMs - used);
+            share = static_cast<int>(left / static_cast<long long>(usable.size() - i));
+            share = std::max(share, 1);
+        }
+        try {
+            socket_ = net::CreateTcpSocketFor(ip);
+            if (!BoundIP().empty() || BoundPort() != 0)
+                net::BindSocket(socket_, BoundIP(), static_cast<uint16_t>(BoundPort()));
+            if (!UseNagle())
+                net::SetNoDelay(socket_, true);
+            DoStatus(hsConnecting, ip);
+            const net::SocketAddress peer{ip, static_cast<uint16_t>(Port())};
+            if (share > 0)
+                ftp::ConnectWithLimit(socket_, peer, share);
+            else
+                net::ConnectSocketBlocking(socket_, peer);
+            ipVersion_ = ip.find(':') == std::string::npos ? Id_IPv4 : Id_IPv6;
+            return;
+        } catch (const std::exception&) {
+            CloseSource();
+            if (i + 1 == usable.size())
+                throw; // the last address's failure is the one reported
+        }
     }
 }
 

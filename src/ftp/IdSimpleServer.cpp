@@ -32,7 +32,7 @@ void TIdSimpleServer::CloseListener() {
 
 void TIdSimpleServer::BeginListen() {
     CloseListener();
-    listenSocket_ = net::CreateTcpSocket();
+    listenSocket_ = net::CreateTcpSocketFor(boundIP_);
     try {
         if (boundPortMin_ > 0 && boundPortMax_ >= boundPortMin_ && boundPort_ == 0) {
             // The first free port of the range; the last failure is the one reported.

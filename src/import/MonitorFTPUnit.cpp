@@ -14,6 +14,7 @@
 #include "import/ImportPartName.h"
 #include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
+#include "remote/ftp/FtpClientSetup.h"
 
 #include <algorithm>
 #include <exception>
@@ -37,34 +38,16 @@ using tavrin::importtext::Quoted;
 TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
     : QTimer(nullptr), onLog_(std::move(onLog)), config_(config) {
     client_ = std::make_unique<TIdFTP>();
-    client_->SetHost(config_.Host);
-    client_->SetPort(tavrin::StrToInt(config_.Port));
-    client_->SetTransferType(config_.BinaryMode ? ftBinary : ftASCII);
-    client_->SetUseMLIS(true);
-    client_->SetPassive(config_.PassiveMode);
-    client_->SetUsername(config_.Username);
-    client_->SetPassword(config_.Password);
-    client_->OnStatus = [this](const void* sender, TIdStatus status, const std::string& text) {
+    // Unusable TLS files fail the start, so the direction stays stopped.
+    if (config_.SSL)
+        tavrin::tls::CheckTlsFiles(config_.SSLCertificate, config_.SSLKey, config_.SSLPass);
+    tavrin::remote::TFtpClientEvents events;
+    events.OnStatus = [this](const void* sender, TIdStatus status, const std::string& text) {
         ClientStatus(sender, status, text);
     };
-
-    if (config_.SSL) {
-        // Unusable TLS files fail the start, so the direction stays stopped.
-        tavrin::tls::CheckTlsFiles(config_.SSLCertificate, config_.SSLKey, config_.SSLPass);
-        tlsHandler_ = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-        tlsHandler_->ServerTrust().Check = true;
-        tlsHandler_->ServerTrust().KnownServersFile = tavrin::KnownServersFilePath();
-        tlsHandler_->SSLOptions().CertFile = config_.SSLCertificate;
-        tlsHandler_->SSLOptions().KeyFile = config_.SSLKey;
-        tlsHandler_->SSLOptions().Method = sslvSSLv23;
-        tlsHandler_->SSLOptions().Mode = sslmUnassigned;
-        tlsHandler_->OnGetPassword = [this](std::string& password) { KeyPassword(password); };
-        tlsHandler_->OnStatusInfo = [this](const std::string& text) { TlsStatusInfo(text); };
-        client_->SetIOHandler(tlsHandler_.get());
-        client_->SetUseTLS(utUseExplicitTLS);
-        client_->SetAUTHCmd(tAuthSSL);
-        client_->SetDataPortProtection(ftpdpsPrivate);
-    }
+    events.OnTlsInfo = [this](const std::string& text) { TlsStatusInfo(text); };
+    events.OnKeyPassword = [this](std::string& password) { KeyPassword(password); };
+    tlsHandler_ = tavrin::remote::SetUpFtpClient(*client_, config_, events);
 
     const int interval = PollIntervalMs(config_);
     setInterval(interval);

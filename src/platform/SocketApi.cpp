@@ -3,6 +3,7 @@
 #include "platform/SocketError.h"
 #include "platform/SocketGroup.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -21,22 +22,53 @@ namespace {
     RaiseSocketError(errno);
 }
 
-sockaddr_in ToSockaddr(const std::string& ip, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (ip.empty()) {
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-    } else if (::inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
-        RaiseSocketError(EINVAL);
+// A socket address of either family; `length` is what the calls need to be told.
+struct AnyAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+std::string Unbracketed(const std::string& host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
+AnyAddress ToSockaddr(const std::string& ip, uint16_t port) {
+    AnyAddress address;
+    const std::string text = Unbracketed(ip);
+    if (text.find(':') != std::string::npos) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) != 1)
+            RaiseSocketError(EINVAL);
+        address.length = sizeof(sockaddr_in6);
+        return address;
     }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    if (text.empty())
+        v4->sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) != 1)
+        RaiseSocketError(EINVAL);
+    address.length = sizeof(sockaddr_in);
     return address;
 }
 
-SocketAddress FromSockaddr(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return SocketAddress{text, ntohs(address.sin_port)};
+SocketAddress FromSockaddr(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        return SocketAddress{text, ntohs(v6->sin6_port)};
+    }
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    return SocketAddress{text, ntohs(v4->sin_port)};
 }
 
 void SetBlocking(int fd, bool blocking) {
@@ -55,26 +87,56 @@ bool IsIPv4Literal(const std::string& host) {
     return ::inet_pton(AF_INET, host.c_str(), &address) == 1;
 }
 
-std::string ResolveIPv4(const std::string& host) {
-    if (IsIPv4Literal(host))
-        return host;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
-        RaiseSocketError(kHostNotFound);
-    const SocketAddress found = FromSockaddr(*reinterpret_cast<sockaddr_in*>(result->ai_addr));
-    ::freeaddrinfo(result);
-    return found.ip;
+bool IsIPv6Literal(const std::string& host) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, Unbracketed(host).c_str(), &address) == 1;
 }
 
-int CreateTcpSocket() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+namespace {
+std::vector<std::string> LookUp(const std::string& host, int family) {
+    if (IsIPv4Literal(host) && family != AF_INET6)
+        return {host};
+    if (IsIPv6Literal(host) && family != AF_INET)
+        return {Unbracketed(host)};
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(Unbracketed(host).c_str(), nullptr, &hints, &result) != 0 || !result)
+        RaiseSocketError(kHostNotFound);
+    std::vector<std::string> found;
+    for (const addrinfo* entry = result; entry; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
+            continue;
+        std::string ip = FromSockaddr(entry->ai_addr).ip;
+        if (std::find(found.begin(), found.end(), ip) == found.end())
+            found.push_back(std::move(ip));
+    }
+    ::freeaddrinfo(result);
+    if (found.empty())
+        RaiseSocketError(kHostNotFound);
+    return found;
+}
+} // namespace
+
+std::vector<std::string> ResolveHost(const std::string& host) {
+    return LookUp(host, AF_UNSPEC);
+}
+
+std::string ResolveIPv4(const std::string& host) {
+    return LookUp(host, AF_INET).front();
+}
+
+int CreateTcpSocket(bool ipv6) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         RaiseLast();
     JoinCurrentSocketGroup(fd);
     return fd;
+}
+
+int CreateTcpSocketFor(const std::string& ip) {
+    return CreateTcpSocket(ip.find(':') != std::string::npos);
 }
 
 void CloseSocket(int fd) {
@@ -111,8 +173,8 @@ void ShutdownSend(int fd) {
 }
 
 void BindSocket(int fd, const std::string& ip, uint16_t port) {
-    const sockaddr_in address = ToSockaddr(ip == "0.0.0.0" ? std::string() : ip, port);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    const AnyAddress address = ToSockaddr(ip == "0.0.0.0" ? std::string() : ip, port);
+    if (::bind(fd, address.get(), address.length) != 0)
         RaiseLast();
 }
 
@@ -146,9 +208,9 @@ void RaiseConnectFailure(int fd) {
 } // namespace
 
 bool ConnectSocket(int fd, const SocketAddress& peer, const std::atomic<bool>& stop) {
-    const sockaddr_in address = ToSockaddr(peer.ip, peer.port);
+    const AnyAddress address = ToSockaddr(peer.ip, peer.port);
     SetBlocking(fd, false);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd, address.get(), address.length) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             const int error = errno;
             SetBlocking(fd, true);
@@ -172,8 +234,8 @@ bool ConnectSocket(int fd, const SocketAddress& peer, const std::atomic<bool>& s
 }
 
 void ConnectSocketBlocking(int fd, const SocketAddress& peer) {
-    const sockaddr_in address = ToSockaddr(peer.ip, peer.port);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    const AnyAddress address = ToSockaddr(peer.ip, peer.port);
+    if (::connect(fd, address.get(), address.length) == 0)
         return;
     if (errno != EINTR)
         RaiseLast();
@@ -251,19 +313,19 @@ size_t ReceiveSome(int fd, char* buffer, size_t size) {
 }
 
 SocketAddress LocalAddress(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    AnyAddress address;
+    address.length = sizeof address.storage;
+    if (::getsockname(fd, address.get(), &address.length) != 0)
         RaiseLast();
-    return FromSockaddr(address);
+    return FromSockaddr(address.get());
 }
 
 SocketAddress PeerAddress(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    AnyAddress address;
+    address.length = sizeof address.storage;
+    if (::getpeername(fd, address.get(), &address.length) != 0)
         RaiseLast();
-    return FromSockaddr(address);
+    return FromSockaddr(address.get());
 }
 
 void SetNoDelay(int fd, bool noDelay) {

@@ -1,25 +1,35 @@
 #pragma once
 // Thin wrappers over the POSIX socket calls. Every failure raises EIdSocketError (see
-// SocketError.h); nothing here knows about FTP. IPv4 only, as the FTP client's PASV/PORT are.
+// SocketError.h); nothing here knows about FTP. Addresses are IPv4 or IPv6 text; the family
+// of a socket follows the address it is made for.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tavrin::net {
 
 struct SocketAddress {
-    std::string ip; // dotted IPv4 text
+    std::string ip; // dotted IPv4 or IPv6 text (no brackets)
     uint16_t port = 0;
 };
 
 constexpr int kInvalidSocket = -1;
 
 bool IsIPv4Literal(const std::string& host);
+// "::1", and "[::1]" as URLs write it.
+bool IsIPv6Literal(const std::string& host);
+// Every address of `host` (IPv4 and IPv6, in the order the system prefers, each once); a
+// literal address is its own answer. Raises "Host not found." when there is none.
+std::vector<std::string> ResolveHost(const std::string& host);
 // The first IPv4 address of `host`; raises "Host not found." when it has none.
 std::string ResolveIPv4(const std::string& host);
 
-int CreateTcpSocket();
+// An IPv4 socket, or an IPv6 one when `ipv6` is set.
+int CreateTcpSocket(bool ipv6 = false);
+// A socket of the family `ip` belongs to ("" counts as IPv4).
+int CreateTcpSocketFor(const std::string& ip);
 void CloseSocket(int fd); // never raises; ignores kInvalidSocket
 // Reads and drops what has already arrived, without waiting; never raises.
 void DiscardPendingInput(int fd);
@@ -28,7 +38,8 @@ void DiscardPendingInput(int fd);
 bool DiscardInputUntilEnd(int fd);
 // Half-closes: our FIN follows every byte already queued, and reading goes on. Never raises.
 void ShutdownSend(int fd);
-void BindSocket(int fd, const std::string& ip, uint16_t port); // "" or "0.0.0.0": any
+// "" or "0.0.0.0": any IPv4 address; "::": any IPv6 address.
+void BindSocket(int fd, const std::string& ip, uint16_t port);
 void ListenSocket(int fd, int backlog);
 // Blocking accept; the new socket, or raises.
 int AcceptSocket(int fd);

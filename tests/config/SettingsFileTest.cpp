@@ -303,3 +303,60 @@ TEST_F(SettingsFileTest, FileLocations) {
 }
 
 } // namespace
+
+namespace {
+
+// The keys that say how a direction reaches its server: each section has its own, absent
+// keys keep today's behaviour, and ImplicitTLS (the one the pages show) is saved only once
+// it was chosen, so an older file saves exactly as before.
+TEST_F(SettingsFileTest, ReachKeysArePerSectionAndImplicitTlsIsSavedOnlyOnceChosen) {
+    const struct {
+        const char* file;
+        bool implicitIn, forcePasvIn, pasvAddressIn, mlsdIn, resume;
+        bool implicitOut, forcePasvOut, pasvAddressOut, mlsdOut;
+    } rows[] = {
+        {"", false, false, false, true, true, false, false, false, true},
+        {"[Import]\nImplicitTLS=1\nForcePASV=1\nUsePasvAddress=1\nUseMLSD=0\nResumeDownloads=0\n",
+         true, true, true, false, false, false, false, false, true},
+        {"[Export]\nImplicitTLS=1\nForcePASV=1\nUsePasvAddress=1\nUseMLSD=0\nResumeDownloads=0\n",
+         false, false, false, true, true, true, true, true, false},
+        {"[Import]\nUseMLSD=no\nResumeDownloads=\n[Export]\nForcePASV=yes\n", false, false, false,
+         true, true, false, false, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        Put(row.file);
+        const RConfiguration in = LoadImportConfiguration();
+        EXPECT_EQ(in.ImplicitTLS, row.implicitIn);
+        EXPECT_EQ(in.ForcePASV, row.forcePasvIn);
+        EXPECT_EQ(in.UsePasvAddress, row.pasvAddressIn);
+        EXPECT_EQ(in.UseMLSD, row.mlsdIn);
+        EXPECT_EQ(in.ResumeDownloads, row.resume);
+        const RConfiguration out = LoadExportConfiguration();
+        EXPECT_EQ(out.ImplicitTLS, row.implicitOut);
+        EXPECT_EQ(out.ForcePASV, row.forcePasvOut);
+        EXPECT_EQ(out.UsePasvAddress, row.pasvAddressOut);
+        EXPECT_EQ(out.UseMLSD, row.mlsdOut);
+    }
+
+    Put("");
+    TImportPageValues importPage = SampleImportPage();
+    SaveImportConfiguration(importPage);
+    TExportPageValues exportPage;
+    SaveExportConfiguration(exportPage);
+    EXPECT_EQ(Contents().find("ImplicitTLS"), std::string::npos);
+    importPage.ImplicitTLS = true;
+    SaveImportConfiguration(importPage);
+    EXPECT_TRUE(LoadImportConfiguration().ImplicitTLS);
+    EXPECT_FALSE(LoadExportConfiguration().ImplicitTLS);
+    importPage.ImplicitTLS = false; // once there, the key follows the page
+    SaveImportConfiguration(importPage);
+    EXPECT_NE(Contents().find("ImplicitTLS=0"), std::string::npos);
+    EXPECT_FALSE(LoadImportConfiguration().ImplicitTLS);
+    exportPage.ImplicitTLS = true;
+    SaveExportConfiguration(exportPage);
+    EXPECT_EQ(KeysInFile().back(), "Export.ImplicitTLS");
+    EXPECT_TRUE(LoadExportConfiguration().ImplicitTLS);
+}
+
+} // namespace

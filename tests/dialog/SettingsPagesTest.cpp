@@ -6,6 +6,7 @@
 #include "config/dialog/SettingsFrameImportUnit.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,6 +57,32 @@ TEST_F(PagesTest, KeepAliveGreysOutTheCheckInterval) {
     polled.chkWaitForStableFiles->setChecked(true);
     polled.SaveConfiguration();
     EXPECT_TRUE(tavrin::LoadImportConfiguration().WaitForStableFiles);
+}
+
+// Both pages offer the two ways TLS starts; the choice shows what the file holds and is
+// saved with the page, each page in its own section.
+TEST_F(PagesTest, TlsChoiceOffersExplicitAndImplicitAndRoundTrips) {
+    WriteFile(configPath_, "[Import]\nSSL=1\nImplicitTLS=1\n[Export]\nSSL=1\n");
+    TfrImport import;
+    TfrExport exporter;
+    RConfiguration loaded;
+    import.LoadConfiguration(loaded);
+    exporter.LoadConfiguration(loaded);
+    for (QComboBox* choice : {import.cmbTlsMode, exporter.cmbTlsMode}) {
+        ASSERT_EQ(choice->count(), 2);
+        EXPECT_EQ(choice->itemText(0), "FTP with explicit TLS");
+        EXPECT_EQ(choice->itemText(1), "FTP with implicit TLS");
+    }
+    EXPECT_EQ(import.cmbTlsMode->currentIndex(), 1);
+    EXPECT_EQ(exporter.cmbTlsMode->currentIndex(), 0);
+    EXPECT_TRUE(import.chkUseSSL->isChecked()); // the certificate stays a separate choice
+
+    import.cmbTlsMode->setCurrentIndex(0);
+    exporter.cmbTlsMode->setCurrentIndex(1);
+    import.SaveConfiguration();
+    exporter.SaveConfiguration();
+    EXPECT_FALSE(tavrin::LoadImportConfiguration().ImplicitTLS);
+    EXPECT_TRUE(tavrin::LoadExportConfiguration().ImplicitTLS);
 }
 
 TEST_F(PagesTest, BrowseButtonsReplaceTheTextOnlyWhenConfirmed) {

@@ -113,8 +113,14 @@ TEST(RealServerSession, PyFtpdSeesTheLoginSequence) {
     EXPECT_EQ(client->SystemDescription(), "UNIX Type: L8");
     EXPECT_EQ(client->QueryCurrentDirectory(), "/");
     client->Disconnect();
-    const Lines expected{
-        "USER " + server.user, "PASS " + server.password, "FEAT", "TYPE I", "SYST", "PWD", "QUIT"};
+    const Lines expected{"USER " + server.user,
+                         "PASS " + server.password,
+                         "FEAT",
+                         "OPTS UTF8 ON",
+                         "TYPE I",
+                         "SYST",
+                         "PWD",
+                         "QUIT"};
     Lines seen;
     // The server writes its log from its own process; poll it, bounded.
     for (int attempt = 0; attempt < 100 && seen.size() < expected.size(); ++attempt) {

@@ -175,6 +175,38 @@ TEST(PasvReply, ParenthesesOrTextAfterTheLastBlank) {
     EXPECT_EQ(port, 1025);
 }
 
+// The extended replies: any delimiter, the port alone; everything else is refused, so a
+// garbled reply falls back to PASV instead of connecting somewhere odd. EPRT names the
+// family by the address.
+TEST(PasvReply, ExtendedPassiveRepliesAndEprtArguments) {
+    const struct {
+        const char* line;
+        int port; // 0: refused
+    } rows[] = {
+        {"Entering Extended Passive Mode (|||6446|)", 6446},
+        {"EPSV ok (!!!1!)", 1},
+        {"(|||65535|).", 65535},
+        {"Entering Extended Passive Mode (|||65536|)", 0},
+        {"Entering Extended Passive Mode (|||0|)", 0},
+        {"Entering Extended Passive Mode (|||-5|)", 0},
+        {"Entering Extended Passive Mode (|||$10|)", 0},
+        {"Entering Extended Passive Mode (|2|::1|6446|)", 0},
+        {"Entering Extended Passive Mode (|||6446)", 0},
+        {"Entering Extended Passive Mode |||6446|", 0},
+        {"Entering Extended Passive Mode (||||)", 0},
+        {"", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.port > 0)
+            EXPECT_EQ(tavrin::ftp::ParseEpsvReply(row.line), row.port);
+        else
+            EXPECT_THROW(tavrin::ftp::ParseEpsvReply(row.line), EConvertError);
+    }
+    EXPECT_EQ(tavrin::ftp::EprtArgument("::1", 5001), "|2|::1|5001|");
+    EXPECT_EQ(tavrin::ftp::EprtArgument("127.0.0.1", 5001), "|1|127.0.0.1|5001|");
+}
+
 TEST(PasvReply, NonNumericOrOutOfRangePorts) {
     std::string host;
     int port = 0;

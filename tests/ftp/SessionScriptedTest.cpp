@@ -227,19 +227,28 @@ TEST(FtpSession, ConnectFailuresAreSocketErrors) {
         ScriptedFtpServer gone;
         closedPort = gone.Port();
     }
-    for (int connectTimeout : {0, 2000}) { // blocking connect, then the connect thread
-        auto client = MakeClient(closedPort);
-        client->SetConnectTimeout(connectTimeout);
-        try {
-            client->Connect();
-            FAIL() << "no exception";
-        } catch (const EIdSocketError& error) {
-            EXPECT_EQ(error.LastError(), ECONNREFUSED);
-            EXPECT_EQ(std::string(error.what()),
-                      "Socket Error # " + std::to_string(ECONNREFUSED) + "\r\nConnection refused");
+    uint16_t closedV6Port;
+    { testsrv::UniqueFd gone = testsrv::ListenLoopback(closedV6Port, "::1"); }
+    // Blocking connect, then the connect thread; IPv4, IPv6 and IPv6 as URLs write it.
+    for (const auto& [host, port] : {std::pair<std::string, uint16_t>{"127.0.0.1", closedPort},
+                                     {"::1", closedV6Port},
+                                     {"[::1]", closedV6Port}})
+        for (int connectTimeout : {0, 2000}) {
+            SCOPED_TRACE(host);
+            auto client = MakeClient(port);
+            client->SetHost(host);
+            client->SetConnectTimeout(connectTimeout);
+            try {
+                client->Connect();
+                FAIL() << "no exception";
+            } catch (const EIdSocketError& error) {
+                EXPECT_EQ(error.LastError(), ECONNREFUSED);
+                EXPECT_EQ(std::string(error.what()), "Socket Error # " +
+                                                         std::to_string(ECONNREFUSED) +
+                                                         "\r\nConnection refused");
+            }
+            EXPECT_FALSE(client->IsConnected());
         }
-        EXPECT_FALSE(client->IsConnected());
-    }
     auto noHost = MakeClient(21);
     noHost->SetHost("");
     EXPECT_THROW(noHost->Connect(), EIdHostRequired);
@@ -308,8 +317,8 @@ TEST(FtpSession, ProtectedSessionSendsDataPortCommandsBeforeEveryDataConnection)
     EXPECT_EQ(*handler.dataTlsStarts, 2); // each data connection switched to TLS
     Lines commands = server.Commands();
     commands.erase(commands.begin(), std::find(commands.begin(), commands.end(), "SYST") + 1);
-    EXPECT_EQ(commands, (Lines{"TYPE A", "PRET LIST", "PBSZ 0", "PROT P", "PASV", "LIST", "TYPE I",
-                               "PRET RETR f", "PBSZ 0", "PROT P", "PASV", "RETR f"}));
+    EXPECT_EQ(commands, (Lines{"TYPE A", "PRET LIST", "PBSZ 0", "PROT P", "EPSV", "PASV", "LIST",
+                               "TYPE I", "PRET RETR f", "PBSZ 0", "PROT P", "PASV", "RETR f"}));
 }
 
 TEST(FtpSession, AuthRefusedTwiceFailsAndDisconnects) {

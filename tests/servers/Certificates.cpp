@@ -57,7 +57,7 @@ void MakeCertificates(TestCertificates& c) {
     WriteWholeFile(d + "server.ext", "basicConstraints=CA:FALSE\n"
                                      "keyUsage=digitalSignature,keyEncipherment\n"
                                      "extendedKeyUsage=serverAuth\n"
-                                     "subjectAltName=IP:127.0.0.1\n");
+                                     "subjectAltName=IP:127.0.0.1,IP:::1\n");
     Openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", c.serverKey, "-out",
              d + "server.csr", "-subj", "/CN=127.0.0.1"});
     Openssl({"x509", "-req", "-in", d + "server.csr", "-CA", c.caCert, "-CAkey", d + "ca.key",
@@ -77,7 +77,7 @@ void MakeCertificates(TestCertificates& c) {
              "-out", c.untrustedClientCert, "-days", days, "-subj", "/CN=Untrusted Client"});
     Openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", c.otherServerKey, "-out",
              c.otherServerCert, "-days", days, "-subj", "/CN=127.0.0.1", "-addext",
-             "subjectAltName=IP:127.0.0.1"});
+             "subjectAltName=IP:127.0.0.1,IP:::1"});
     ::setenv("XDG_STATE_HOME", c.stateHome.c_str(), 1);
 }
 

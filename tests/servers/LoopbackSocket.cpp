@@ -52,28 +52,54 @@ WaitResult WaitFor(int fd, bool forWrite, int stopFd, std::chrono::milliseconds 
     }
 }
 
-static sockaddr_in LoopbackAddress(const std::string& ipv4, uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1)
-        throw std::invalid_argument("not an IPv4 address: " + ipv4);
-    return addr;
+namespace {
+// An IPv4 or IPv6 loopback address; anything else is refused, so a test never reaches out.
+struct LoopbackSockaddr {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+LoopbackSockaddr LoopbackAddress(const std::string& ip, uint16_t port) {
+    LoopbackSockaddr a;
+    if (ip.find(':') != std::string::npos) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        if (::inet_pton(AF_INET6, ip.c_str(), &v6->sin6_addr) != 1 ||
+            !IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr))
+            throw std::invalid_argument("not the IPv6 loopback address: " + ip);
+        a.length = sizeof(sockaddr_in6);
+        return a;
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    if (::inet_pton(AF_INET, ip.c_str(), &v4->sin_addr) != 1)
+        throw std::invalid_argument("not an IPv4 address: " + ip);
+    a.length = sizeof(sockaddr_in);
+    return a;
 }
 
-UniqueFd ListenLoopback(uint16_t& port) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+uint16_t PortOf(const sockaddr_storage& storage) {
+    if (storage.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+}
+} // namespace
+
+UniqueFd ListenLoopback(uint16_t& port, const std::string& ip) {
+    LoopbackSockaddr addr = LoopbackAddress(ip, 0);
+    UniqueFd fd(::socket(addr.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid())
         throw std::runtime_error("socket() failed");
     int yes = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in addr = LoopbackAddress("127.0.0.1", 0);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd.Get(), 16) != 0)
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    socklen_t len = sizeof addr;
-    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
+    if (::bind(fd.Get(), addr.get(), addr.length) != 0 || ::listen(fd.Get(), 16) != 0)
+        throw std::runtime_error("cannot listen on " + ip);
+    socklen_t len = sizeof addr.storage;
+    ::getsockname(fd.Get(), addr.get(), &len);
+    port = PortOf(addr.storage);
     return fd;
 }
 
@@ -85,11 +111,11 @@ UniqueFd AcceptWithin(int listenFd, int stopFd, std::chrono::milliseconds limit)
 
 UniqueFd ConnectWithin(const std::string& ipv4, uint16_t port, int stopFd,
                        std::chrono::milliseconds limit) {
-    sockaddr_in addr = LoopbackAddress(ipv4, port);
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    LoopbackSockaddr addr = LoopbackAddress(ipv4, port);
+    UniqueFd fd(::socket(addr.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid())
         return fd;
-    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::connect(fd.Get(), addr.get(), addr.length) != 0) {
         if (errno != EINPROGRESS)
             return UniqueFd();
         if (WaitFor(fd.Get(), true, stopFd, limit) != WaitResult::Ready)

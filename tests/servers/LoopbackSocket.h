@@ -34,13 +34,13 @@ enum class WaitResult { Ready, TimedOut, Stopped };
 // Waits until fd is readable (or writable) or the stop descriptor fires or the limit passes.
 WaitResult WaitFor(int fd, bool forWrite, int stopFd, std::chrono::milliseconds limit);
 
-// A listening TCP socket on 127.0.0.1 with a kernel-chosen port.
-UniqueFd ListenLoopback(uint16_t& port);
+// A listening TCP socket on 127.0.0.1 (or ::1) with a kernel-chosen port.
+UniqueFd ListenLoopback(uint16_t& port, const std::string& ip = "127.0.0.1");
 
 // Accepts one connection within the limit; invalid on time-out or stop.
 UniqueFd AcceptWithin(int listenFd, int stopFd, std::chrono::milliseconds limit);
 
-// Connects to an IPv4 address within the limit; invalid on failure.
+// Connects to a loopback address (IPv4, or ::1) within the limit; invalid on failure.
 UniqueFd ConnectWithin(const std::string& ipv4, uint16_t port, int stopFd,
                        std::chrono::milliseconds limit);
 

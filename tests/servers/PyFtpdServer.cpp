@@ -45,7 +45,8 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) : options_(std::move(options))
         "--user",        options_.user,
         "--password",    options_.password,
         "--command-log", commandLog_,
-        "--auth",        AuthArgument(options_.auth)};
+        "--auth",        AuthArgument(options_.auth),
+        "--host",        options_.ipv6 ? "::1" : "127.0.0.1"};
     if (options_.tls || options_.requireClientCert) {
         const TestCertificates& certs = Certificates();
         const bool own = !options_.serverCert.empty();
@@ -69,7 +70,8 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) : options_(std::move(options))
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (port_ == 0 || !WaitForGreeting(port_, std::chrono::seconds(10), &process_)) {
+    if (port_ == 0 || !WaitForGreeting(port_, std::chrono::seconds(10), &process_,
+                                       options_.ipv6 ? "::1" : "127.0.0.1")) {
         std::string output = process_.Output();
         Stop();
         std::error_code ignored;

@@ -34,6 +34,7 @@ struct PyFtpdOptions {
         NoAuth /*refuses both*/
     } auth = Auth::SslAndTls;
     std::string user = "tavrin", password = "secret";
+    bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
 };
 
 class PyFtpdServer {
@@ -62,6 +63,8 @@ struct VsftpdOptions {
     std::string root;
     bool tls = false;
     bool requireSslReuse = true;
+    bool ipv6 = false;        // listen_ipv6 on ::1 instead of 127.0.0.1
+    bool implicitTls = false; // TLS from the first byte (with tls)
 };
 
 class VsftpdServer {
@@ -73,6 +76,8 @@ public:
 
     uint16_t Port() const { return port_; }
     int Pid() const { return pid_; }
+    // "127.0.0.1" or "::1".
+    std::string Address() const { return ipv6_ ? "::1" : "127.0.0.1"; }
     // The local account tests/servers/prepare made for it.
     std::string User() const;
     std::string Password() const;
@@ -83,9 +88,12 @@ private:
     ChildProcess process_;
     uint16_t port_ = 0;
     int pid_ = -1;
+    bool ipv6_ = false;
 };
 
-// Waits (bounded) until something on 127.0.0.1:port greets with "220".
-bool WaitForGreeting(uint16_t port, std::chrono::milliseconds limit, ChildProcess* process);
+// Waits (bounded) until something on host:port greets with "220". With `tls`, the greeting
+// comes inside TLS (implicit TLS), so an accepted connection is all that is awaited.
+bool WaitForGreeting(uint16_t port, std::chrono::milliseconds limit, ChildProcess* process,
+                     const std::string& host = "127.0.0.1", bool tls = false);
 
 } // namespace testsrv

@@ -35,11 +35,12 @@ std::string Upper(std::string text) {
 
 } // namespace
 
-ScriptedFtpServer::ScriptedFtpServer(std::string greeting)
-    : greeting_(std::move(greeting)), stop_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+ScriptedFtpServer::ScriptedFtpServer(std::string greeting, std::string address)
+    : greeting_(std::move(greeting)), address_(std::move(address)),
+      stop_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!stop_.Valid())
         throw std::runtime_error("eventfd() failed");
-    listen_ = ListenLoopback(port_);
+    listen_ = ListenLoopback(port_, address_);
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -85,7 +86,8 @@ void ScriptedFtpServer::AcceptLoop() {
             continue;
         ++sessionsAccepted_;
         std::lock_guard lock(sessionsMutex_);
-        sessions_.push_back(std::make_unique<ScriptedSession>(std::move(client), stop_.Get()));
+        sessions_.push_back(
+            std::make_unique<ScriptedSession>(std::move(client), stop_.Get(), address_));
         ScriptedSession& session = *sessions_.back();
         sessionThreads_.emplace_back([this, &session] { RunSession(session); });
     }
@@ -118,6 +120,8 @@ void ScriptedFtpServer::Dispatch(ScriptedSession& session, const std::string& li
     bool portAccepted = false;
     if (verb == "PORT")
         portAccepted = session.RememberPort(ArgumentOf(line));
+    else if (verb == "EPRT")
+        portAccepted = session.RememberExtendedPort(ArgumentOf(line));
 
     Handler handler;
     std::string canned;
@@ -158,6 +162,10 @@ void ScriptedFtpServer::DefaultReply(ScriptedSession& session, const std::string
     };
     if (verb == "PASV") {
         session.Send(session.OpenPassive());
+    } else if (verb == "EPSV" && address_ == "::1") {
+        session.Send(session.OpenExtendedPassive());
+    } else if (verb == "EPRT" && address_ == "::1") {
+        session.Send(portAccepted ? "200 EPRT ok\r\n" : "500 Illegal EPRT\r\n");
     } else if (verb == "PORT") {
         session.Send(portAccepted ? "200 PORT ok\r\n" : "500 Illegal PORT\r\n");
     } else if (verb == "QUIT") {

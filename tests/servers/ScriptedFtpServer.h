@@ -39,7 +39,8 @@ public:
     static constexpr std::chrono::milliseconds kDataConnectLimit{30000};
     static constexpr std::chrono::milliseconds kSendLimit{30000};
 
-    ScriptedSession(UniqueFd control, int stopFd);
+    // `address`: where the server listens, and so where its passive data ports open.
+    ScriptedSession(UniqueFd control, int stopFd, std::string address = "127.0.0.1");
     ScriptedSession(const ScriptedSession&) = delete;
     ScriptedSession& operator=(const ScriptedSession&) = delete;
 
@@ -49,6 +50,9 @@ public:
 
     // Listens on 127.0.0.1:0 and returns the whole 227 reply for it (not sent).
     std::string OpenPassive();
+    // Listens on the server's own address (127.0.0.1 or ::1) and returns the whole 229
+    // reply for it (not sent).
+    std::string OpenExtendedPassive();
     // Sends over the data connection, establishing it first (accepting the passive peer,
     // or connecting to the last PORT address). DataSend("") only establishes it.
     void DataSend(const std::string& bytes);
@@ -64,12 +68,15 @@ public:
     // Used by the server's read loop.
     bool ReadLine(std::string& line);
     bool RememberPort(const std::string& argument); // true if it names a 127.x address
+    // EPRT "|1|127.x|port|" or "|2|::1|port|"; true if it names a loopback address.
+    bool RememberExtendedPort(const std::string& argument);
 
 private:
     void EnsureData();
 
     UniqueFd control_;
     int stopFd_;
+    std::string address_;
     std::string pending_; // bytes read past the last line
     UniqueFd passiveListen_;
     UniqueFd data_;
@@ -83,7 +90,10 @@ class ScriptedFtpServer {
 public:
     using Handler = std::function<void(ScriptedSession&, const std::string& line)>;
 
-    explicit ScriptedFtpServer(std::string greeting = "220 Scripted server ready\r\n");
+    // On "::1" the server answers EPSV and EPRT by default (an IPv6 client has nothing else);
+    // on 127.0.0.1 it refuses them with 502 unless scripted, as servers of old did.
+    explicit ScriptedFtpServer(std::string greeting = "220 Scripted server ready\r\n",
+                               std::string address = "127.0.0.1");
     ~ScriptedFtpServer();
     ScriptedFtpServer(const ScriptedFtpServer&) = delete;
     ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
@@ -104,6 +114,7 @@ private:
     void DefaultReply(ScriptedSession& session, const std::string& verb, bool portAccepted);
 
     std::string greeting_;
+    std::string address_;
     UniqueFd listen_;
     UniqueFd stop_;
     uint16_t port_ = 0;

@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <vector>
 
 namespace testsrv {
 
-ScriptedSession::ScriptedSession(UniqueFd control, int stopFd)
-    : control_(std::move(control)), stopFd_(stopFd) {}
+ScriptedSession::ScriptedSession(UniqueFd control, int stopFd, std::string address)
+    : control_(std::move(control)), stopFd_(stopFd), address_(std::move(address)) {}
 
 void ScriptedSession::Send(const std::string& raw) {
     if (control_.Valid())
@@ -67,6 +68,42 @@ std::string ScriptedSession::OpenPassive() {
     activeMode_ = false;
     return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
            std::to_string(port % 256) + ").\r\n";
+}
+
+std::string ScriptedSession::OpenExtendedPassive() {
+    data_.Reset();
+    uint16_t port = 0;
+    passiveListen_ = ListenLoopback(port, address_);
+    activeMode_ = false;
+    return "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
+}
+
+bool ScriptedSession::RememberExtendedPort(const std::string& argument) {
+    lastPortArgument_ = argument;
+    activeHost_.clear();
+    // d family d address d port d
+    if (argument.size() < 7)
+        return false;
+    const char d = argument[0];
+    std::vector<std::string> fields;
+    size_t start = 1;
+    for (size_t at; (at = argument.find(d, start)) != std::string::npos; start = at + 1)
+        fields.push_back(argument.substr(start, at - start));
+    if (fields.size() != 3 || start != argument.size())
+        return false;
+    const bool loopback = (fields[0] == "1" && fields[1].rfind("127.", 0) == 0) ||
+                          (fields[0] == "2" && fields[1] == "::1");
+    unsigned port = 0;
+    char tail;
+    if (!loopback || std::sscanf(fields[2].c_str(), "%u%c", &port, &tail) != 1 || port == 0 ||
+        port > 65535)
+        return false;
+    activeHost_ = fields[1];
+    activePort_ = static_cast<uint16_t>(port);
+    activeMode_ = true;
+    passiveListen_.Reset();
+    data_.Reset();
+    return true;
 }
 
 void ScriptedSession::EnsureData() {

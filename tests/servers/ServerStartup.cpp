@@ -5,13 +5,16 @@
 
 namespace testsrv {
 
-bool WaitForGreeting(uint16_t port, std::chrono::milliseconds limit, ChildProcess* process) {
+bool WaitForGreeting(uint16_t port, std::chrono::milliseconds limit, ChildProcess* process,
+                     const std::string& host, bool tls) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline) {
         if (process && !process->Running())
             return false;
-        UniqueFd control = ConnectWithin("127.0.0.1", port, -1, std::chrono::milliseconds(1000));
+        UniqueFd control = ConnectWithin(host, port, -1, std::chrono::milliseconds(1000));
+        if (control.Valid() && tls)
+            return true;
         if (control.Valid()) {
             std::string greeting;
             while (greeting.find('\n') == std::string::npos &&

@@ -19,11 +19,11 @@ const char* const kVsftpd = "/usr/sbin/vsftpd";
 
 // vsftpd wants a fixed port. Take one below the kernel's ephemeral range, so an outgoing
 // connection cannot grab it between our check and vsftpd's bind.
-uint16_t PickListenPort(std::mt19937& random) {
+uint16_t PickListenPort(std::mt19937& random, const std::string& host) {
     std::uniform_int_distribution<int> pick(10000, 19999);
     for (int attempt = 0; attempt < 100; ++attempt) {
         uint16_t port = static_cast<uint16_t>(pick(random));
-        UniqueFd probe = ConnectWithin("127.0.0.1", port, -1, std::chrono::milliseconds(200));
+        UniqueFd probe = ConnectWithin(host, port, -1, std::chrono::milliseconds(200));
         if (probe.Valid())
             continue; // someone listens there
         return port;
@@ -47,9 +47,9 @@ void GrantRootTo(const struct passwd& account, const std::filesystem::path& root
 }
 
 std::string Config(const VsftpdOptions& o, uint16_t port, int pasvMin, const std::string& empty) {
-    std::string c = "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
-                    "listen_port=" +
-                    std::to_string(port) +
+    std::string c = std::string(o.ipv6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                                       : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n") +
+                    "listen_port=" + std::to_string(port) +
                     "\nbackground=NO\nseccomp_sandbox=NO\n"
                     "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
                     "local_root=" +
@@ -60,9 +60,10 @@ std::string Config(const VsftpdOptions& o, uint16_t port, int pasvMin, const std
                     "\npam_service_name=vsftpd\nuserlist_enable=NO\n"
                     "xferlog_enable=NO\nsyslog_enable=NO\ndirmessage_enable=NO\n"
                     "ftpd_banner=vsftpd ready for Tavrin tests\n"
-                    "pasv_enable=YES\npasv_address=127.0.0.1\n"
-                    "pasv_min_port=" +
-                    std::to_string(pasvMin) + "\npasv_max_port=" + std::to_string(pasvMin + 99) +
+                    "pasv_enable=YES\n" +
+                    std::string(o.ipv6 ? "" : "pasv_address=127.0.0.1\n") +
+                    "pasv_min_port=" + std::to_string(pasvMin) +
+                    "\npasv_max_port=" + std::to_string(pasvMin + 99) +
                     "\nport_enable=YES\nconnect_from_port_20=NO\n";
     if (o.tls) {
         const TestCertificates& certs = Certificates();
@@ -72,6 +73,8 @@ std::string Config(const VsftpdOptions& o, uint16_t port, int pasvMin, const std
              "require_ssl_reuse=" +
              std::string(o.requireSslReuse ? "YES" : "NO") +
              "\nssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\nssl_ciphers=HIGH\n";
+        if (o.implicitTls)
+            c += "implicit_ssl=YES\n";
     }
     return c;
 }
@@ -87,6 +90,7 @@ VsftpdServer::VsftpdServer(VsftpdOptions options) {
         throw std::runtime_error(std::string("VsftpdServer: no user ") + kUser +
                                  " (run tests/servers/prepare as root)");
     options.root = fs::absolute(options.root).lexically_normal().string();
+    ipv6_ = options.ipv6;
     GrantRootTo(*account, options.root);
 
     workDir_ = MakeTempDir("tavrin-vsftpd-");
@@ -99,13 +103,14 @@ VsftpdServer::VsftpdServer(VsftpdOptions options) {
     std::string output;
     // Another server started at the same moment may take the port first; try a few.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = PickListenPort(random);
+        port_ = PickListenPort(random, Address());
         // vsftpd tries other ports of the passive range when one is taken.
         const int pasvMin = std::uniform_int_distribution<int>(20000, 29900)(random);
         WriteWholeFile(configFile, Config(options, port_, pasvMin, empty));
         process_ = ChildProcess({kVsftpd, configFile}, workDir_ + "/output.log");
         pid_ = process_.Pid();
-        if (WaitForGreeting(port_, std::chrono::seconds(15), &process_))
+        if (WaitForGreeting(port_, std::chrono::seconds(15), &process_, Address(),
+                            options.tls && options.implicitTls))
             return;
         output = process_.Output();
         Stop();

@@ -23,6 +23,7 @@ def parse_args():
     p.add_argument("--user", required=True)
     p.add_argument("--password", required=True)
     p.add_argument("--command-log", required=True)
+    p.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"])
     p.add_argument("--tls", action="store_true")
     p.add_argument("--certfile")
     p.add_argument("--keyfile")
@@ -108,7 +109,7 @@ def main():
     handler.permit_foreign_addresses = False
     handler.banner = "pyftpdlib ready for Tavrin tests"
 
-    server = FTPServer(("127.0.0.1", 0), handler)
+    server = FTPServer((args.host, 0), handler)
     # SIGTERM is how the tests stop us; leave through the normal path so sockets close.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("TAVRIN_PYFTPD_PORT=%d" % server.socket.getsockname()[1], flush=True)

@@ -43,6 +43,12 @@ const std::vector<TOptionRow>& OptionTable() {
         {"--fingerprint", "SHA256",
          "accept only the server certificate with this SHA-256 fingerprint (nothing is stored)",
          [](O& o, const std::string& v) { o.fingerprint = v; }},
+        {"--implicit", nullptr, "implicit TLS: TLS from the first byte (usually port 990)",
+         [](O& o, auto&) { o.tls = o.implicit = true; }},
+        {"--pasv", nullptr, "passive connections with PASV only, never EPSV (IPv4 servers)",
+         [](O& o, auto&) { o.pasv = true; }},
+        {"--epsv", nullptr, "passive connections with EPSV only, no fallback to PASV",
+         [](O& o, auto&) { o.epsv = true; }},
         {"--active", nullptr, "active data connections (PORT) instead of passive ones",
          [](O& o, auto&) { o.active = true; }},
         {"--ascii", nullptr, "ASCII transfers instead of binary ones",
@@ -120,6 +126,10 @@ TConnectionSettings FromJob(const TToolOptions& options) {
     // A job without a stored password is asked for one, as "-" on the command line is.
     settings.password = job.Password.empty() ? "-" : job.Password;
     settings.tls = job.SSL;
+    settings.implicitTls = job.ImplicitTLS;
+    settings.forcePasv = job.ForcePASV;
+    settings.usePasvAddress = job.UsePasvAddress;
+    settings.useMlsd = job.UseMLSD;
     settings.passive = job.PassiveMode;
     settings.binary = job.BinaryMode;
     settings.cert = job.SSLCertificate;
@@ -202,6 +212,9 @@ TConnectionSettings ResolveSettings(const TToolOptions& options, size_t& firstCo
         throw std::invalid_argument(error);
     // The command line has the last word over the job's settings.
     settings.tls = settings.tls || options.tls;
+    settings.implicitTls = settings.implicitTls || options.implicit;
+    settings.forcePasv = settings.forcePasv || options.pasv;
+    settings.epsvOnly = options.epsv;
     settings.passive = settings.passive && !options.active;
     settings.binary = settings.binary && !options.ascii;
     for (auto [from, into] : {std::pair{&options.cert, &settings.cert},
@@ -218,7 +231,8 @@ std::string HelpText() {
         "Usage: tavrin-ftp [OPTION]... HOST PORT USER PASSWORD COMMAND...\n"
         "       tavrin-ftp [OPTION]... --job NAME [--config FILE] COMMAND...\n"
         "Drives Tavrin's own FTP client: the commands run in the order given on one\n"
-        "connection, so a server shows here what a monitor would meet.\n"
+        "connection, so a server shows here what a monitor would meet. HOST may be a name,\n"
+        "an IPv4 address or an IPv6 address (also in brackets, as [::1]).\n"
         "\n"
         "Commands:\n"
         "  pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |\n"

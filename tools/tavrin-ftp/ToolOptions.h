@@ -15,6 +15,7 @@ constexpr int kExitFailed = 2;
 struct TToolOptions {
     bool help = false, version = false;
     bool tls = false, active = false, ascii = false, verbose = false, progress = false;
+    bool implicit = false, pasv = false, epsv = false;
     std::string cert, key, keyPassword, fingerprint;
     std::string job, config;
     // Without --job: HOST PORT USER PASSWORD COMMAND...; with it: COMMAND...
@@ -27,6 +28,8 @@ struct TConnectionSettings {
     int port = 21;
     std::string user, password; // password "-": $TAVRIN_PASSWORD, else a prompt
     bool tls = false, passive = true, binary = true;
+    bool implicitTls = false, forcePasv = false, usePasvAddress = false, useMlsd = true;
+    bool epsvOnly = false;
     std::string cert, key, keyPassword, fingerprint;
     std::string remoteFolder; // a job's folder, entered before the commands
 };

@@ -57,9 +57,11 @@ void SetUpTls(TIdFTP& ftp, TTransport& transport, const TConnectionSettings& set
             std::fprintf(stderr, "tls: %s\n", text.c_str());
         };
     ftp.SetIOHandler(&tls);
-    ftp.SetUseTLS(utUseExplicitTLS);
-    ftp.SetAUTHCmd(tAuthSSL);
+    ftp.SetUseTLS(settings.implicitTls ? utUseImplicitTLS : utUseExplicitTLS);
+    if (!settings.implicitTls)
+        ftp.SetAUTHCmd(tAuthSSL);
     ftp.SetDataPortProtection(ftpdpsPrivate);
+    ftp.SetPort(settings.port); // implicit TLS would have made 21 into 990
 }
 
 // What the control connection's handshake settled on, once connected.
@@ -89,8 +91,11 @@ int Run(const TToolOptions& options) {
     ftp.SetHost(settings.host);
     ftp.SetPort(settings.port);
     ftp.SetTransferType(settings.binary ? ftBinary : ftASCII);
-    ftp.SetUseMLIS(true);
     ftp.SetPassive(settings.passive);
+    ftp.SetForcePasv(settings.forcePasv);
+    ftp.SetEpsvOnly(settings.epsvOnly);
+    ftp.SetUsePasvAddress(settings.usePasvAddress);
+    ftp.SetUseMLIS(settings.useMlsd);
     ftp.SetUsername(settings.user);
     ftp.SetPassword(settings.password);
     if (options.verbose)

@@ -4,6 +4,7 @@
 #include "config/dialog/SettingsPageParts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -63,6 +64,7 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
     edtPassword = login->edtPassword;
     auto* security = new TSecurityGroup(in);
     chkUseSSL = security->chkUseSSL;
+    cmbTlsMode = security->cmbTlsMode;
     edtSSLCertificate = security->edtSSLCertificate;
     btnSSLCertificate = security->btnSSLCertificate;
     edtSSLKey = security->edtSSLKey;
@@ -118,6 +120,7 @@ void TfrExport::LoadConfiguration(RConfiguration& configuration) {
     edtRemoteTempFolder->setText(ToQString(c.TempFolder));
     chkUploadToTempFolder->setChecked(c.FirstToTemp);
     chkUseSSL->setChecked(c.SSL);
+    cmbTlsMode->setCurrentIndex(c.ImplicitTLS ? 1 : 0);
     edtSSLCertificate->setText(ToQString(c.SSLCertificate));
     edtSSLKey->setText(ToQString(c.SSLKey));
     edtSSLPass->setText(ToQString(c.SSLPass));
@@ -141,6 +144,7 @@ void TfrExport::SaveConfiguration() {
     v.TempFolder = TextOf(edtRemoteTempFolder);
     v.FirstToTemp = chkUploadToTempFolder->isChecked();
     v.SSL = chkUseSSL->isChecked();
+    v.ImplicitTLS = cmbTlsMode->currentIndex() == 1;
     v.SSLCertificate = TextOf(edtSSLCertificate);
     v.SSLKey = TextOf(edtSSLKey);
     v.SSLPass = TextOf(edtSSLPass);

@@ -6,6 +6,7 @@
 #include <QFrame>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -41,6 +42,7 @@ public:
     QLineEdit* edtUsername;
     QLineEdit* edtPassword;
     QCheckBox* chkUseSSL;
+    QComboBox* cmbTlsMode; // explicit (0) or implicit (1) TLS
     QLineEdit* edtSSLCertificate;
     QPushButton* btnSSLCertificate;
     QLineEdit* edtSSLKey;

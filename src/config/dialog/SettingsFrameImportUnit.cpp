@@ -4,6 +4,7 @@
 #include "config/dialog/SettingsPageParts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,6 +57,7 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     edtPassword = login->edtPassword;
     auto* security = new TSecurityGroup(in);
     chkUseSSL = security->chkUseSSL;
+    cmbTlsMode = security->cmbTlsMode;
     edtSSLCertificate = security->edtSSLCertificate;
     btnSSLCertificate = security->btnSSLCertificate;
     edtSSLKey = security->edtSSLKey;
@@ -119,6 +121,7 @@ void TfrImport::LoadConfiguration(RConfiguration& configuration) {
     chkWaitForStableFiles->setChecked(c.WaitForStableFiles);
     edtCheckInterval->setText(QString::number(c.CheckInterval));
     chkUseSSL->setChecked(c.SSL);
+    cmbTlsMode->setCurrentIndex(c.ImplicitTLS ? 1 : 0);
     edtSSLCertificate->setText(ToQString(c.SSLCertificate));
     edtSSLKey->setText(ToQString(c.SSLKey));
     edtSSLPass->setText(ToQString(c.SSLPass));
@@ -144,6 +147,7 @@ void TfrImport::SaveConfiguration() {
     v.WaitForStableFiles = chkWaitForStableFiles->isChecked();
     v.CheckInterval = TextOf(edtCheckInterval);
     v.SSL = chkUseSSL->isChecked();
+    v.ImplicitTLS = cmbTlsMode->currentIndex() == 1;
     v.SSLCertificate = TextOf(edtSSLCertificate);
     v.SSLKey = TextOf(edtSSLKey);
     v.SSLPass = TextOf(edtSSLPass);

@@ -3,6 +3,7 @@
 #include "config/dialog/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +81,10 @@ TSecurityGroup::TSecurityGroup(QWidget* parent) : QGroupBox(QStringLiteral("Secu
     setObjectName(QStringLiteral("grpSecurity"));
     chkUseSSL =
         NewCheck("chkUseSSL", QStringLiteral("Use SSL certificate when authenticating"), this);
+    cmbTlsMode = new QComboBox(this);
+    cmbTlsMode->setObjectName(QStringLiteral("cmbTlsMode"));
+    cmbTlsMode->addItem(QStringLiteral("FTP with explicit TLS"));
+    cmbTlsMode->addItem(QStringLiteral("FTP with implicit TLS"));
     edtSSLCertificate = NewEdit("edtSSLCertificate", this);
     btnSSLCertificate = NewBrowseButton("btnSSLCertificate", this);
     edtSSLKey = NewEdit("edtSSLKey", this);
@@ -87,14 +92,16 @@ TSecurityGroup::TSecurityGroup(QWidget* parent) : QGroupBox(QStringLiteral("Secu
     edtSSLPass = NewEdit("edtSSLPass", this, true);
     auto* grid = new QGridLayout(this);
     grid->addWidget(chkUseSSL, 0, 0, 1, 3);
-    grid->addWidget(NewLabel("lbSSLCertificate", QStringLiteral("Certificate"), this), 1, 0);
-    grid->addWidget(edtSSLCertificate, 1, 1);
-    grid->addWidget(btnSSLCertificate, 1, 2);
-    grid->addWidget(NewLabel("lbSSLKey", QStringLiteral("Key"), this), 2, 0);
-    grid->addWidget(edtSSLKey, 2, 1);
-    grid->addWidget(btnSSLKey, 2, 2);
-    grid->addWidget(NewLabel("lbSSLPass", QStringLiteral("Password"), this), 3, 0);
-    grid->addWidget(edtSSLPass, 3, 1);
+    grid->addWidget(NewLabel("lbTlsMode", QStringLiteral("Encryption"), this), 1, 0);
+    grid->addWidget(cmbTlsMode, 1, 1, 1, 2);
+    grid->addWidget(NewLabel("lbSSLCertificate", QStringLiteral("Certificate"), this), 2, 0);
+    grid->addWidget(edtSSLCertificate, 2, 1);
+    grid->addWidget(btnSSLCertificate, 2, 2);
+    grid->addWidget(NewLabel("lbSSLKey", QStringLiteral("Key"), this), 3, 0);
+    grid->addWidget(edtSSLKey, 3, 1);
+    grid->addWidget(btnSSLKey, 3, 2);
+    grid->addWidget(NewLabel("lbSSLPass", QStringLiteral("Password"), this), 4, 0);
+    grid->addWidget(edtSSLPass, 4, 1);
 }
 
 void BrowseFolderInto(QWidget* owner, QLineEdit* edit) {

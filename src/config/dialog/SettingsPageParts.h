@@ -8,6 +8,7 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -49,12 +50,16 @@ public:
     QLineEdit* edtPassword;
 };
 
-// The client certificate, its key and the key's password. The certificate and key buttons
-// run the page's file-open dialog; the page connects them.
+// TLS on or off, how it starts (explicit after the greeting, or implicit from the first
+// byte), and the optional client certificate, its key and the key's password. The
+// certificate and key buttons run the page's file-open dialog; the page connects them.
 class TSecurityGroup : public QGroupBox {
 public:
     explicit TSecurityGroup(QWidget* parent);
     QCheckBox* chkUseSSL;
+    // Index 0 "FTP with explicit TLS", 1 "FTP with implicit TLS" (the ImplicitTLS key).
+    QComboBox* cmbTlsMode;
+
     QLineEdit* edtSSLCertificate;
     QPushButton* btnSSLCertificate;
     QLineEdit* edtSSLKey;

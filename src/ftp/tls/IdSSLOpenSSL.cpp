@@ -147,7 +147,11 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenTlsSession() {
 }
 
 std::string TIdSSLIOHandlerSocketOpenSSL::TrustedHostName() const {
-    return trust_.HostName.empty() ? Host() : trust_.HostName;
+    std::string name = trust_.HostName.empty() ? Host() : trust_.HostName;
+    // "[::1]" names the address ::1, which is what the certificate lists.
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    return name;
 }
 
 std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Duplicate() {
