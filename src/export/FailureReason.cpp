@@ -1,7 +1,7 @@
 #include "export/FailureReason.h"
 
 #include "base/StrUtils.h"
-#include "ftp/IdExceptions.h"
+#include "remote/RemoteSession.h"
 
 std::string FailureReason(const std::exception* failure, const std::string& doing,
                           const std::string& host, const std::string& port) {
@@ -12,8 +12,8 @@ std::string FailureReason(const std::exception* failure, const std::string& doin
     if (host.empty())
         return "Connecting failed: no export host is set.";
     const std::string where = doing + " " + host + ":" + port + " failed";
-    if (const auto* reply = dynamic_cast<const EIdReplyRFCError*>(failure))
-        return where + ": the server answered " + std::to_string(reply->ErrorCode()) +
+    if (const auto* reply = dynamic_cast<const tavrin::remote::ERemoteRefused*>(failure))
+        return where + ": the server answered " + std::to_string(reply->Code()) +
                " without a text.";
     return where + " without a message.";
 }

@@ -1,18 +1,12 @@
 #include "export/FolderMonitorUnit.h"
 
-#include "base/StrUtils.h"
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
 #include "export/FailureReason.h"
-#include "ftp/IdFTP.h"
-#include "ftp/tls/IdSSLOpenSSL.h"
-#include "ftp/tls/TlsFilesCheck.h"
 #include "platform/FileSystem.h"
-#include "remote/ftp/FtpClientSetup.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -48,12 +42,6 @@ class ENotLoggedIn : public EIdException {
 public:
     using EIdException::EIdException;
 };
-
-// An empty folder means the folder the login put the session in: the name goes bare.
-std::string RemotePath(const std::string& folder, const std::string& separator,
-                       const std::string& name) {
-    return folder.empty() ? name : folder + separator + name;
-}
 
 // The file noted by an earlier run of this monitor that is still waiting in the folder.
 std::string InterruptedUpload(const TUploadNote& note, const std::string& folder) {
@@ -102,8 +90,7 @@ TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
       Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
       WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
-    if (Config.SSL)
-        tavrin::tls::CheckTlsFiles(Config.SSLCertificate, Config.SSLKey, Config.SSLPass);
+    tavrin::remote::CheckSessionSettings(Config);
     WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
     WaitThread.OnNotice = [this](const std::string& text, TColor colour) { DoLog(text, colour); };
     WaitThread.Start();
@@ -147,12 +134,9 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     if (LogFileTransfer)
         DoLog("File " + name + " ready for export.", clGreen);
 
-    // Declared first so that it outlives the client it is attached to.
-    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler;
-    std::unique_ptr<TIdFTP> client;
+    std::unique_ptr<tavrin::remote::TRemoteSession> session;
     try {
-        client = std::make_unique<TIdFTP>();
-        tlsHandler = SetUpClient(*client);
+        session = MakeSession();
     } catch (const std::exception& failure) {
         // A setting that cannot be used (a Port that is no number) ends this file only; the
         // reason is all the user needs to mend it.
@@ -166,7 +150,7 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     std::string reason;
     bool cutOff = false;
     try {
-        const TExportOutcome outcome = Upload(*client, name, progress);
+        const TExportOutcome outcome = Upload(*session, name, progress);
         Note.Clear();
         return outcome;
     } catch (const std::exception& failure) {
@@ -193,9 +177,9 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     return TExportOutcome::Failed;
 }
 
-std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> TFolderMonitor::SetUpClient(TIdFTP& client) {
-    tavrin::remote::TFtpClientEvents events;
-    events.OnStatus = [this](const void*, TIdStatus, const std::string& text) {
+std::unique_ptr<tavrin::remote::TRemoteSession> TFolderMonitor::MakeSession() {
+    tavrin::remote::TRemoteEvents events;
+    events.OnStatus = [this](tavrin::remote::TSessionStatus, const std::string& text) {
         if (LogVerbose)
             DoLog(text, clHotLight);
     };
@@ -203,24 +187,21 @@ std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> TFolderMonitor::SetUpClient(TIdFTP
         if (LogSSL)
             DoLog(text, cl3DDkShadow);
     };
-    return tavrin::remote::SetUpFtpClient(client, Config, events);
+    return tavrin::remote::MakeRemoteSession(Config, events);
 }
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.
-TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name,
-                                      TCycleProgress& progress) {
+TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
+                                      const std::string& name, TCycleProgress& progress) {
     if (!NameIsSafeOnTheWire(name))
         throw EUnsafeFileName("File name with a line break");
-    client.Connect();
-    if (!client.IsConnected())
+    session.Connect();
+    if (!session.IsConnected())
         throw ENotLoggedIn("The connection to " + Config.Host + ":" + Config.Port +
                            " ended during the login.");
-    // Servers that do not call themselves UNIX get the backslash separator.
-    const std::string separator =
-        client.SystemDescription().find("UNIX") != std::string::npos ? "/" : "\\";
     const std::string localPath = Config.LocalFolder + "/" + name;
     const std::string remotePath =
-        RemotePath(Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder, separator, name);
+        session.PathJoin(Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder, name);
     std::string finalPath = remotePath;
 
     if (LogFileTransfer)
@@ -228,30 +209,30 @@ TExportOutcome TFolderMonitor::Upload(TIdFTP& client, const std::string& name,
     const LocalState before = StateOf(localPath);
     progress.noted = NoteUpload(name);
     progress.doing = "Uploading " + name + " to";
-    client.UploadFile(localPath, remotePath, false);
+    session.Upload(localPath, remotePath);
     if (Config.FirstToTemp) {
         // The session is still in the folder the STOR resolved its path against, so the
         // rename resolves both of its paths the same way: relative ones (and bare names) from
         // the login folder, as the import side does.
-        finalPath = RemotePath(Config.RemoteFolder, separator, name);
+        finalPath = session.PathJoin(Config.RemoteFolder, name);
         progress.doing = "Renaming " + name + " on";
-        client.RenameRemoteFile(remotePath, finalPath);
+        session.Rename(remotePath, finalPath);
     }
     progress.doing = "Closing the connection to";
     if (!(StateOf(localPath) == before)) {
         // What the server got is some mix of old and new; the next settled version replaces
         // it, and until then the file is neither moved nor reported done.
-        client.Disconnect(true);
+        session.Close(true);
         DoLog("File " + name + " changed during upload; it is sent again once it settles.",
               clHotLight);
         return TExportOutcome::Changed;
     }
     if (Config.BinaryMode) {
         progress.doing = "Checking the size of " + name + " on";
-        CheckRemoteSize(client, finalPath, name, before.size);
+        CheckRemoteSize(session, finalPath, name, before.size);
         progress.doing = "Closing the connection to";
     }
-    client.Disconnect(true);
+    session.Close(true);
     if (Config.MoveDelete)
         MoveLocalFile(localPath, name);
     if (LogFileTransfer)
@@ -274,19 +255,15 @@ bool TFolderMonitor::NoteUpload(const std::string& name) {
     return false;
 }
 
-void TFolderMonitor::CheckRemoteSize(TIdFTP& client, const std::string& path,
-                                     const std::string& name, int64_t localSize) {
-    // A server that does not know SIZE cannot be checked; one that answers must hold it all.
-    if (client.SendCommand("SIZE " + path) != 213)
+void TFolderMonitor::CheckRemoteSize(tavrin::remote::TRemoteSession& session,
+                                     const std::string& path, const std::string& name,
+                                     int64_t localSize) {
+    // A server that cannot tell the size cannot be checked; one that does must hold it all.
+    const std::optional<int64_t> remoteSize = session.Size(path);
+    if (!remoteSize)
         return;
-    const auto& text = client.LastReply().Text();
-    const std::string answer = text.empty() ? std::string() : tavrin::Trim(text[0]);
-    char* end = nullptr;
-    const long long remoteSize = std::strtoll(answer.c_str(), &end, 10);
-    if (answer.empty() || end == nullptr || *end != '\0')
-        return;
-    if (remoteSize != localSize)
-        throw ERemoteSizeMismatch("The server holds " + std::to_string(remoteSize) + " bytes of " +
+    if (*remoteSize != localSize)
+        throw ERemoteSizeMismatch("The server holds " + std::to_string(*remoteSize) + " bytes of " +
                                   name + ", the local file has " + std::to_string(localSize) +
                                   " bytes.");
 }

@@ -8,6 +8,7 @@
 #include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
+#include "remote/RemoteSession.h"
 
 #include <atomic>
 #include <chrono>
@@ -69,9 +70,6 @@ private:
     std::thread thread_;
 };
 
-class TIdFTP;
-class TIdSSLIOHandlerSocketOpenSSL;
-
 // Uploads every file added to Config.LocalFolder to the server, one connection per file, and
 // reports each step to OnLog with the prefix "Export > ".
 class TFolderMonitor {
@@ -93,18 +91,19 @@ public:
 
 private:
     void DoLog(const std::string& text, TColor colour) const;
-    // The client from Config; the TLS handler it uses (SSL on), which must outlive it.
-    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> SetUpClient(TIdFTP& client);
+    // The session from Config, with its status and TLS lines going to the log.
+    std::unique_ptr<tavrin::remote::TRemoteSession> MakeSession();
     // How far a cycle got: the step for a failure that brings no text of its own, and
     // whether this cycle's upload was noted.
     struct TCycleProgress {
         std::string doing = "Connecting to";
         bool noted = false;
     };
-    TExportOutcome Upload(TIdFTP& client, const std::string& name, TCycleProgress& progress);
+    TExportOutcome Upload(tavrin::remote::TRemoteSession& session, const std::string& name,
+                          TCycleProgress& progress);
     bool NoteUpload(const std::string& name);
-    void CheckRemoteSize(TIdFTP& client, const std::string& path, const std::string& name,
-                         int64_t localSize);
+    void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
+                         const std::string& name, int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
 
     RConfiguration Config;

@@ -1,20 +1,19 @@
 #include "import/ImportCycleState.h"
 
 #include "config/UserMessages.h"
-#include "ftp/listing/IdFTPListItem.h"
+#include "remote/RemoteSession.h"
 
 #include <QTimer>
 
 #include <map>
 
-bool TStableFileTracker::SeenUnchanged(const TIdFTPListItem& entry) {
-    TSeen now{entry.ByteSizeKnown(), entry.ModifiedKnown(),
-              entry.ByteSizeKnown() ? entry.ByteSize() : 0,
-              entry.ModifiedKnown() ? static_cast<double>(entry.Modified()) : 0.0};
-    current_[entry.Name()] = now;
+bool TStableFileTracker::SeenUnchanged(const tavrin::remote::TRemoteEntry& entry) {
+    TSeen now{entry.sizeKnown, entry.modifiedKnown, entry.sizeKnown ? entry.size : 0,
+              entry.modifiedKnown ? static_cast<double>(entry.modified) : 0.0};
+    current_[entry.name] = now;
     if (!now.sizeKnown && !now.timeKnown)
         return true;
-    auto before = previous_.find(entry.Name());
+    auto before = previous_.find(entry.name);
     return before != previous_.end() && before->second == now;
 }
 

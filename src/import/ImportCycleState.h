@@ -10,7 +10,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-class TIdFTPListItem;
+namespace tavrin::remote {
+struct TRemoteEntry;
+}
 
 // A file still being written on the server changes size or time from one listing to the
 // next; it is fetched only once two listings in a row agree.
@@ -18,7 +20,7 @@ class TStableFileTracker {
 public:
     // Notes the entry for this listing; true when the previous listing showed it with the
     // same size and time, or when the listing tells neither (nothing to wait for then).
-    bool SeenUnchanged(const TIdFTPListItem& entry);
+    bool SeenUnchanged(const tavrin::remote::TRemoteEntry& entry);
     // This listing becomes the previous one; names not seen in it are forgotten.
     void EndListing();
     size_t Tracked() const { return previous_.size(); }

@@ -4,9 +4,6 @@
 
 #include "base/IdException.h"
 #include "config/LogSwitches.h"
-#include "ftp/IdExceptions.h"
-#include "ftp/IdFTP.h"
-#include "ftp/listing/IdFTPListItem.h"
 #include "import/ImportTexts.h"
 #include "import/ResumablePart.h"
 #include "platform/FileSystem.h"
@@ -48,8 +45,8 @@ private:
 
 } // namespace
 
-void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
-    const std::string name = entry.Name();
+void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
+    const std::string name = entry.name;
     // The cycle is in the remote folder already (it changed into it at login), so the bare
     // name is the path: "out" + "/" + name would point below the folder for a relative one.
     const std::string& remotePath = name;
@@ -73,7 +70,7 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
     if (config_.MoveDelete) {
         try {
             LogMessage("Deleting file ...", clHotLight);
-            client_->DeleteRemoteFile(remotePath);
+            session_->Delete(remotePath);
             LogMessage("Deleting file ... done", clHotLight);
         } catch (const std::exception& failure) {
             const std::string reason = OneLine(failure.what());
@@ -91,8 +88,8 @@ void TFTPChecker::FetchEntry(const TIdFTPListItem& entry) {
     retries_.Succeeded(name);
 }
 
-void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
-                                const std::string& finalPath) {
+void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
+                                const std::string& remotePath, const std::string& finalPath) {
     // The final name shows nothing until every byte is on disk and the server confirmed the
     // transfer: programs that pick files up from the import folder never see a piece of one,
     // and a local file of that name stays as it was until then.
@@ -102,16 +99,16 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
     TResumablePart kept(partial, entry, config_.ResumeDownloads && config_.BinaryMode);
     bool serverResumes = false;
     try {
-        serverResumes = kept.Wanted() && client_->CanResume();
+        serverResumes = kept.Wanted() && session_->CanResume();
         const bool resume = kept.CanGoOn() && serverResumes;
-        client_->DownloadFile(remotePath, partial, !resume, resume);
+        session_->Download(remotePath, partial, resume);
         struct stat written {};
         if (::stat(partial.c_str(), &written) != 0)
             FailWithErrno("Cannot read the size of file", partial);
         // Only a binary transfer keeps the byte count; an ASCII one may change line ends.
-        if (config_.BinaryMode && entry.ByteSizeKnown() && written.st_size != entry.ByteSize())
+        if (config_.BinaryMode && entry.sizeKnown && written.st_size != entry.size)
             throw EShortDelivery("Received " + std::to_string(written.st_size) + " of " +
-                                 std::to_string(entry.ByteSize()) + " bytes.");
+                                 std::to_string(entry.size) + " bytes.");
         if (!tavrin::fs::SyncFile(partial))
             FailWithErrno("Cannot write file", partial);
         if (::rename(partial.c_str(), finalPath.c_str()) != 0)
@@ -126,10 +123,10 @@ void TFTPChecker::DownloadWhole(const TIdFTPListItem& entry, const std::string& 
         // connection is closed, so no half-dead one goes on into the next command.
         try {
             throw;
-        } catch (const EIdReplyRFCError&) {
+        } catch (const tavrin::remote::ERemoteRefused&) {
         } catch (const EShortDelivery&) {
             goOnLater = false; // the server called it complete: its count is not to be built on
-        } catch (const EIdFileError&) {
+        } catch (const tavrin::remote::ELocalFileFailed&) {
             // Our side failed (a full disk); the client ended the transfer with the server.
             goOnLater = false;
         } catch (...) {

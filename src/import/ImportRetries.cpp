@@ -1,6 +1,6 @@
 #include "import/ImportRetries.h"
 
-#include "ftp/listing/IdFTPListItem.h"
+#include "remote/RemoteSession.h"
 
 #include <algorithm>
 
@@ -11,23 +11,23 @@ void TFetchRetries::SetSchedule(std::vector<std::chrono::milliseconds> delays, T
         now_ = std::move(now);
 }
 
-void TFetchRetries::NoteShape(const TIdFTPListItem& entry, TFailure& failure) {
-    failure.sizeKnown = entry.ByteSizeKnown();
-    failure.timeKnown = entry.ModifiedKnown();
-    failure.size = failure.sizeKnown ? entry.ByteSize() : 0;
-    failure.time = failure.timeKnown ? static_cast<double>(entry.Modified()) : 0.0;
+void TFetchRetries::NoteShape(const tavrin::remote::TRemoteEntry& entry, TFailure& failure) {
+    failure.sizeKnown = entry.sizeKnown;
+    failure.timeKnown = entry.modifiedKnown;
+    failure.size = failure.sizeKnown ? entry.size : 0;
+    failure.time = failure.timeKnown ? static_cast<double>(entry.modified) : 0.0;
 }
 
-bool TFetchRetries::SameShape(const TIdFTPListItem& entry, const TFailure& failure) {
+bool TFetchRetries::SameShape(const tavrin::remote::TRemoteEntry& entry, const TFailure& failure) {
     TFailure now;
     NoteShape(entry, now);
     return now.sizeKnown == failure.sizeKnown && now.timeKnown == failure.timeKnown &&
            now.size == failure.size && now.time == failure.time;
 }
 
-bool TFetchRetries::Due(const TIdFTPListItem& entry) {
-    listed_.insert(entry.Name());
-    auto found = failed_.find(entry.Name());
+bool TFetchRetries::Due(const tavrin::remote::TRemoteEntry& entry) {
+    listed_.insert(entry.name);
+    auto found = failed_.find(entry.name);
     if (found == failed_.end())
         return true;
     if (!SameShape(entry, found->second)) {
@@ -38,8 +38,8 @@ bool TFetchRetries::Due(const TIdFTPListItem& entry) {
     return now_() >= found->second.due;
 }
 
-std::chrono::milliseconds TFetchRetries::Failed(const TIdFTPListItem& entry) {
-    TFailure& failure = failed_[entry.Name()];
+std::chrono::milliseconds TFetchRetries::Failed(const tavrin::remote::TRemoteEntry& entry) {
+    TFailure& failure = failed_[entry.name];
     ++failure.count;
     NoteShape(entry, failure);
     const std::chrono::milliseconds pause =

@@ -10,7 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
-class TIdFTPListItem;
+namespace tavrin::remote {
+struct TRemoteEntry;
+}
 
 class TFetchRetries {
 public:
@@ -23,9 +25,9 @@ public:
 
     // Whether the listed entry may be tried in this cycle: it never failed, its next try is
     // due, or its size or time differ from when it last failed (then it starts over).
-    bool Due(const TIdFTPListItem& entry);
+    bool Due(const tavrin::remote::TRemoteEntry& entry);
     // A try failed: returns the pause before the next one (zero: at the next cycle).
-    std::chrono::milliseconds Failed(const TIdFTPListItem& entry);
+    std::chrono::milliseconds Failed(const tavrin::remote::TRemoteEntry& entry);
     void Succeeded(const std::string& name);
     // Names the last listing did not show are forgotten.
     void EndListing();
@@ -39,8 +41,8 @@ private:
         int64_t size = 0;
         double time = 0;
     };
-    static void NoteShape(const TIdFTPListItem& entry, TFailure& failure);
-    static bool SameShape(const TIdFTPListItem& entry, const TFailure& failure);
+    static void NoteShape(const tavrin::remote::TRemoteEntry& entry, TFailure& failure);
+    static bool SameShape(const tavrin::remote::TRemoteEntry& entry, const TFailure& failure);
 
     std::vector<std::chrono::milliseconds> delays_{
         std::chrono::seconds(30), std::chrono::minutes(2), std::chrono::minutes(10),

@@ -4,17 +4,9 @@
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
 #include "config/UserMessages.h"
-#include "ftp/IdExceptions.h"
-#include "ftp/IdFTP.h"
-#include "ftp/listing/IdFTPList.h"
-#include "ftp/listing/IdFTPListParseUnitree.h"
-#include "ftp/listing/IdFTPListParseWindowsNT.h"
-#include "ftp/tls/IdSSLOpenSSL.h"
-#include "ftp/tls/TlsFilesCheck.h"
 #include "import/ImportPartName.h"
 #include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
-#include "remote/ftp/FtpClientSetup.h"
 
 #include <algorithm>
 #include <exception>
@@ -37,17 +29,15 @@ using tavrin::importtext::Quoted;
 
 TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
     : QTimer(nullptr), onLog_(std::move(onLog)), config_(config) {
-    client_ = std::make_unique<TIdFTP>();
     // Unusable TLS files fail the start, so the direction stays stopped.
-    if (config_.SSL)
-        tavrin::tls::CheckTlsFiles(config_.SSLCertificate, config_.SSLKey, config_.SSLPass);
-    tavrin::remote::TFtpClientEvents events;
-    events.OnStatus = [this](const void* sender, TIdStatus status, const std::string& text) {
-        ClientStatus(sender, status, text);
+    tavrin::remote::CheckSessionSettings(config_);
+    tavrin::remote::TRemoteEvents events;
+    events.OnStatus = [this](tavrin::remote::TSessionStatus status, const std::string& text) {
+        SessionStatus(status, text);
     };
     events.OnTlsInfo = [this](const std::string& text) { TlsStatusInfo(text); };
     events.OnKeyPassword = [this](std::string& password) { KeyPassword(password); };
-    tlsHandler_ = tavrin::remote::SetUpFtpClient(*client_, config_, events);
+    session_ = tavrin::remote::MakeRemoteSession(config_, events);
 
     const int interval = PollIntervalMs(config_);
     setInterval(interval);
@@ -80,8 +70,7 @@ std::string TFTPChecker::PartialPath(const std::string& folder, const std::strin
 TFTPChecker::~TFTPChecker() {
     Dispose();
     keepAliveTimer_.reset();
-    client_.reset();
-    tlsHandler_.reset();
+    session_.reset();
 }
 
 void TFTPChecker::Dispose() {
@@ -103,9 +92,9 @@ void TFTPChecker::Dispose() {
     };
     try {
         // A server that stopped answering must not hold up the stop for a whole read time.
-        client_->SetReadTimeout(kQuitReplyLimitMs);
-        if (client_->IsConnected())
-            client_->Disconnect(true);
+        session_->SetReplyTimeout(kQuitReplyLimitMs);
+        if (session_->IsConnected())
+            session_->Close(true);
     } catch (const std::exception& failure) {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
@@ -162,30 +151,18 @@ void TFTPChecker::PollCycle() {
 }
 
 void TFTPChecker::RunCycle() {
-    if (!client_->IsConnected())
+    if (!session_->IsConnected())
         ConnectAndEnterFolder();
 
-    // Servers whose system description says "UNIX" get the Unitree preset; every other server
-    // (also one that answered SYST with an error) gets Windows NT. The client's own detection
-    // has the last word; each listed entry is parsed once.
-    const bool unixLike = client_->SystemDescription().find("UNIX") != std::string::npos;
-    client_->SetListParserClass(unixLike
-                                    ? static_cast<TIdFTPListParseClass>(TIdFTPLPUnitree::Class())
-                                    : TIdFTPLPWindowsNT::Class());
-
-    // The client keeps the lines of its last listing and parses them on first use.
     doing_ = "listing the folder on " + HostPort();
-    client_->ListDirectory(nullptr, "", true);
+    listing_ = session_->List();
     doing_.clear();
 
-    TIdFTPListItems& entries = client_->DirectoryEntries();
-    const size_t count = entries.Count();
     bool listedWhole = true;
-    for (size_t i = 0; i < count; ++i) {
-        const TIdFTPListItem& entry = entries[i];
-        if (entry.Kind() != ekFile)
+    for (const tavrin::remote::TRemoteEntry& entry : listing_) {
+        if (entry.kind != tavrin::remote::TRemoteKind::File)
             continue;
-        const std::string& name = entry.Name();
+        const std::string& name = entry.name;
         if (name.empty() || name[0] == '.')
             continue;
         if (const std::string why = WhyNotUsableHere(name); !why.empty()) {
@@ -207,7 +184,7 @@ void TFTPChecker::RunCycle() {
         FetchEntry(entry);
         // A transfer that broke the connection ends this cycle's fetching; the next tick
         // connects afresh.
-        if (!client_->IsConnected()) {
+        if (!session_->IsConnected()) {
             listedWhole = false;
             break;
         }
@@ -219,32 +196,32 @@ void TFTPChecker::RunCycle() {
         unusableNames_.EndListing();
     }
 
-    if ((!config_.KeepAlive || stopRequested_) && client_->IsConnected()) {
+    if ((!config_.KeepAlive || stopRequested_) && session_->IsConnected()) {
         doing_ = "closing the connection to " + HostPort();
-        client_->Disconnect(true);
+        session_->Close(true);
         doing_.clear();
     }
 }
 
 void TFTPChecker::ConnectAndEnterFolder() {
     doing_ = "connecting to " + HostPort(); // ClientStatus says when the login begins
-    client_->Connect();
-    if (!client_->IsConnected())
+    session_->Connect();
+    if (!session_->IsConnected())
         return;
     doing_ = "changing into the folder on " + HostPort();
     const std::string folder =
-        config_.RemoteFolder.empty() ? client_->QueryCurrentDirectory() : config_.RemoteFolder;
+        config_.RemoteFolder.empty() ? session_->CurrentFolder() : config_.RemoteFolder;
     try {
-        client_->ChangeDirectory(folder);
-    } catch (const EIdReplyRFCError& refused) {
+        session_->ChangeFolder(folder);
+    } catch (const tavrin::remote::ERemoteRefused& refused) {
         // "No such file or directory." alone does not say which folder, nor on which server.
         std::string text = "Cannot change to folder " + Quoted(folder) + " on " + HostPort() + ".";
         if (const std::string reason = OneLine(refused.what()); !reason.empty())
             text += " " + reason;
         throw EIdException(text);
     }
-    const std::string system = client_->SystemDescription();
-    const std::string current = client_->QueryCurrentDirectory();
+    const std::string system = session_->SystemDescription();
+    const std::string current = session_->CurrentFolder();
     LogMessage("Server is a " + Quoted(system) + ". Current dir is " + Quoted(current), clHotLight);
     doing_.clear();
 }
@@ -273,7 +250,7 @@ void TFTPChecker::CloseAfterFailure() {
     // Without QUIT: after a failure the server may not answer any more. Closed whatever
     // IsConnected says, so no half-dead connection is carried into the next cycle.
     try {
-        client_->Disconnect(false);
+        session_->Close(false);
     } catch (const std::exception&) {
     }
 }
@@ -289,13 +266,13 @@ void TFTPChecker::KeepAliveTick() {
         tavrin::importbox::TCycleScope running;
         tavrin::net::TSocketGroupScope grouped(sockets_);
         try {
-            if (client_->IsConnected()) {
+            if (session_->IsConnected()) {
                 doing_ = "sending NOOP to " + HostPort();
-                client_->SendNoop();
+                const tavrin::remote::TKeepAliveReply answer = session_->KeepAlive();
                 doing_.clear();
-                std::string reply = client_->LastReply().JoinedText();
+                std::string reply = answer.text;
                 if (OneLine(reply).empty())
-                    reply = "NOOP answered " + std::to_string(client_->LastReply().NumericCode());
+                    reply = "NOOP answered " + std::to_string(answer.code);
                 if (LogVerbose)
                     LogMessage(reply, clHotLight);
             }
@@ -330,9 +307,10 @@ void TFTPChecker::LogTransfer(const std::string& text) {
         LogMessage(text, clGreen);
 }
 
-void TFTPChecker::ClientStatus(const void*, TIdStatus status, const std::string& text) {
-    // The server's socket is open: from here on the client greets, negotiates and logs in.
-    if (status == hsConnected && doing_.rfind("connecting to ", 0) == 0)
+void TFTPChecker::SessionStatus(tavrin::remote::TSessionStatus status, const std::string& text) {
+    // The server's socket is open: from here on the session greets, negotiates and logs in.
+    if (status == tavrin::remote::TSessionStatus::Connected &&
+        doing_.rfind("connecting to ", 0) == 0)
         doing_ = "logging in on " + HostPort();
     if (LogVerbose)
         LogMessage(text, clHotLight);

@@ -5,25 +5,21 @@
 // event loop turning, so ticks and menu commands can arrive in the middle of a cycle.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
-#include "ftp/IdStatus.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
 #include "import/ImportRetries.h"
 #include "import/LocalNames.h"
 #include "platform/SocketGroup.h"
+#include "remote/RemoteSession.h"
 
 #include <QTimer>
 
 #include <memory>
 #include <string>
 
-class TIdFTP;
-class TIdSSLIOHandlerSocketOpenSSL;
-class TIdFTPListItem;
-
 class TFTPChecker : public QTimer {
 public:
-    // Set-up: client from the settings, TLS handler when SSL is on, poll interval, register
+    // Set-up: the remote session from the settings, poll interval, register
     // loaded from `registerPath` when present, then both timers enabled. Raises on a Port that
     // is not a number and on a register file that exists but cannot be read.
     TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath);
@@ -54,7 +50,9 @@ public:
     // Where a download is written until it is whole: a hidden name beside its final one, short
     // enough for the file system whatever the name's length.
     static std::string PartialPath(const std::string& folder, const std::string& name);
-    TIdFTP& Client() { return *client_; }
+    tavrin::remote::TRemoteSession& Session() { return *session_; }
+    // The entries of the last listing.
+    const std::vector<tavrin::remote::TRemoteEntry>& LastListing() const { return listing_; }
     // Pauses between the tries of a file whose download failed, and the clock they are
     // measured on (tests).
     void SetRetrySchedule(std::vector<std::chrono::milliseconds> delays, TFetchRetries::TNow now) {
@@ -65,8 +63,8 @@ public:
 private:
     void RunCycle();
     void ConnectAndEnterFolder();
-    void FetchEntry(const TIdFTPListItem& entry);
-    void DownloadWhole(const TIdFTPListItem& entry, const std::string& remotePath,
+    void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
+    void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
     void MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
@@ -77,7 +75,7 @@ private:
 
     void LogMessage(const std::string& text, TColor colour);
     void LogTransfer(const std::string& text);
-    void ClientStatus(const void* sender, TIdStatus status, const std::string& text);
+    void SessionStatus(tavrin::remote::TSessionStatus status, const std::string& text);
     void TlsStatusInfo(const std::string& text);
     void KeyPassword(std::string& password);
 
@@ -88,9 +86,8 @@ private:
     // What the cycle is doing with which server, for a failure that brings no message.
     std::string doing_;
     TLogEvent onLog_;
-    // The handler must outlive the client that uses it; the destructor frees them in order.
-    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tlsHandler_;
-    std::unique_ptr<TIdFTP> client_;
+    std::unique_ptr<tavrin::remote::TRemoteSession> session_;
+    std::vector<tavrin::remote::TRemoteEntry> listing_;
     bool busy_ = false;
     bool stopRequested_ = false;
     bool disposeAfterCycle_ = false;

@@ -1,7 +1,7 @@
 #include "import/ResumablePart.h"
 
-#include "ftp/listing/IdFTPListItem.h"
 #include "platform/FileSystem.h"
+#include "remote/RemoteSession.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -18,7 +18,7 @@ int64_t FileSize(const std::string& path) {
 }
 
 // The stamp's text; %.17g gives back the very same double when read.
-std::string StampText(int64_t size, TDateTime time) {
+std::string StampText(int64_t size, double time) {
     char text[96];
     std::snprintf(text, sizeof text, "size %lld\ntime %.17g\n", static_cast<long long>(size), time);
     return text;
@@ -35,11 +35,12 @@ bool WriteAndSync(const std::string& path, const std::string& text) {
 
 } // namespace
 
-TResumablePart::TResumablePart(std::string partPath, const TIdFTPListItem& entry, bool enabled)
+TResumablePart::TResumablePart(std::string partPath, const tavrin::remote::TRemoteEntry& entry,
+                               bool enabled)
     : part_(std::move(partPath)), stamp_(StampPath(part_)) {
-    wanted_ = enabled && entry.ByteSizeKnown() && entry.ModifiedKnown() && entry.ByteSize() > 0;
-    listedSize_ = entry.ByteSize();
-    listedTime_ = entry.Modified();
+    wanted_ = enabled && entry.sizeKnown && entry.modifiedKnown && entry.size > 0;
+    listedSize_ = entry.size;
+    listedTime_ = entry.modified;
     if (wanted_ && StampMatches()) {
         const int64_t kept = FileSize(part_);
         goOn_ = kept > 0 && kept < listedSize_;

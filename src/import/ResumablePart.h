@@ -5,19 +5,19 @@
 // while the listing still shows the very same, so bytes of two versions of a file never meet.
 // The stamp is an ordinary file, so a kept part survives a restart of the program. The final
 // size check after the download still decides whether the file is whole.
-#include "ftp/listing/IdDateTime.h"
-
 #include <cstdint>
 #include <string>
 
-class TIdFTPListItem;
+namespace tavrin::remote {
+struct TRemoteEntry;
+}
 
 class TResumablePart {
 public:
     // `partPath`: where the download is written. `entry`: the server file as listed now.
     // `enabled`: resumed downloads are switched on and the transfer is binary (an ASCII
     // transfer changes line ends, so byte offsets on the two sides differ).
-    TResumablePart(std::string partPath, const TIdFTPListItem& entry, bool enabled);
+    TResumablePart(std::string partPath, const tavrin::remote::TRemoteEntry& entry, bool enabled);
     TResumablePart(const TResumablePart&) = delete;
     TResumablePart& operator=(const TResumablePart&) = delete;
 
@@ -45,6 +45,6 @@ private:
     std::string part_, stamp_;
     bool wanted_ = false, goOn_ = false;
     int64_t listedSize_ = 0;
-    TDateTime listedTime_ = 0;
+    double listedTime_ = 0; // as in TRemoteEntry::modified
     int64_t sizeBefore_ = 0;
 };

@@ -5,7 +5,6 @@
 
 #include "config/LogSwitches.h"
 #include "config/UserMessages.h"
-#include "ftp/IdFTP.h"
 #include "import/MonitorFTPUnit.h"
 #include "servers/FaultyFtpdServer.h"
 

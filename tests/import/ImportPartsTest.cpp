@@ -4,12 +4,12 @@
 #include "ImportTestSupport.h"
 
 #include "base/IdException.h"
-#include "ftp/listing/IdFTPListItem.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
 #include "import/ImportRetries.h"
 #include "import/MonitorFTPUnit.h"
 #include "platform/FileSystem.h"
+#include "remote/RemoteSession.h"
 
 #include <gtest/gtest.h>
 
@@ -51,12 +51,10 @@ TEST(StableFileTracker, FetchesOnlyWhatTwoListingsInARowAgreeOn) {
         std::vector<bool> answers;
         for (const Listed& listed : row.listings) {
             if (listed.size >= 0) {
-                TIdFTPListItem item;
-                item.SetName("f.dat");
-                item.SetByteSizeKnown(listed.sizeKnown);
-                item.SetByteSize(listed.size);
-                item.SetModifiedKnown(listed.timeKnown);
-                item.SetModified(listed.time);
+                const tavrin::remote::TRemoteEntry item{
+                    "f.dat",     tavrin::remote::TRemoteKind::File,
+                    listed.size, listed.sizeKnown,
+                    listed.time, listed.timeKnown};
                 answers.push_back(tracker.SeenUnchanged(item));
             }
             tracker.EndListing();
@@ -71,9 +69,8 @@ TEST(FetchRetries, NextCycleThenGrowingPausesThenEveryHalfHour) {
     TFetchRetries retries;
     TFetchRetries::Clock::time_point now{};
     retries.SetSchedule({}, [&now] { return now; }); // the shipped pauses, our clock
-    TIdFTPListItem item;
-    item.SetName("refused.bin");
-    item.SetByteSize(10);
+    const tavrin::remote::TRemoteEntry item{
+        "refused.bin", tavrin::remote::TRemoteKind::File, 10, true, 0, true};
     const std::chrono::milliseconds expected[] = {seconds(0),  seconds(30), minutes(2),
                                                   minutes(10), minutes(30), minutes(30)};
     for (std::chrono::milliseconds pause : expected) {

@@ -3,7 +3,6 @@
 #include "ImportTestSupport.h"
 
 #include "config/LogSwitches.h"
-#include "ftp/IdFTP.h"
 #include "import/MonitorFTPUnit.h"
 #include "servers/RealServers.h"
 
@@ -152,7 +151,7 @@ TEST_P(ImportRealServer, KeepAliveHoldsOneConnectionWithNoops) {
     TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
     EXPECT_EQ(monitor.Checker().interval(), 5000);
     monitor.Checker().PollCycle();
-    EXPECT_TRUE(monitor.Checker().Client().IsConnected());
+    EXPECT_TRUE(monitor.Checker().Session().IsConnected());
     Put("two.txt", "2");
     monitor.Checker().KeepAliveTick();
     monitor.Checker().PollCycle();
@@ -185,7 +184,7 @@ TEST_P(ImportRealServer, WithoutKeepAliveEachCycleEndsWithQuit) {
     TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
     EXPECT_EQ(monitor.Checker().interval(), 7000);
     monitor.Checker().PollCycle();
-    EXPECT_FALSE(monitor.Checker().Client().IsConnected());
+    EXPECT_FALSE(monitor.Checker().Session().IsConnected());
     monitor.Checker().KeepAliveTick(); // nothing to keep alive
     monitor.Checker().PollCycle();
     if (pyftpd) {

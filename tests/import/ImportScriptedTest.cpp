@@ -4,8 +4,6 @@
 
 #include "base/IdException.h"
 #include "config/LogSwitches.h"
-#include "ftp/IdFTP.h"
-#include "ftp/listing/IdFTPList.h"
 #include "import/MonitorFTPUnit.h"
 #include "servers/ScriptedFtpServer.h"
 
@@ -65,7 +63,7 @@ TEST_F(ImportScripted, WindowsListingGivesEachEntryOnceAndOneTryPerCycle) {
     monitor.Checker().PollCycle();
 
     EXPECT_TRUE(log.boxes.empty());
-    EXPECT_EQ(monitor.Checker().Client().DirectoryEntries().Count(), 5u);
+    EXPECT_EQ(monitor.Checker().LastListing().size(), 5u);
     EXPECT_EQ(CommandCount("RETR good.txt"), 1u);
     EXPECT_EQ(ReadFile(scratch.local + "/good.txt"), "good bytes");
     // The failing file is tried once in the cycle; the try says so in red, followed by the
@@ -102,7 +100,7 @@ TEST_F(ImportScripted, ServerDownGivesOneBoxPerCycleAndPollingResumes) {
     ASSERT_TRUE(WaitUntil([&] { return !log.boxes.empty(); }));
     EXPECT_EQ(log.boxes.size(), 1u);
     EXPECT_FALSE(monitor.Checker().Busy());
-    EXPECT_FALSE(monitor.Checker().Client().IsConnected());
+    EXPECT_FALSE(monitor.Checker().Session().IsConnected());
     EXPECT_TRUE(monitor.Checker().isActive());
 
     // ...and once the server is back, the next tick fetches.
