@@ -20,24 +20,28 @@ std::mutex& StoreLock() {
     return lock;
 }
 
-struct KnownEntry {
-    ssh_known_hosts_e state = SSH_KNOWN_HOSTS_UNKNOWN;
-    std::string storedFingerprint;
-};
+// The fingerprint of the first key `file` holds for the server, "" when none. libssh tells
+// that a key changed but not which one was stored, so the file is read again here.
+std::string StoredFingerprint(const std::string& file, const std::string& hostName) {
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        ssh_knownhosts_entry* entry = nullptr;
+        const int rc = ::ssh_known_hosts_parse_line(hostName.c_str(), line.c_str(), &entry);
+        std::string fingerprint;
+        if (rc == SSH_OK && entry != nullptr && entry->publickey != nullptr)
+            fingerprint = Sha256Fingerprint(entry->publickey);
+        ::ssh_knownhosts_entry_free(entry);
+        if (!fingerprint.empty())
+            return fingerprint;
+    }
+    return "";
+}
 
 // The state of the server's key in one file alone.
-KnownEntry LookUp(ssh_session session, const std::string& file) {
-    KnownEntry result;
+ssh_known_hosts_e LookUp(ssh_session session, const std::string& file) {
     ::ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, file.c_str());
     ::ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, file.c_str());
-    ssh_knownhosts_entry* entry = nullptr;
-    result.state = ::ssh_session_get_known_hosts_entry(session, &entry);
-    if (entry != nullptr) {
-        if (entry->publickey != nullptr)
-            result.storedFingerprint = Sha256Fingerprint(entry->publickey);
-        ::ssh_knownhosts_entry_free(entry);
-    }
-    return result;
+    return ::ssh_session_is_known_server(session);
 }
 
 bool Readable(const std::string& path) {
@@ -116,21 +120,27 @@ void VerifyHostKey(ssh_session session, const TSftpSettings& settings, const std
     const std::string fingerprint = Sha256Fingerprint(serverKey);
     ::ssh_key_free(serverKey);
 
+    // known_hosts names a server on another port than 22 as "[host]:port".
+    const std::string hostName = settings.Port == 22
+                                     ? settings.Host
+                                     : "[" + settings.Host + "]:" + std::to_string(settings.Port);
     std::lock_guard<std::mutex> guard(StoreLock());
     for (const std::string& file : {settings.UserKnownHosts, settings.OwnKnownHosts}) {
         if (!Readable(file))
             continue;
-        const KnownEntry known = LookUp(session, file);
-        if (known.state == SSH_KNOWN_HOSTS_OK)
+        const ssh_known_hosts_e state = LookUp(session, file);
+        if (state == SSH_KNOWN_HOSTS_OK)
             return;
         // A key of another type for the same server is treated as a change, as OpenSSH does.
-        if (known.state == SSH_KNOWN_HOSTS_CHANGED || known.state == SSH_KNOWN_HOSTS_OTHER)
-            throw ESftpHostKeyChanged(
-                "The host key of " + where + " has changed: " + file + " holds " +
-                (known.storedFingerprint.empty() ? "another key" : known.storedFingerprint) +
-                ", the server now shows " + fingerprint +
-                ". If the server's key was really replaced, remove its line from " + file +
-                " and connect again.");
+        if (state == SSH_KNOWN_HOSTS_CHANGED || state == SSH_KNOWN_HOSTS_OTHER) {
+            const std::string stored = StoredFingerprint(file, hostName);
+            throw ESftpHostKeyChanged("The host key of " + where + " has changed: " + file +
+                                      " holds " + (stored.empty() ? "another key" : stored) +
+                                      ", the server now shows " + fingerprint +
+                                      ". If the server's key was really replaced, remove its "
+                                      "line from " +
+                                      file + " and connect again.");
+        }
     }
     if (settings.OwnKnownHosts.empty())
         throw ESftpError("The host key of " + where + " (" + fingerprint +
