@@ -253,9 +253,12 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
         uint32_t id = 0;
         const int code = raw::ReadStatus(handles_->sftp, id);
         if (code < 0 || inFlight.erase(id) == 0) {
-            // The channel is out of step or gone: nothing more can be read from it.
-            ::ssh_disconnect(handles_->ssh);
-            Fail("upload to", target);
+            // The channel is gone or out of step: nothing more can be read from it, so the
+            // session ends here and the caller connects again.
+            const std::string reason = SftpReason(handles_->ssh, handles_->sftp);
+            remote.Close();
+            Close();
+            throw ESftpError("SFTP upload to " + target + " on " + Where() + " failed: " + reason);
         }
         if (code != SSH_FX_OK && failure.empty()) {
             failure = "server";
