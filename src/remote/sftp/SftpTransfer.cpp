@@ -82,8 +82,11 @@ public:
     // false: the server failed a request (the caller reports why).
     bool Step(int& localError) {
         Fill();
-        if (inFlight_.empty())
-            return true;
+        if (inFlight_.empty()) {
+            // Nothing asked and no end seen: never report that as a whole file.
+            failed_ = failed_ || !EofSeen();
+            return !failed_;
+        }
         const Request r = inFlight_.front();
         inFlight_.pop_front();
         const int n = ::sftp_async_read(file_, buffer_.data(), r.length, r.id);
@@ -195,10 +198,15 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
                                  " was stopped");
         }
         // Only every byte up to the end, and the size the server reported, count as done.
-        if (!reader.Whole() || reader.EndOfFile() != expected)
+        if (!reader.Whole())
             throw ESftpError("SFTP download of " + source + " from " + Where() +
                              " is incomplete: " + std::to_string(reader.Received()) + " of " +
                              std::to_string(expected) + " bytes arrived");
+        if (reader.EndOfFile() != expected)
+            throw ESftpError("SFTP download of " + source + " from " + Where() +
+                             " failed: the file changed size during the download (" +
+                             std::to_string(expected) + " bytes when it began, " +
+                             std::to_string(reader.EndOfFile()) + " at its end)");
     }
     if (local.Close() != 0)
         throw ESftpError(LocalError("Unable to write", localPath, errno));

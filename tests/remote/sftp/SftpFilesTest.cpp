@@ -84,6 +84,28 @@ TEST_F(SftpFiles, StoppedTransfersRaiseAndLeaveTheSessionUsable) {
     EXPECT_EQ(sftptest::FileSha256(dir_ + "/again"), sftptest::FileSha256(root_ + "/big"));
 }
 
+TEST_F(SftpFiles, AFileThatChangesSizeDuringItsDownloadIsNotDone) {
+    const std::string remote = root_ + "/changing";
+    const std::vector<std::pair<const char*, uint64_t>> rows = {{"grows", 12 << 20},
+                                                                {"shrinks", 3 << 20}};
+    Start();
+    for (const auto& [name, newSize] : rows) {
+        SCOPED_TRACE(name);
+        testsrv::WriteWholeFile(remote, sftptest::Pattern(8 << 20));
+        bool changed = false;
+        auto change = [&](uint64_t done, uint64_t) {
+            if (!changed && done >= (1 << 20)) {
+                fs::resize_file(remote, newSize);
+                changed = true;
+            }
+            return true;
+        };
+        ExpectFailure([&] { session_.Download("changing", dir_ + "/down", change); },
+                      "changed size");
+        EXPECT_TRUE(changed);
+    }
+}
+
 TEST_F(SftpFiles, ServerGoneMidTransferIsAFailureNeverSuccess) {
     testsrv::WriteWholeFile(root_ + "/big", sftptest::Pattern(16 << 20));
     const std::string local = dir_ + "/big";
