@@ -2,6 +2,7 @@
 
 #include "servers/LoopbackSocket.h"
 
+#include <csignal>
 #include <filesystem>
 #include <pwd.h>
 #include <random>
@@ -165,6 +166,13 @@ SshdServer::~SshdServer() {
 
 void SshdServer::Stop() {
     process_.Stop();
+}
+
+void SshdServer::SignalSessions(int signal) {
+    if (process_.Pid() <= 0)
+        return; // stopped: its sessions went with it
+    for (pid_t session : DescendantsOf(pid_))
+        ::kill(session, signal);
 }
 
 std::string SshdServer::User() const {

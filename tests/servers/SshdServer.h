@@ -41,6 +41,9 @@ public:
     // The host key's public line, as known_hosts stores it after the host name.
     std::string HostPublicKey() const;
     std::string Output() const { return process_.Output(); }
+    // Sends `signal` to every session process (not the listener): SIGSTOP makes a server
+    // that stops answering mid-transfer, SIGCONT lets it go on, SIGKILL drops the sessions.
+    void SignalSessions(int signal);
     void Stop();
 
 private:

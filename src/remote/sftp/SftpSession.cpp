@@ -101,8 +101,19 @@ std::string TSftpSession::Where() const {
 }
 
 void TSftpSession::Fail(const std::string& what, const std::string& path) const {
-    throw ESftpError("SFTP " + what + " " + path + " on " + Where() +
-                     " failed: " + SftpReason(handles_->ssh, handles_->sftp));
+    const std::string reason = watchdog_.Fired() ? "the server did not answer within " +
+                                                       std::to_string(Limit().count() / 1000) + " s"
+                                                 : SftpReason(handles_->ssh, handles_->sftp);
+    throw ESftpError("SFTP " + what + " " + path + " on " + Where() + " failed: " + reason);
+}
+
+std::chrono::milliseconds TSftpSession::Limit() const {
+    return std::chrono::seconds(
+        settings_.ConnectTimeoutSeconds > 0 ? settings_.ConnectTimeoutSeconds : 30);
+}
+
+TSftpWatch TSftpSession::Watch() {
+    return TSftpWatch(watchdog_, handles_->ssh ? ::ssh_get_fd(handles_->ssh) : -1, Limit());
 }
 
 void TSftpSession::RequireConnected() const {
@@ -142,6 +153,7 @@ void TSftpSession::Connect(const TSftpSettings& settings) {
     try {
         if (::ssh_connect(ssh) != SSH_OK)
             throw ESftpError("Unable to connect to " + Where() + ": " + ::ssh_get_error(ssh));
+        TSftpWatch watch = Watch();
         VerifyHostKey(ssh, settings, Where(), status_);
         authenticatedWith_ = Authenticate(ssh, settings, Where());
         OpenSftpChannel();
@@ -167,6 +179,8 @@ void TSftpSession::OpenSftpChannel() {
 }
 
 void TSftpSession::Close() {
+    // The socket is about to close and its number may be reused: never shut that one down.
+    watchdog_.Disarm();
     if (handles_->sftp) {
         ::sftp_free(handles_->sftp);
         handles_->sftp = nullptr;
@@ -194,6 +208,7 @@ std::string TSftpSession::Resolve(const std::string& path) const {
 
 void TSftpSession::ChangeDirectory(const std::string& path) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string target = Resolve(path);
     char* canonical = ::sftp_canonicalize_path(handles_->sftp, target.c_str());
     if (canonical == nullptr)
@@ -216,6 +231,7 @@ std::string TSftpSession::CurrentDirectory() const {
 
 std::vector<TSftpEntry> TSftpSession::List(const std::string& path) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string folder = Resolve(path);
     sftp_dir dir = ::sftp_opendir(handles_->sftp, folder.c_str());
     if (dir == nullptr)
@@ -223,6 +239,7 @@ std::vector<TSftpEntry> TSftpSession::List(const std::string& path) {
     std::vector<TSftpEntry> entries;
     while (sftp_attributes a = ::sftp_readdir(handles_->sftp, dir)) {
         Attributes owner{a};
+        watchdog_.Touch(); // a long listing is progress too
         const std::string name = a->name ? a->name : "";
         if (name.empty() || name == "." || name == "..")
             continue;
@@ -242,6 +259,7 @@ std::vector<TSftpEntry> TSftpSession::List(const std::string& path) {
 
 void TSftpSession::Delete(const std::string& path) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string target = Resolve(path);
     if (::sftp_unlink(handles_->sftp, target.c_str()) != 0)
         Fail("delete", target);
@@ -249,6 +267,7 @@ void TSftpSession::Delete(const std::string& path) {
 
 uint64_t TSftpSession::Size(const std::string& path) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string target = Resolve(path);
     Attributes a{::sftp_stat(handles_->sftp, target.c_str())};
     if (a.a == nullptr)
@@ -260,6 +279,7 @@ uint64_t TSftpSession::Size(const std::string& path) {
 
 void TSftpSession::KeepAlive() {
     RequireConnected();
+    TSftpWatch watch = Watch();
     if (::ssh_send_keepalive(handles_->ssh) != SSH_OK || !::ssh_is_connected(handles_->ssh))
         throw ESftpError("SFTP keep-alive to " + Where() +
                          " failed: " + SftpReason(handles_->ssh, nullptr));
@@ -267,6 +287,7 @@ void TSftpSession::KeepAlive() {
 
 void TSftpSession::Rename(const std::string& from, const std::string& to) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string source = Resolve(from);
     const std::string target = Resolve(to);
     if (::sftp_extension_supported(handles_->sftp, "posix-rename@openssh.com", "1")) {

@@ -4,6 +4,7 @@
 // raise ESftpError (or its subclasses) with a message naming host:port.
 #include "remote/sftp/SftpErrors.h"
 #include "remote/sftp/SftpSettings.h"
+#include "remote/sftp/SftpWatchdog.h"
 
 #include <cstdint>
 #include <ctime>
@@ -70,8 +71,12 @@ private:
     void OpenSftpChannel();
     void RequireConnected() const;
     bool PosixRename(const std::string& from, const std::string& to);
+    // Bounds the operation it is made for: no answer within the timeout ends the session.
+    TSftpWatch Watch();
+    std::chrono::milliseconds Limit() const;
 
     std::unique_ptr<Handles> handles_;
+    TSftpWatchdog watchdog_;
     TSftpSettings settings_;
     TSftpStatus status_;
     std::string currentDirectory_;

@@ -17,6 +17,7 @@ struct TSftpSettings {
     // keys trusted on first use. Empty: not used.
     std::string UserKnownHosts;
     std::string OwnKnownHosts;
+    // Bounds the connect, and once connected every wait for an answer from the server.
     int ConnectTimeoutSeconds = 30;
 };
 

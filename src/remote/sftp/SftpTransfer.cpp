@@ -168,6 +168,7 @@ private:
 void TSftpSession::Download(const std::string& remotePath, const std::string& localPath,
                             const TSftpProgress& progress) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string source = Resolve(remotePath);
     RemoteFile remote(::sftp_open(handles_->sftp, source.c_str(), O_RDONLY, 0));
     if (remote.Get() == nullptr)
@@ -188,6 +189,7 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
     {
         Reader reader(remote.Get(), local.Get(), expected);
         while (!reader.Done()) {
+            watchdog_.Touch();
             if (!reader.Step(localError) || reader.Failed()) {
                 if (localError != 0)
                     throw ESftpError(LocalError("Unable to write", localPath, localError));
@@ -216,6 +218,7 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
 void TSftpSession::Upload(const std::string& localPath, const std::string& remotePath,
                           const TSftpProgress& progress) {
     RequireConnected();
+    TSftpWatch watch = Watch();
     const std::string target = Resolve(remotePath);
     LocalFile local(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
@@ -259,14 +262,18 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
         if (inFlight.empty())
             break;
         uint32_t id = 0;
+        watchdog_.Touch();
         const int code = raw::ReadStatus(handles_->sftp, id);
         if (code < 0 || inFlight.erase(id) == 0) {
             // The channel is gone or out of step: nothing more can be read from it, so the
             // session ends here and the caller connects again.
-            const std::string reason = SftpReason(handles_->ssh, handles_->sftp);
-            remote.Close();
-            Close();
-            throw ESftpError("SFTP upload to " + target + " on " + Where() + " failed: " + reason);
+            try {
+                Fail("upload to", target);
+            } catch (...) {
+                remote.Close();
+                Close();
+                throw;
+            }
         }
         if (code != SSH_FX_OK && failure.empty()) {
             failure = "server";

@@ -1,6 +1,7 @@
 // Transfers and file operations against a real sshd, whose files the test reads directly.
 #include "SftpTestSupport.h"
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -127,6 +128,36 @@ TEST_F(SftpFiles, ServerGoneMidTransferIsAFailureNeverSuccess) {
         else
             ExpectFailure([&] { session_.Upload(local, "up", killAtOneMiB); }, "failed");
         EXPECT_TRUE(stopped);
+        session_.Close();
+    }
+}
+
+TEST_F(SftpFiles, AServerThatStopsAnsweringFailsTheTransferInsteadOfHangingIt) {
+    testsrv::WriteWholeFile(root_ + "/big", sftptest::Pattern(16 << 20));
+    const std::string local = dir_ + "/big";
+    testsrv::WriteWholeFile(local, sftptest::Pattern(16 << 20));
+    for (const bool download : {true, false}) {
+        SCOPED_TRACE(download ? "download" : "upload");
+        server_ = std::make_unique<testsrv::SshdServer>(testsrv::SshdOptions{.root = root_});
+        TSftpSettings settings = SettingsFor(*server_);
+        settings.ConnectTimeoutSeconds = 2; // also how long an answer may take
+        session_.Connect(settings);
+        bool paused = false;
+        auto pauseAtOneMiB = [&](uint64_t done, uint64_t) {
+            if (done >= (1 << 20) && !paused) {
+                server_->SignalSessions(SIGSTOP);
+                paused = true;
+            }
+            return true;
+        };
+        if (download)
+            ExpectFailure([&] { session_.Download("big", dir_ + "/down", pauseAtOneMiB); },
+                          "did not answer within 2 s");
+        else
+            ExpectFailure([&] { session_.Upload(local, "up", pauseAtOneMiB); },
+                          "did not answer within 2 s");
+        EXPECT_TRUE(paused);
+        server_->SignalSessions(SIGCONT);
         session_.Close();
     }
 }
