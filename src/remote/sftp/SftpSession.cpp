@@ -7,7 +7,6 @@
 #include <libssh/server.h> // ssh_send_keepalive() serves clients too
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace tavrin::sftp {
 

@@ -235,15 +235,18 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
     uint64_t sent = 0;
     uint64_t confirmed = 0;
     bool endOfLocal = false;
-    std::string failure; // the first thing that went wrong; answers still due are read first
+    // The first thing that went wrong; the answers still due are read before reporting it.
+    enum class Failure { None, LocalRead, Sending, Server, Stopped } failure = Failure::None;
+    int readError = 0;
     int serverCode = SSH_FX_OK;
-    while (!inFlight.empty() || (!endOfLocal && failure.empty())) {
-        while (failure.empty() && !endOfLocal && inFlight.size() < kInFlight) {
+    while (!inFlight.empty() || (!endOfLocal && failure == Failure::None)) {
+        while (failure == Failure::None && !endOfLocal && inFlight.size() < kInFlight) {
             const ssize_t n = ::pread(local.Get(), buffer.data(), kBlock, static_cast<off_t>(sent));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
-                failure = LocalError("Unable to read", localPath, errno);
+                failure = Failure::LocalRead;
+                readError = errno;
                 break;
             }
             if (n == 0) {
@@ -253,7 +256,7 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
             const uint32_t id =
                 raw::SendWrite(remote.Get(), sent, buffer.data(), static_cast<uint32_t>(n));
             if (id == 0) {
-                failure = "lost";
+                failure = Failure::Sending;
                 break;
             }
             inFlight.insert(id);
@@ -275,20 +278,26 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
                 throw;
             }
         }
-        if (code != SSH_FX_OK && failure.empty()) {
-            failure = "server";
+        if (code != SSH_FX_OK && failure == Failure::None) {
+            failure = Failure::Server;
             serverCode = code;
         }
         confirmed = std::min(sent, confirmed + kBlock);
-        if (failure.empty() && progress && !progress(confirmed, total))
-            failure = "SFTP upload of " + localPath + " to " + Where() + " was stopped";
+        if (failure == Failure::None && progress && !progress(confirmed, total))
+            failure = Failure::Stopped;
     }
-    if (failure == "server" || failure == "lost") {
+    switch (failure) {
+    case Failure::None:
+        break;
+    case Failure::LocalRead:
+        throw ESftpError(LocalError("Unable to read", localPath, readError));
+    case Failure::Stopped:
+        throw ESftpError("SFTP upload of " + localPath + " to " + Where() + " was stopped");
+    case Failure::Sending:
+    case Failure::Server:
         handles_->sftp->errnum = serverCode;
         Fail("upload to", target);
     }
-    if (!failure.empty())
-        throw ESftpError(failure);
     if (sent != total)
         throw ESftpError("SFTP upload of " + localPath + " to " + Where() + " is incomplete: " +
                          std::to_string(sent) + " of " + std::to_string(total) +

@@ -218,6 +218,16 @@ TEST_F(SftpLogin, EachMethodInTurnAndRefusalsNameTriedAndOffered) {
     }
 }
 
+TEST_F(SftpLogin, NoAgentRunningMovesOnToThePassword) {
+    testsrv::SshdServer server({.root = root_});
+    TSftpSettings settings = SettingsFor(server);
+    settings.UseAgent = true;
+    settings.AgentSocket = dir_ + "/no-agent.sock";
+    TSftpSession session;
+    ASSERT_NO_THROW(session.Connect(settings)) << server.Output();
+    EXPECT_EQ(session.AuthenticatedWith(), "password");
+}
+
 TEST_F(SftpLogin, NothingListensOrTheSessionIsClosed) {
     testsrv::SshdServer server({.root = root_});
     TSftpSettings settings = SettingsFor(server);
