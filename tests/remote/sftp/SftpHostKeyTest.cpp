@@ -49,6 +49,8 @@ TEST_F(SftpHostKeys, KnownUnknownAndChangedKeys) {
     };
     const std::string otherKey = dir_ + "/other_ed25519";
     testsrv::MakeSshKey(otherKey, "ed25519");
+    std::string otherPublic = testsrv::ReadWholeFile(otherKey + ".pub");
+    otherPublic.pop_back(); // its newline
     const std::string otherRsa = dir_ + "/other_rsa";
     testsrv::MakeSshKey(otherRsa, "rsa");
     for (const HostKeyRow& row : rows) {
@@ -65,6 +67,9 @@ TEST_F(SftpHostKeys, KnownUnknownAndChangedKeys) {
         std::string fileToEdit = settings.OwnKnownHosts;
         switch (row.stored) {
         case Stored::Nowhere:
+            // Lines of other servers and comments stay as they are when a key is added.
+            WriteKnownHosts(settings.OwnKnownHosts, "# kept\n[127.0.0.2]:2222 " + otherPublic,
+                            false);
             break;
         case Stored::UserHashed:
             WriteKnownHosts(settings.UserKnownHosts, serverLine, true);
@@ -116,6 +121,7 @@ TEST_F(SftpHostKeys, KnownUnknownAndChangedKeys) {
         EXPECT_NE(statusLines[0].find(serverPrint), std::string::npos) << statusLines[0];
         const std::string stored = testsrv::ReadWholeFile(settings.OwnKnownHosts);
         EXPECT_NE(stored.find(serverLine), std::string::npos) << stored;
+        EXPECT_EQ(stored.rfind(ownBefore, 0), 0u) << stored;
         struct stat st {};
         ASSERT_EQ(::stat(settings.OwnKnownHosts.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
