@@ -83,8 +83,7 @@ bool ChildProcess::WaitExit(std::chrono::milliseconds limit) {
     return true;
 }
 
-// Every process below pid, found through the parent links in /proc.
-static std::vector<pid_t> DescendantsOf(pid_t pid) {
+std::vector<pid_t> DescendantsOf(pid_t pid) {
     std::multimap<pid_t, pid_t> children;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();

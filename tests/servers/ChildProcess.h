@@ -41,6 +41,9 @@ private:
 int RunCommand(const std::vector<std::string>& argv, std::string& output,
                std::chrono::milliseconds limit = std::chrono::milliseconds(60000));
 
+// Every process below pid (children, theirs, …), found through the parent links in /proc.
+std::vector<pid_t> DescendantsOf(pid_t pid);
+
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
 std::string MakeTempDir(const std::string& prefix); // under $TMPDIR or /tmp

@@ -1,0 +1,18 @@
+#pragma once
+// The libssh objects behind a TSftpSession; only this folder sees them.
+#include "remote/sftp/SftpSession.h"
+
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
+
+namespace tavrin::sftp {
+
+struct TSftpSession::Handles {
+    ssh_session ssh = nullptr;
+    sftp_session sftp = nullptr;
+};
+
+// The reason of the last SFTP failure in words, e.g. "permission denied".
+std::string SftpReason(ssh_session ssh, sftp_session sftp);
+
+} // namespace tavrin::sftp

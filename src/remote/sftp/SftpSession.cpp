@@ -1,0 +1,310 @@
+#include "remote/sftp/SftpSession.h"
+
+#include "remote/sftp/SftpHandles.h"
+#include "remote/sftp/SshAuthentication.h"
+#include "remote/sftp/SshHostKeys.h"
+
+#include <libssh/server.h> // ssh_send_keepalive() serves clients too
+
+#include <cstdlib>
+
+namespace tavrin::sftp {
+
+namespace {
+
+std::string FromEnv(const char* name, const std::string& fallbackUnderHome) {
+    const char* value = std::getenv(name);
+    if (value && *value == '/')
+        return value;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/" + fallbackUnderHome;
+}
+
+// Frees a libssh attribute block when it goes out of scope.
+struct Attributes {
+    sftp_attributes a;
+    ~Attributes() {
+        if (a)
+            ::sftp_attributes_free(a);
+    }
+};
+
+TSftpEntryKind KindOf(const sftp_attributes a) {
+    switch (a->type) {
+    case SSH_FILEXFER_TYPE_REGULAR:
+        return TSftpEntryKind::File;
+    case SSH_FILEXFER_TYPE_DIRECTORY:
+        return TSftpEntryKind::Folder;
+    case SSH_FILEXFER_TYPE_SYMLINK:
+        return TSftpEntryKind::Link;
+    default:
+        return TSftpEntryKind::Other;
+    }
+}
+
+} // namespace
+
+std::string DefaultUserKnownHosts() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.ssh/known_hosts" : std::string();
+}
+
+std::string DefaultOwnKnownHosts() {
+    return FromEnv("XDG_STATE_HOME", ".local/state") + "/tavrin/known_hosts";
+}
+
+std::string SftpReason(ssh_session ssh, sftp_session sftp) {
+    if (ssh == nullptr || !::ssh_is_connected(ssh))
+        return "the connection was lost";
+    switch (sftp ? ::sftp_get_error(sftp) : SSH_FX_FAILURE) {
+    case SSH_FX_EOF:
+        return "unexpected end of file";
+    case SSH_FX_NO_SUCH_FILE:
+    case SSH_FX_NO_SUCH_PATH:
+        return "no such file or folder";
+    case SSH_FX_PERMISSION_DENIED:
+        return "permission denied";
+    case SSH_FX_FILE_ALREADY_EXISTS:
+        return "the target already exists";
+    case SSH_FX_WRITE_PROTECT:
+        return "the file system is read-only";
+    case SSH_FX_NO_MEDIA:
+        return "no media";
+    case SSH_FX_OP_UNSUPPORTED:
+        return "the server does not support this operation";
+    case SSH_FX_OK:
+    case SSH_FX_FAILURE:
+    default: {
+        // OpenSSH answers a full disk or a removed folder with a plain failure; libssh's
+        // own text sometimes says more.
+        const std::string text = ::ssh_get_error(ssh);
+        return text.empty() ? "the server reported a failure" : text;
+    }
+    }
+}
+
+TSftpSession::TSftpSession() : handles_(std::make_unique<Handles>()) {}
+
+TSftpSession::~TSftpSession() {
+    Close();
+}
+
+void TSftpSession::SetStatusCallback(TSftpStatus status) {
+    status_ = std::move(status);
+}
+
+std::string TSftpSession::Where() const {
+    const bool ipv6 = settings_.Host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + settings_.Host + "]" : settings_.Host) + ":" +
+           std::to_string(settings_.Port);
+}
+
+void TSftpSession::Fail(const std::string& what, const std::string& path) const {
+    const std::string reason = watchdog_.Fired() ? "the server did not answer within " +
+                                                       std::to_string(Limit().count() / 1000) + " s"
+                                                 : SftpReason(handles_->ssh, handles_->sftp);
+    throw ESftpError("SFTP " + what + " " + path + " on " + Where() + " failed: " + reason);
+}
+
+std::chrono::milliseconds TSftpSession::Limit() const {
+    return std::chrono::seconds(
+        settings_.ConnectTimeoutSeconds > 0 ? settings_.ConnectTimeoutSeconds : 30);
+}
+
+TSftpWatch TSftpSession::Watch() {
+    return TSftpWatch(watchdog_, handles_->ssh ? ::ssh_get_fd(handles_->ssh) : -1, Limit());
+}
+
+void TSftpSession::RequireConnected() const {
+    if (handles_->sftp == nullptr)
+        throw ESftpError("Not connected to " + Where());
+}
+
+bool TSftpSession::Connected() const {
+    return handles_->sftp != nullptr && ::ssh_is_connected(handles_->ssh);
+}
+
+void TSftpSession::Connect(const TSftpSettings& settings) {
+    Close();
+    settings_ = settings;
+    handles_->ssh = ::ssh_new();
+    if (handles_->ssh == nullptr)
+        throw ESftpError("Unable to start an SSH session for " + Where());
+    ssh_session ssh = handles_->ssh;
+    const long timeout = settings.ConnectTimeoutSeconds > 0 ? settings.ConnectTimeoutSeconds : 30;
+    const unsigned port = static_cast<unsigned>(settings.Port);
+    const int noDelay = 1;
+    const bool processConfig = false; // ~/.ssh/config must not change what a job does
+    ::ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &processConfig);
+    ::ssh_options_set(ssh, SSH_OPTIONS_HOST, settings.Host.c_str());
+    ::ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
+    ::ssh_options_set(ssh, SSH_OPTIONS_USER, settings.Username.c_str());
+    ::ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &timeout);
+    ::ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &noDelay);
+    if (!settings.AgentSocket.empty())
+        ::ssh_options_set(ssh, SSH_OPTIONS_IDENTITY_AGENT, settings.AgentSocket.c_str());
+    // Both files steer the host key type offered, so a stored key is the one compared.
+    const std::string none = "/nonexistent/tavrin-known-hosts";
+    const std::string& user = settings.UserKnownHosts.empty() ? none : settings.UserKnownHosts;
+    const std::string& own = settings.OwnKnownHosts.empty() ? none : settings.OwnKnownHosts;
+    ::ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, user.c_str());
+    ::ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, own.c_str());
+    try {
+        if (::ssh_connect(ssh) != SSH_OK)
+            throw ESftpError("Unable to connect to " + Where() + ": " + ::ssh_get_error(ssh));
+        TSftpWatch watch = Watch();
+        VerifyHostKey(ssh, settings, Where(), status_);
+        authenticatedWith_ = Authenticate(ssh, settings, Where());
+        OpenSftpChannel();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TSftpSession::OpenSftpChannel() {
+    handles_->sftp = ::sftp_new(handles_->ssh);
+    if (handles_->sftp == nullptr)
+        throw ESftpError("Unable to open an SFTP channel on " + Where() + ": " +
+                         ::ssh_get_error(handles_->ssh));
+    if (::sftp_init(handles_->sftp) != SSH_OK)
+        throw ESftpError("The SFTP subsystem of " + Where() +
+                         " did not start: " + ::ssh_get_error(handles_->ssh));
+    char* home = ::sftp_canonicalize_path(handles_->sftp, ".");
+    if (home == nullptr)
+        Fail("resolving the start folder", ".");
+    currentDirectory_ = home;
+    ::ssh_string_free_char(home);
+}
+
+void TSftpSession::Close() {
+    // The socket is about to close and its number may be reused: never shut that one down.
+    watchdog_.Disarm();
+    if (handles_->sftp) {
+        ::sftp_free(handles_->sftp);
+        handles_->sftp = nullptr;
+    }
+    if (handles_->ssh) {
+        if (::ssh_is_connected(handles_->ssh))
+            ::ssh_disconnect(handles_->ssh);
+        ::ssh_free(handles_->ssh);
+        handles_->ssh = nullptr;
+    }
+    currentDirectory_.clear();
+}
+
+std::string TSftpSession::JoinPath(const std::string& folder, const std::string& name) {
+    if (name.empty())
+        return folder;
+    if (name.front() == '/' || folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string TSftpSession::Resolve(const std::string& path) const {
+    return path.empty() ? currentDirectory_ : JoinPath(currentDirectory_, path);
+}
+
+void TSftpSession::ChangeDirectory(const std::string& path) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string target = Resolve(path);
+    char* canonical = ::sftp_canonicalize_path(handles_->sftp, target.c_str());
+    if (canonical == nullptr)
+        Fail("change folder to", target);
+    const std::string folder = canonical;
+    ::ssh_string_free_char(canonical);
+    Attributes a{::sftp_stat(handles_->sftp, folder.c_str())};
+    if (a.a == nullptr)
+        Fail("change folder to", folder);
+    if (a.a->type != SSH_FILEXFER_TYPE_DIRECTORY)
+        throw ESftpError("SFTP change folder to " + folder + " on " + Where() +
+                         " failed: not a folder");
+    currentDirectory_ = folder;
+}
+
+std::string TSftpSession::CurrentDirectory() const {
+    RequireConnected();
+    return currentDirectory_;
+}
+
+std::vector<TSftpEntry> TSftpSession::List(const std::string& path) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string folder = Resolve(path);
+    sftp_dir dir = ::sftp_opendir(handles_->sftp, folder.c_str());
+    if (dir == nullptr)
+        Fail("list", folder);
+    std::vector<TSftpEntry> entries;
+    while (sftp_attributes a = ::sftp_readdir(handles_->sftp, dir)) {
+        Attributes owner{a};
+        watchdog_.Touch(); // a long listing is progress too
+        const std::string name = a->name ? a->name : "";
+        if (name.empty() || name == "." || name == "..")
+            continue;
+        TSftpEntry entry;
+        entry.Name = name;
+        entry.Kind = KindOf(a);
+        entry.Size = (a->flags & SSH_FILEXFER_ATTR_SIZE) ? a->size : 0;
+        entry.Modified = static_cast<std::time_t>(a->mtime64 ? a->mtime64 : a->mtime);
+        entries.push_back(std::move(entry));
+    }
+    const bool complete = ::sftp_dir_eof(dir) != 0;
+    ::sftp_closedir(dir);
+    if (!complete)
+        Fail("list", folder);
+    return entries;
+}
+
+void TSftpSession::Delete(const std::string& path) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string target = Resolve(path);
+    if (::sftp_unlink(handles_->sftp, target.c_str()) != 0)
+        Fail("delete", target);
+}
+
+uint64_t TSftpSession::Size(const std::string& path) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string target = Resolve(path);
+    Attributes a{::sftp_stat(handles_->sftp, target.c_str())};
+    if (a.a == nullptr)
+        Fail("size of", target);
+    if (a.a->type == SSH_FILEXFER_TYPE_DIRECTORY)
+        throw ESftpError("SFTP size of " + target + " on " + Where() + " failed: a folder");
+    return a.a->size;
+}
+
+void TSftpSession::KeepAlive() {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    if (::ssh_send_keepalive(handles_->ssh) != SSH_OK || !::ssh_is_connected(handles_->ssh))
+        throw ESftpError("SFTP keep-alive to " + Where() +
+                         " failed: " + SftpReason(handles_->ssh, nullptr));
+}
+
+void TSftpSession::Rename(const std::string& from, const std::string& to) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string source = Resolve(from);
+    const std::string target = Resolve(to);
+    if (::sftp_extension_supported(handles_->sftp, "posix-rename@openssh.com", "1")) {
+        if (!PosixRename(source, target))
+            Fail("rename " + source + " to", target);
+        return;
+    }
+    if (::sftp_rename(handles_->sftp, source.c_str(), target.c_str()) == 0)
+        return;
+    // Plain SFTP rename refuses an existing target. Remove it only while the source is
+    // there, so the new file is never the one lost.
+    Attributes present{::sftp_lstat(handles_->sftp, source.c_str())};
+    Attributes occupied{::sftp_lstat(handles_->sftp, target.c_str())};
+    if (present.a == nullptr || occupied.a == nullptr ||
+        occupied.a->type == SSH_FILEXFER_TYPE_DIRECTORY ||
+        ::sftp_unlink(handles_->sftp, target.c_str()) != 0 ||
+        ::sftp_rename(handles_->sftp, source.c_str(), target.c_str()) != 0)
+        Fail("rename " + source + " to", target);
+}
+
+} // namespace tavrin::sftp

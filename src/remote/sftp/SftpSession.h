@@ -1,0 +1,86 @@
+#pragma once
+// One SFTP session over SSH: connect (TCP, host key check, authentication), then folder and
+// file operations on the server. Blocking; one thread uses a session at a time. Failures
+// raise ESftpError (or its subclasses) with a message naming host:port.
+#include "remote/sftp/SftpErrors.h"
+#include "remote/sftp/SftpSettings.h"
+#include "remote/sftp/SftpWatchdog.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrin::sftp {
+
+enum class TSftpEntryKind { File, Folder, Link, Other };
+
+struct TSftpEntry {
+    std::string Name;
+    TSftpEntryKind Kind = TSftpEntryKind::Other;
+    uint64_t Size = 0;
+    std::time_t Modified = 0; // seconds since the epoch, UTC
+};
+
+// Called as a transfer goes on; returning false stops it (the transfer then raises).
+using TSftpProgress = std::function<bool(uint64_t done, uint64_t total)>;
+// Lines worth a note in the log, e.g. a host key trusted on first use.
+using TSftpStatus = std::function<void(const std::string& text)>;
+
+class TSftpSession {
+public:
+    TSftpSession();
+    ~TSftpSession();
+    TSftpSession(const TSftpSession&) = delete;
+    TSftpSession& operator=(const TSftpSession&) = delete;
+
+    void SetStatusCallback(TSftpStatus status);
+    void Connect(const TSftpSettings& settings);
+    bool Connected() const;
+    void Close();
+
+    void ChangeDirectory(const std::string& path);
+    std::string CurrentDirectory() const;
+    // Entries of `path` (default: the current folder), without "." and "..".
+    std::vector<TSftpEntry> List(const std::string& path = "");
+    // Writes the remote file to localPath exactly (created or truncated); raises unless
+    // every byte the server reported arrived.
+    void Download(const std::string& remotePath, const std::string& localPath,
+                  const TSftpProgress& progress = {});
+    void Upload(const std::string& localPath, const std::string& remotePath,
+                const TSftpProgress& progress = {});
+    // Replaces an existing target where the server allows it.
+    void Rename(const std::string& from, const std::string& to);
+    void Delete(const std::string& path);
+    uint64_t Size(const std::string& path);
+    // An SSH keep-alive, so idle firewalls and the server keep the connection.
+    void KeepAlive();
+    // `name` under `folder` with one "/" between them; an absolute name stays as it is.
+    static std::string JoinPath(const std::string& folder, const std::string& name);
+
+    // What the last login tried, e.g. "publickey (agent), password"; for logs and tests.
+    const std::string& AuthenticatedWith() const { return authenticatedWith_; }
+
+private:
+    struct Handles;
+    std::string Where() const;
+    std::string Resolve(const std::string& path) const;
+    [[noreturn]] void Fail(const std::string& what, const std::string& path) const;
+    void OpenSftpChannel();
+    void RequireConnected() const;
+    bool PosixRename(const std::string& from, const std::string& to);
+    // Bounds the operation it is made for: no answer within the timeout ends the session.
+    TSftpWatch Watch();
+    std::chrono::milliseconds Limit() const;
+
+    std::unique_ptr<Handles> handles_;
+    TSftpWatchdog watchdog_;
+    TSftpSettings settings_;
+    TSftpStatus status_;
+    std::string currentDirectory_;
+    std::string authenticatedWith_;
+};
+
+} // namespace tavrin::sftp
