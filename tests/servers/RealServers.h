@@ -27,7 +27,7 @@ struct PyFtpdOptions {
     std::string root;
     bool tls = false;
     bool requireClientCert = false;
-    std::string serverCert, serverKey; // empty: Certificates().serverCert/serverKey
+    std::string serverCert{}, serverKey{}; // empty: Certificates().serverCert/serverKey
     enum class Auth {
         SslAndTls,
         TlsOnly /*refuses AUTH SSL*/,
