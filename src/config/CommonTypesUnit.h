@@ -42,6 +42,14 @@ struct RConfiguration {
     bool UseMLSD = true;
     // Import: a broken binary download goes on where it stopped when the server can resume.
     bool ResumeDownloads = true;
+    // "FTP" (SSL then chooses FTPS) or "SFTP", written as the user wrote it; an absent key
+    // is FTP.
+    std::string Protocol = "FTP";
+    // SFTP: a private key file and its passphrase; SSHAgent tries the running agent's keys
+    // before the key file.
+    std::string SSHKey;
+    std::string SSHKeyPass;
+    bool SSHAgent = false;
 
     bool operator==(const RConfiguration&) const = default;
 };

@@ -70,6 +70,10 @@ void ReadReachKeys(const SettingsReader& in, const std::string& section, RConfig
     c.ForcePASV = in.Boolean(section, "ForcePASV", false);
     c.UsePasvAddress = in.Boolean(section, "UsePasvAddress", false);
     c.UseMLSD = in.Boolean(section, "UseMLSD", true);
+    c.Protocol = in.Text(section, "Protocol", "FTP");
+    c.SSHKey = in.Text(section, "SSHKey");
+    c.SSHKeyPass = in.Text(section, "SSHKeyPass");
+    c.SSHAgent = in.Boolean(section, "SSHAgent", false);
 }
 
 // A file that never had ImplicitTLS keeps saving without it until implicit TLS is chosen.
