@@ -1,35 +1,22 @@
 #pragma once
-// One direction's settings, copied by value into each monitor. Field names are the INI keys.
+// The settings a monitor works from, copied by value into each monitor. Field names are the
+// INI keys.
 #include <cstdint>
 #include <string>
 
-struct RConfiguration {
-    std::string LocalFolder;
-    bool FirstToTemp = false;
-    std::string TempFolder;
-    std::string MoveToFolder;
+// How a direction reaches its server and logs in. Each direction has its own copy, even where
+// the settings file shares a key between them (PassiveMode and BinaryMode live in "Export").
+struct RServerSettings {
     std::string Host;
     std::string Port;
     bool PassiveMode = false;
     bool BinaryMode = false;
     std::string Username;
     std::string Password;
-    std::string RemoteFolder;
-    int32_t CheckInterval = 0;
-    bool MoveDelete = false;
     bool SSL = false;
     std::string SSLCertificate;
     std::string SSLKey;
     std::string SSLPass;
-    bool KeepAlive = false;
-    // Import: fetch an entry only once two listings in a row showed the same size and time.
-    bool WaitForStableFiles = true;
-    // Export: milliseconds a reported file must stay unchanged before it is uploaded.
-    int32_t SettleTime = 1000;
-    // Export: failed files still in the folder are tried again later.
-    bool RetryFailed = false;
-    // Export: files already in the folder at start are uploaded first, oldest first.
-    bool ExportExisting = false;
     // TLS from the first byte (usually port 990) instead of AUTH after the greeting; only
     // with SSL set.
     bool ImplicitTLS = false;
@@ -40,8 +27,6 @@ struct RConfiguration {
     bool UsePasvAddress = false;
     // Listings use MLSD when the server offers it.
     bool UseMLSD = true;
-    // Import: a broken binary download goes on where it stopped when the server can resume.
-    bool ResumeDownloads = true;
     // "FTP" (SSL then chooses FTPS) or "SFTP", written as the user wrote it; an absent key
     // is FTP.
     std::string Protocol = "FTP";
@@ -50,6 +35,33 @@ struct RConfiguration {
     std::string SSHKey;
     std::string SSHKeyPass;
     bool SSHAgent = false;
+
+    bool operator==(const RServerSettings&) const = default;
+};
+
+// One direction's settings: its server, and what it does there and with the local files.
+struct RConfiguration : RServerSettings {
+    std::string LocalFolder;
+    bool FirstToTemp = false;
+    std::string TempFolder;
+    std::string MoveToFolder;
+    std::string RemoteFolder;
+    int32_t CheckInterval = 0;
+    bool MoveDelete = false;
+    bool KeepAlive = false;
+    // Import: fetch an entry only once two listings in a row showed the same size and time.
+    bool WaitForStableFiles = true;
+    // Export: milliseconds a reported file must stay unchanged before it is uploaded.
+    int32_t SettleTime = 1000;
+    // Export: failed files still in the folder are tried again later.
+    bool RetryFailed = false;
+    // Export: files already in the folder at start are uploaded first, oldest first.
+    bool ExportExisting = false;
+    // Import: a broken binary download goes on where it stopped when the server can resume.
+    bool ResumeDownloads = true;
+
+    const RServerSettings& Server() const { return *this; }
+    RServerSettings& Server() { return *this; }
 
     bool operator==(const RConfiguration&) const = default;
 };

@@ -5,14 +5,10 @@
 #include "config/LogSwitches.h"
 #include "platform/IniFile.h"
 
-#include <algorithm>
-
 namespace tavrin {
 namespace {
 
 const std::string kGeneral = "General";
-const std::string kImport = "Import";
-const std::string kExport = "Export";
 
 class SettingsReader {
 public:
@@ -64,53 +60,61 @@ private:
     bool folderChecked_ = false;
 };
 
-// How each direction reaches its server; every section has its own.
-void ReadReachKeys(const SettingsReader& in, const std::string& section, RConfiguration& c) {
-    c.ImplicitTLS = in.Boolean(section, "ImplicitTLS", false);
-    c.ForcePASV = in.Boolean(section, "ForcePASV", false);
-    c.UsePasvAddress = in.Boolean(section, "UsePasvAddress", false);
-    c.UseMLSD = in.Boolean(section, "UseMLSD", true);
-    c.Protocol = in.Text(section, "Protocol", "FTP");
-    c.SSHKey = in.Text(section, "SSHKey");
-    c.SSHKeyPass = in.Text(section, "SSHKeyPass");
-    c.SSHAgent = in.Boolean(section, "SSHAgent", false);
+// Reads true when the file has the key, whatever its value.
+bool HasKey(const std::string& path, const std::string& section, const std::string& key) {
+    const std::string kAbsent = std::string(1, '\x01') + "absent";
+    return SettingsReader(path).Text(section, key, kAbsent) != kAbsent;
 }
 
-// A file that never had ImplicitTLS keeps saving without it until implicit TLS is chosen.
-void WriteImplicitTls(SettingsWriter& out, const std::string& path, const std::string& section,
-                      bool value) {
-    const std::string kAbsent = std::string(1, '\x01') + "absent";
-    if (value || SettingsReader(path).Text(section, "ImplicitTLS", kAbsent) != kAbsent)
-        out.Boolean(section, "ImplicitTLS", value);
+// What a page with these values shows: every key the page has a control for, the integers as
+// the page's texts.
+TSettingsSource PageSource(const RConfiguration& record,
+                           std::function<std::string(const TSettingKey&)> integerText) {
+    return [&record, integerText](const TSettingKey& key) -> std::optional<std::string> {
+        if (key.Control == nullptr)
+            return std::nullopt;
+        if (TypeOf(key) == TKeyType::Integer)
+            return integerText(key);
+        return StoredText(record, key);
+    };
 }
 
 } // namespace
 
-RConfiguration LoadImportConfiguration(const std::string& path) {
+RConfiguration LoadRecord(TDirection direction, const std::string& path) {
     SettingsReader in(path);
     RConfiguration c;
-    c.LocalFolder = in.Text(kImport, "LocalFolder");
-    c.TempFolder = in.Text(kImport, "TempFolder");
-    c.FirstToTemp = in.Boolean(kImport, "FirstToTemp", false);
-    c.Host = in.Text(kImport, "Host");
-    c.Port = in.Text(kImport, "Port", "21");
-    c.Username = in.Text(kImport, "Username");
-    c.Password = in.Text(kImport, "Password");
-    // One passive/binary setting serves both directions; it lives with the export keys.
-    c.PassiveMode = in.Boolean(kExport, "PassiveMode", true);
-    c.BinaryMode = in.Boolean(kExport, "BinaryMode", true);
-    c.RemoteFolder = in.Text(kImport, "RemoteFolder");
-    c.MoveDelete = in.Boolean(kImport, "MoveDelete", false);
-    c.KeepAlive = in.Boolean(kImport, "KeepAlive", true);
-    c.CheckInterval = in.Integer(kImport, "CheckInterval", 10);
-    c.WaitForStableFiles = in.Boolean(kImport, "WaitForStableFiles", true);
-    c.ResumeDownloads = in.Boolean(kImport, "ResumeDownloads", true);
-    c.SSL = in.Boolean(kImport, "SSL", false);
-    c.SSLCertificate = in.Text(kImport, "SSLCertificate");
-    c.SSLKey = in.Text(kImport, "SSLKey");
-    c.SSLPass = in.Text(kImport, "SSLPass");
-    ReadReachKeys(in, kImport, c);
+    for (const TSettingKey& key : SettingKeys())
+        if (IsUsedBy(key, direction))
+            SetFromStored(c, key, in.Text(SectionOf(key, direction), key.Name, key.Default));
     return c;
+}
+
+void SaveSettings(TDirection direction, const TSettingsSource& source, const std::string& path) {
+    SettingsWriter out(path);
+    for (const TSettingKey& key : SettingKeys()) {
+        if (!IsUsedBy(key, direction))
+            continue;
+        std::optional<std::string> text = source(key);
+        if (!text)
+            continue;
+        if (TypeOf(key) == TKeyType::Integer)
+            text = std::to_string(StrToInt(*text));
+        const std::string section = SectionOf(key, direction);
+        if (key.Save == TKeySave::WhenChosen && *text == key.Default &&
+            !HasKey(path, section, key.Name))
+            continue;
+        out.Text(section, key.Name, *text);
+    }
+}
+
+void SaveRecord(TDirection direction, const RConfiguration& record, const std::string& path) {
+    SaveSettings(
+        direction, [&record](const TSettingKey& key) { return StoredText(record, key); }, path);
+}
+
+RConfiguration LoadImportConfiguration(const std::string& path) {
+    return LoadRecord(TDirection::Import, path);
 }
 
 RConfiguration LoadImportConfiguration() {
@@ -118,30 +122,7 @@ RConfiguration LoadImportConfiguration() {
 }
 
 RConfiguration LoadExportConfiguration(const std::string& path) {
-    SettingsReader in(path);
-    RConfiguration c;
-    c.LocalFolder = in.Text(kExport, "LocalFolder");
-    c.MoveDelete = in.Boolean(kExport, "MoveDelete", false);
-    c.MoveToFolder = in.Text(kExport, "MoveToFolder");
-    c.Host = in.Text(kExport, "Host");
-    c.Port = in.Text(kExport, "Port", "21");
-    c.Username = in.Text(kExport, "Username");
-    c.Password = in.Text(kExport, "Password");
-    c.PassiveMode = in.Boolean(kExport, "PassiveMode", true);
-    c.BinaryMode = in.Boolean(kExport, "BinaryMode", true);
-    c.RemoteFolder = in.Text(kExport, "RemoteFolder");
-    c.FirstToTemp = in.Boolean(kExport, "FirstToTemp", false);
-    c.TempFolder = in.Text(kExport, "TempFolder");
-    c.SSL = in.Boolean(kExport, "SSL", false);
-    c.SSLCertificate = in.Text(kExport, "SSLCertificate");
-    c.SSLKey = in.Text(kExport, "SSLKey");
-    c.SSLPass = in.Text(kExport, "SSLPass");
-    // A negative settle time makes no sense; it means "at once", like 0.
-    c.SettleTime = std::max<int32_t>(0, in.Integer(kExport, "SettleTime", 1000));
-    c.RetryFailed = in.Boolean(kExport, "RetryFailed", false);
-    c.ExportExisting = in.Boolean(kExport, "ExportExisting", false);
-    ReadReachKeys(in, kExport, c);
-    return c;
+    return LoadRecord(TDirection::Export, path);
 }
 
 RConfiguration LoadExportConfiguration() {
@@ -181,26 +162,17 @@ TLogKeepingValues LoadLogKeeping() {
 }
 
 void SaveImportConfiguration(const TImportPageValues& v, const std::string& path) {
-    SettingsWriter out(path);
-    out.Text(kImport, "LocalFolder", v.LocalFolder);
-    out.Text(kImport, "TempFolder", v.TempFolder);
-    out.Boolean(kImport, "FirstToTemp", v.FirstToTemp);
-    out.Text(kImport, "Host", v.Host);
-    out.Text(kImport, "Port", v.Port);
-    out.Text(kImport, "Username", v.Username);
-    out.Text(kImport, "Password", v.Password);
-    out.Boolean(kExport, "PassiveMode", v.PassiveMode);
-    out.Boolean(kExport, "BinaryMode", v.BinaryMode);
-    out.Text(kImport, "RemoteFolder", v.RemoteFolder);
-    out.Boolean(kImport, "MoveDelete", v.MoveDelete);
-    out.Boolean(kImport, "KeepAlive", v.KeepAlive);
-    out.Text(kImport, "CheckInterval", std::to_string(StrToInt(v.CheckInterval)));
-    out.Boolean(kImport, "WaitForStableFiles", v.WaitForStableFiles);
-    out.Boolean(kImport, "SSL", v.SSL);
-    out.Text(kImport, "SSLCertificate", v.SSLCertificate);
-    out.Text(kImport, "SSLKey", v.SSLKey);
-    out.Text(kImport, "SSLPass", v.SSLPass);
-    WriteImplicitTls(out, path, kImport, v.ImplicitTLS);
+    RConfiguration shown;
+    shown.Server() = v;
+    shown.LocalFolder = v.LocalFolder;
+    shown.TempFolder = v.TempFolder;
+    shown.FirstToTemp = v.FirstToTemp;
+    shown.RemoteFolder = v.RemoteFolder;
+    shown.MoveDelete = v.MoveDelete;
+    shown.KeepAlive = v.KeepAlive;
+    shown.WaitForStableFiles = v.WaitForStableFiles;
+    SaveSettings(TDirection::Import,
+                 PageSource(shown, [&v](const TSettingKey&) { return v.CheckInterval; }), path);
 }
 
 void SaveImportConfiguration(const TImportPageValues& values) {
@@ -208,27 +180,18 @@ void SaveImportConfiguration(const TImportPageValues& values) {
 }
 
 void SaveExportConfiguration(const TExportPageValues& v, const std::string& path) {
-    SettingsWriter out(path);
-    out.Text(kExport, "LocalFolder", v.LocalFolder);
-    out.Boolean(kExport, "MoveDelete", v.MoveDelete);
-    out.Text(kExport, "MoveToFolder", v.MoveToFolder);
-    out.Text(kExport, "Host", v.Host);
-    out.Text(kExport, "Port", v.Port);
-    out.Text(kExport, "Username", v.Username);
-    out.Text(kExport, "Password", v.Password);
-    out.Boolean(kExport, "PassiveMode", v.PassiveMode);
-    out.Boolean(kExport, "BinaryMode", v.BinaryMode);
-    out.Text(kExport, "RemoteFolder", v.RemoteFolder);
-    out.Text(kExport, "TempFolder", v.TempFolder);
-    out.Boolean(kExport, "FirstToTemp", v.FirstToTemp);
-    out.Boolean(kExport, "SSL", v.SSL);
-    out.Text(kExport, "SSLCertificate", v.SSLCertificate);
-    out.Text(kExport, "SSLKey", v.SSLKey);
-    out.Text(kExport, "SSLPass", v.SSLPass);
-    out.Text(kExport, "SettleTime", std::to_string(StrToInt(v.SettleTime)));
-    out.Boolean(kExport, "RetryFailed", v.RetryFailed);
-    out.Boolean(kExport, "ExportExisting", v.ExportExisting);
-    WriteImplicitTls(out, path, kExport, v.ImplicitTLS);
+    RConfiguration shown;
+    shown.Server() = v;
+    shown.LocalFolder = v.LocalFolder;
+    shown.MoveDelete = v.MoveDelete;
+    shown.MoveToFolder = v.MoveToFolder;
+    shown.RemoteFolder = v.RemoteFolder;
+    shown.TempFolder = v.TempFolder;
+    shown.FirstToTemp = v.FirstToTemp;
+    shown.RetryFailed = v.RetryFailed;
+    shown.ExportExisting = v.ExportExisting;
+    SaveSettings(TDirection::Export,
+                 PageSource(shown, [&v](const TSettingKey&) { return v.SettleTime; }), path);
 }
 
 void SaveExportConfiguration(const TExportPageValues& values) {

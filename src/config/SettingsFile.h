@@ -4,8 +4,11 @@
 // of it; the settings pages call these with the values of their controls.
 #include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
+#include "config/SettingsKeys.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace tavrin {
@@ -59,51 +62,30 @@ struct TLogKeepingValues {
 TLogKeepingValues LoadLogKeeping(const std::string& path);
 TLogKeepingValues LoadLogKeeping();
 
-// What the Import page's controls hold. CheckInterval is the edit box's text.
-struct TImportPageValues {
+// What the Import page's controls hold: the server and login, and the import's own options.
+// CheckInterval is the edit box's text.
+struct TImportPageValues : RServerSettings {
     std::string LocalFolder;
     std::string TempFolder;
     bool FirstToTemp = false;
-    std::string Host;
-    std::string Port;
-    std::string Username;
-    std::string Password;
-    bool PassiveMode = false;
-    bool BinaryMode = false;
     std::string RemoteFolder;
     bool MoveDelete = false;
     bool KeepAlive = false;
     std::string CheckInterval;
     bool WaitForStableFiles = true;
-    bool SSL = false;
-    std::string SSLCertificate;
-    std::string SSLKey;
-    std::string SSLPass;
-    bool ImplicitTLS = false;
 };
 
-// What the Export page's controls hold.
-struct TExportPageValues {
+// What the Export page's controls hold. SettleTime is the edit box's text.
+struct TExportPageValues : RServerSettings {
     std::string LocalFolder;
     bool MoveDelete = false;
     std::string MoveToFolder;
-    std::string Host;
-    std::string Port;
-    std::string Username;
-    std::string Password;
-    bool PassiveMode = false;
-    bool BinaryMode = false;
     std::string RemoteFolder;
     std::string TempFolder;
     bool FirstToTemp = false;
-    bool SSL = false;
-    std::string SSLCertificate;
-    std::string SSLKey;
-    std::string SSLPass;
     std::string SettleTime = "1000";
     bool RetryFailed = false;
     bool ExportExisting = false;
-    bool ImplicitTLS = false;
 };
 
 // The saves write one key at a time, in a fixed order, texts as they stand and Booleans as
@@ -116,8 +98,10 @@ struct TExportPageValues {
 // integer (decimal, "$" or "0x" hexadecimal) stops the save at that key with EConvertError
 // "'<text>' is not a valid integer value"; it is written as decimal. Then ImplicitTLS, but
 // only when it is set or the file already has it, so older files save as they always did.
-// Both loads also read ImplicitTLS, ForcePASV, UsePasvAddress and UseMLSD from their own
-// section (defaults 0, 0, 0, 1); the import load reads ResumeDownloads (default 1).
+// Both loads also read ImplicitTLS, ForcePASV, UsePasvAddress, UseMLSD, Protocol, SSHKey,
+// SSHKeyPass and SSHAgent from their own section (defaults 0, 0, 0, 1, "FTP", "", "", 0); the
+// import load reads ResumeDownloads (default 1). Of these the pages show ImplicitTLS and the
+// four SFTP keys, saved after ImplicitTLS in that order by the same rule.
 void SaveImportConfiguration(const TImportPageValues& values, const std::string& path);
 void SaveImportConfiguration(const TImportPageValues& values);
 // Export, all in "Export": LocalFolder, MoveDelete, MoveToFolder, Host, Port, Username,
@@ -134,5 +118,19 @@ void SaveLogSwitches(const TLogSwitchValues& values);
 // "General" LogLines, LogFile.
 void SaveLogKeeping(const TLogKeepingValues& values, const std::string& path);
 void SaveLogKeeping(const TLogKeepingValues& values);
+
+// One direction's record, read and written through the key table (config/SettingsKeys.h).
+// LoadRecord is LoadImportConfiguration / LoadExportConfiguration. SaveRecord writes every key
+// of the direction in the pages' order, Booleans as "1"/"0" and integers as decimal; keys that
+// only some files have (ImplicitTLS, the SFTP keys, ForcePASV, UsePasvAddress, UseMLSD,
+// ResumeDownloads) only when they differ from their default or the file already has them.
+RConfiguration LoadRecord(TDirection direction, const std::string& path);
+void SaveRecord(TDirection direction, const RConfiguration& record, const std::string& path);
+
+// The text to store for a key, as a page's control holds it (integers as typed, checked when
+// written); nothing leaves the key as the file has it.
+using TSettingsSource = std::function<std::optional<std::string>(const TSettingKey&)>;
+// Writes a direction's keys from `source`, in table order, by the rules of the page saves.
+void SaveSettings(TDirection direction, const TSettingsSource& source, const std::string& path);
 
 } // namespace tavrin
