@@ -1,6 +1,8 @@
 #include "config/dialog/SettingsFrameExportUnit.h"
 
+#include "config/ConfigPaths.h"
 #include "config/SettingsFile.h"
+#include "config/dialog/SettingsBinding.h"
 #include "config/dialog/SettingsPageParts.h"
 
 #include <QCheckBox>
@@ -70,25 +72,35 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
     edtSSLKey = security->edtSSLKey;
     btnSSLKey = security->btnSSLKey;
     edtSSLPass = security->edtSSLPass;
+    cmbProtocol = NewProtocolChoice(in);
+    auto* ssh = new TSshGroup(in);
+    edtSSHKey = ssh->edtSSHKey;
+    btnSSHKey = ssh->btnSSHKey;
+    edtSSHKeyPass = ssh->edtSSHKeyPass;
+    chkSSHAgent = ssh->chkSSHAgent;
+    protocolRule_ = new TProtocolRule(cmbProtocol, edtPort, {chkPassive, chkBinary, security}, ssh);
 
     grid = server->Grid();
     auto* hostRow = new QHBoxLayout;
     hostRow->addWidget(edtHost);
     hostRow->addWidget(NewLabel("lbPort", QStringLiteral("Port"), in));
     hostRow->addWidget(edtPort);
-    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 0, 0);
-    grid->addLayout(hostRow, 0, 1);
-    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 1, 0);
-    grid->addWidget(edtRemoteFolder, 1, 1);
-    grid->addWidget(chkUploadToTempFolder, 2, 0);
-    grid->addWidget(edtRemoteTempFolder, 2, 1);
+    grid->addWidget(NewLabel("lbProtocol", QStringLiteral("Protocol"), in), 0, 0);
+    grid->addWidget(cmbProtocol, 0, 1, Qt::AlignLeft);
+    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 1, 0);
+    grid->addLayout(hostRow, 1, 1);
+    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 2, 0);
+    grid->addWidget(edtRemoteFolder, 2, 1);
+    grid->addWidget(chkUploadToTempFolder, 3, 0);
+    grid->addWidget(edtRemoteTempFolder, 3, 1);
     auto* modeRow = new QHBoxLayout;
     modeRow->addWidget(chkPassive);
     modeRow->addWidget(chkBinary);
     modeRow->addStretch();
-    grid->addLayout(modeRow, 3, 0, 1, 2);
-    grid->addWidget(login, 4, 0, 1, 2);
-    grid->addWidget(security, 5, 0, 1, 2);
+    grid->addLayout(modeRow, 4, 0, 1, 2);
+    grid->addWidget(login, 5, 0, 1, 2);
+    grid->addWidget(ssh, 6, 0, 1, 2);
+    grid->addWidget(security, 7, 0, 1, 2);
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);
@@ -106,52 +118,12 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
 void TfrExport::LoadConfiguration(RConfiguration& configuration) {
     configuration_ = LoadExportConfiguration();
     configuration = configuration_;
-    const RConfiguration& c = configuration_;
-    edtLocalFolder->setText(ToQString(c.LocalFolder));
-    chkMoveToFolder->setChecked(c.MoveDelete);
-    edtMoveToLocalFolder->setText(ToQString(c.MoveToFolder));
-    edtHost->setText(ToQString(c.Host));
-    edtPort->setText(ToQString(c.Port));
-    edtUsername->setText(ToQString(c.Username));
-    edtPassword->setText(ToQString(c.Password));
-    chkPassive->setChecked(c.PassiveMode);
-    chkBinary->setChecked(c.BinaryMode);
-    edtRemoteFolder->setText(ToQString(c.RemoteFolder));
-    edtRemoteTempFolder->setText(ToQString(c.TempFolder));
-    chkUploadToTempFolder->setChecked(c.FirstToTemp);
-    chkUseSSL->setChecked(c.SSL);
-    cmbTlsMode->setCurrentIndex(c.ImplicitTLS ? 1 : 0);
-    edtSSLCertificate->setText(ToQString(c.SSLCertificate));
-    edtSSLKey->setText(ToQString(c.SSLKey));
-    edtSSLPass->setText(ToQString(c.SSLPass));
-    edtSettleTime->setText(QString::number(c.SettleTime));
-    chkRetryFailed->setChecked(c.RetryFailed);
-    chkExportExisting->setChecked(c.ExportExisting);
+    ShowRecord(this, TDirection::Export, configuration_);
+    protocolRule_->Apply();
 }
 
 void TfrExport::SaveConfiguration() {
-    TExportPageValues v;
-    v.LocalFolder = TextOf(edtLocalFolder);
-    v.MoveDelete = chkMoveToFolder->isChecked();
-    v.MoveToFolder = TextOf(edtMoveToLocalFolder);
-    v.Host = TextOf(edtHost);
-    v.Port = TextOf(edtPort);
-    v.Username = TextOf(edtUsername);
-    v.Password = TextOf(edtPassword);
-    v.PassiveMode = chkPassive->isChecked();
-    v.BinaryMode = chkBinary->isChecked();
-    v.RemoteFolder = TextOf(edtRemoteFolder);
-    v.TempFolder = TextOf(edtRemoteTempFolder);
-    v.FirstToTemp = chkUploadToTempFolder->isChecked();
-    v.SSL = chkUseSSL->isChecked();
-    v.ImplicitTLS = cmbTlsMode->currentIndex() == 1;
-    v.SSLCertificate = TextOf(edtSSLCertificate);
-    v.SSLKey = TextOf(edtSSLKey);
-    v.SSLPass = TextOf(edtSSLPass);
-    v.SettleTime = TextOf(edtSettleTime);
-    v.RetryFailed = chkRetryFailed->isChecked();
-    v.ExportExisting = chkExportExisting->isChecked();
-    SaveExportConfiguration(v);
+    SaveSettings(TDirection::Export, ControlSource(this), ConfigFilePath());
 }
 
 void TfrExport::btnLocalFolderClick() {

@@ -2,6 +2,7 @@
 // The "2. Export" settings page: the watched folder, where uploaded files go locally and on
 // the server, login and security.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/ProtocolChoice.h"
 
 #include <QFrame>
 
@@ -48,10 +49,17 @@ public:
     QLineEdit* edtSSLKey;
     QPushButton* btnSSLKey;
     QLineEdit* edtSSLPass;
+    // FTP (0) or SFTP (1), and the SFTP login.
+    QComboBox* cmbProtocol;
+    QLineEdit* edtSSHKey;
+    QPushButton* btnSSHKey;
+    QLineEdit* edtSSHKeyPass;
+    QCheckBox* chkSSHAgent;
     QLineEdit* edtSettleTime;
     QCheckBox* chkRetryFailed;
     QCheckBox* chkExportExisting;
 
 private:
     RConfiguration configuration_;
+    tavrin::TProtocolRule* protocolRule_;
 };

@@ -1,6 +1,8 @@
 #include "config/dialog/SettingsFrameImportUnit.h"
 
+#include "config/ConfigPaths.h"
 #include "config/SettingsFile.h"
+#include "config/dialog/SettingsBinding.h"
 #include "config/dialog/SettingsPageParts.h"
 
 #include <QCheckBox>
@@ -63,21 +65,30 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     edtSSLKey = security->edtSSLKey;
     btnSSLKey = security->btnSSLKey;
     edtSSLPass = security->edtSSLPass;
+    cmbProtocol = NewProtocolChoice(in);
+    auto* ssh = new TSshGroup(in);
+    edtSSHKey = ssh->edtSSHKey;
+    btnSSHKey = ssh->btnSSHKey;
+    edtSSHKeyPass = ssh->edtSSHKeyPass;
+    chkSSHAgent = ssh->chkSSHAgent;
+    protocolRule_ = new TProtocolRule(cmbProtocol, edtPort, {chkPassive, chkBinary, security}, ssh);
 
     grid = server->Grid();
     auto* hostRow = new QHBoxLayout;
     hostRow->addWidget(edtHost);
     hostRow->addWidget(NewLabel("lbPort", QStringLiteral("Port"), in));
     hostRow->addWidget(edtPort);
-    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 0, 0);
-    grid->addLayout(hostRow, 0, 1);
-    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 1, 0);
-    grid->addWidget(edtRemoteFolder, 1, 1);
+    grid->addWidget(NewLabel("lbProtocol", QStringLiteral("Protocol"), in), 0, 0);
+    grid->addWidget(cmbProtocol, 0, 1, Qt::AlignLeft);
+    grid->addWidget(NewLabel("lbHost", QStringLiteral("Host"), in), 1, 0);
+    grid->addLayout(hostRow, 1, 1);
+    grid->addWidget(NewLabel("lbRemoteFolder", QStringLiteral("Remote folder"), in), 2, 0);
+    grid->addWidget(edtRemoteFolder, 2, 1);
     auto* deleteRow = new QHBoxLayout;
     deleteRow->addWidget(chkDeleteFilesAfterDownload);
     deleteRow->addWidget(chkWaitForStableFiles);
     deleteRow->addStretch();
-    grid->addLayout(deleteRow, 2, 0, 1, 2);
+    grid->addLayout(deleteRow, 3, 0, 1, 2);
     auto* modeRow = new QHBoxLayout;
     modeRow->addWidget(chkPassive);
     modeRow->addWidget(chkBinary);
@@ -85,9 +96,10 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     modeRow->addStretch();
     modeRow->addWidget(lbCheckInterval);
     modeRow->addWidget(edtCheckInterval);
-    grid->addLayout(modeRow, 3, 0, 1, 2);
-    grid->addWidget(login, 4, 0, 1, 2);
-    grid->addWidget(security, 5, 0, 1, 2);
+    grid->addLayout(modeRow, 4, 0, 1, 2);
+    grid->addWidget(login, 5, 0, 1, 2);
+    grid->addWidget(ssh, 6, 0, 1, 2);
+    grid->addWidget(security, 7, 0, 1, 2);
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);
@@ -105,53 +117,14 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
 void TfrImport::LoadConfiguration(RConfiguration& configuration) {
     configuration_ = LoadImportConfiguration();
     configuration = configuration_;
-    const RConfiguration& c = configuration_;
-    edtLocalFolder->setText(ToQString(c.LocalFolder));
-    edtDownloadToFolder->setText(ToQString(c.TempFolder));
-    chkDownloadToFolder->setChecked(c.FirstToTemp);
-    edtHost->setText(ToQString(c.Host));
-    edtPort->setText(ToQString(c.Port));
-    edtUsername->setText(ToQString(c.Username));
-    edtPassword->setText(ToQString(c.Password));
-    chkPassive->setChecked(c.PassiveMode);
-    chkBinary->setChecked(c.BinaryMode);
-    edtRemoteFolder->setText(ToQString(c.RemoteFolder));
-    chkDeleteFilesAfterDownload->setChecked(c.MoveDelete);
-    chkKeepAlive->setChecked(c.KeepAlive);
-    chkWaitForStableFiles->setChecked(c.WaitForStableFiles);
-    edtCheckInterval->setText(QString::number(c.CheckInterval));
-    chkUseSSL->setChecked(c.SSL);
-    cmbTlsMode->setCurrentIndex(c.ImplicitTLS ? 1 : 0);
-    edtSSLCertificate->setText(ToQString(c.SSLCertificate));
-    edtSSLKey->setText(ToQString(c.SSLKey));
-    edtSSLPass->setText(ToQString(c.SSLPass));
-    // setChecked signals only a change; a page loaded with the box as it was must still
-    // show the rule.
+    ShowRecord(this, TDirection::Import, configuration_);
+    // Showing the record raised no change signals, so the rules run once here.
     chkKeepAlivePropertiesChange();
+    protocolRule_->Apply();
 }
 
 void TfrImport::SaveConfiguration() {
-    TImportPageValues v;
-    v.LocalFolder = TextOf(edtLocalFolder);
-    v.TempFolder = TextOf(edtDownloadToFolder);
-    v.FirstToTemp = chkDownloadToFolder->isChecked();
-    v.Host = TextOf(edtHost);
-    v.Port = TextOf(edtPort);
-    v.Username = TextOf(edtUsername);
-    v.Password = TextOf(edtPassword);
-    v.PassiveMode = chkPassive->isChecked();
-    v.BinaryMode = chkBinary->isChecked();
-    v.RemoteFolder = TextOf(edtRemoteFolder);
-    v.MoveDelete = chkDeleteFilesAfterDownload->isChecked();
-    v.KeepAlive = chkKeepAlive->isChecked();
-    v.WaitForStableFiles = chkWaitForStableFiles->isChecked();
-    v.CheckInterval = TextOf(edtCheckInterval);
-    v.SSL = chkUseSSL->isChecked();
-    v.ImplicitTLS = cmbTlsMode->currentIndex() == 1;
-    v.SSLCertificate = TextOf(edtSSLCertificate);
-    v.SSLKey = TextOf(edtSSLKey);
-    v.SSLPass = TextOf(edtSSLPass);
-    SaveImportConfiguration(v);
+    SaveSettings(TDirection::Import, ControlSource(this), ConfigFilePath());
 }
 
 void TfrImport::btnLocalFolderClick() {

@@ -2,6 +2,7 @@
 // The "1. Import" settings page: the import monitor's folders, server, login and security.
 // Its "Passive mode" and "Binary transfer" boxes edit the setting the Export page shares.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/ProtocolChoice.h"
 
 #include <QFrame>
 
@@ -55,7 +56,14 @@ public:
     QLineEdit* edtSSLKey;
     QPushButton* btnSSLKey;
     QLineEdit* edtSSLPass;
+    // FTP (0) or SFTP (1), and the SFTP login.
+    QComboBox* cmbProtocol;
+    QLineEdit* edtSSHKey;
+    QPushButton* btnSSHKey;
+    QLineEdit* edtSSHKeyPass;
+    QCheckBox* chkSSHAgent;
 
 private:
     RConfiguration configuration_;
+    tavrin::TProtocolRule* protocolRule_;
 };
