@@ -63,6 +63,10 @@ std::string KnownServersFilePath() {
     return BaseFolder("XDG_STATE_HOME", ".local/state") + "/tavrin/known-servers";
 }
 
+std::string KnownHostsFilePath() {
+    return BaseFolder("XDG_STATE_HOME", ".local/state") + "/tavrin/known_hosts";
+}
+
 bool ForceDirectories(const std::string& path) {
     if (path.empty())
         return false;

@@ -27,6 +27,10 @@ std::string RegisterFolder();
 // $XDG_STATE_HOME/tavrin/known-servers (default ~/.local/state/tavrin/known-servers). Nothing is
 // created here; the first stored fingerprint creates the folder.
 std::string KnownServersFilePath();
+// The SSH host keys trusted on first use, in OpenSSH's known_hosts format:
+// $XDG_STATE_HOME/tavrin/known_hosts (default ~/.local/state/tavrin/known_hosts), the file the
+// SFTP sessions store new keys in.
+std::string KnownHostsFilePath();
 
 // Creates `path` and any missing parents with mode 0700; true when the folder exists after.
 bool ForceDirectories(const std::string& path);

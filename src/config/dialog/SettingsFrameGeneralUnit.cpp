@@ -1,6 +1,7 @@
 #include "config/dialog/SettingsFrameGeneralUnit.h"
 
 #include "config/ConfigPaths.h"
+#include "config/dialog/HostKeysGroup.h"
 #include "config/dialog/KnownServersGroup.h"
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsPageParts.h"
@@ -57,6 +58,7 @@ TfrGeneral::TfrGeneral(QWidget* parent) : QFrame(parent) {
     page->addWidget(list);
     page->addWidget(BuildLogKeepingGroup());
     page->addWidget(new TKnownServersGroup(this));
+    page->addWidget(new THostKeysGroup(this));
     page->addStretch();
 
     connect(btnClearList, &QPushButton::clicked, this, &TfrGeneral::btnClearListClick);
