@@ -94,14 +94,16 @@ struct TExportPageValues : RServerSettings {
 //
 // Import: "Import" LocalFolder, TempFolder, FirstToTemp, Host, Port, Username, Password,
 // "Export" PassiveMode, BinaryMode, "Import" RemoteFolder, MoveDelete, KeepAlive,
-// CheckInterval, SSL, SSLCertificate, SSLKey, SSLPass. A CheckInterval text that is not an
-// integer (decimal, "$" or "0x" hexadecimal) stops the save at that key with EConvertError
+// CheckInterval, WaitForStableFiles, SSL, SSLCertificate, SSLKey, SSLPass. A CheckInterval text
+// that is not an integer (decimal, "$" or "0x" hexadecimal) stops the save at that key with
+// EConvertError
 // "'<text>' is not a valid integer value"; it is written as decimal. Then ImplicitTLS, but
 // only when it is set or the file already has it, so older files save as they always did.
 // Both loads also read ImplicitTLS, ForcePASV, UsePasvAddress, UseMLSD, Protocol, SSHKey,
 // SSHKeyPass and SSHAgent from their own section (defaults 0, 0, 0, 1, "FTP", "", "", 0); the
 // import load reads ResumeDownloads (default 1). Of these the pages show ImplicitTLS and the
-// four SFTP keys, saved after ImplicitTLS in that order by the same rule.
+// four SFTP keys, saved after ImplicitTLS in that order by the same rule; the others are left
+// as the file has them.
 void SaveImportConfiguration(const TImportPageValues& values, const std::string& path);
 void SaveImportConfiguration(const TImportPageValues& values);
 // Export, all in "Export": LocalFolder, MoveDelete, MoveToFolder, Host, Port, Username,

@@ -46,6 +46,7 @@ void THostKeysGroup::Refresh() {
     for (const hostkeys::THostKey& key : hostkeys::Load(KnownHostsFilePath())) {
         auto* item = new QListWidgetItem(
             ToQString(key.Hosts + "  " + key.KeyType + "  " + HostKeyFingerprint(key.Key)));
+        item->setToolTip(item->text()); // a long fingerprint may not fit the list
         item->setData(kHostsRole, ToQString(key.Hosts));
         item->setData(kTypeRole, ToQString(key.KeyType));
         item->setData(kKeyRole, ToQString(key.Key));
