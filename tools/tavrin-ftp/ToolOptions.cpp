@@ -148,6 +148,9 @@ TConnectionSettings FromJob(const TToolOptions& options) {
         settings.key = job.SSHKey;
         settings.keyPassword = job.SSHKeyPass;
         settings.sshAgent = job.SSHAgent;
+        // A key or the agent logs in without a password: nothing to ask for.
+        if (!job.SSHKey.empty() || job.SSHAgent)
+            settings.password = job.Password;
     }
     return settings;
 }
