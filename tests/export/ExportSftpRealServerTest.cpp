@@ -5,6 +5,7 @@
 #include "ExportTestLog.h"
 #include "export/FolderMonitorUnit.h"
 #include "servers/ChildProcess.h"
+#include "servers/PrivateHome.h"
 #include "servers/SshdServer.h"
 
 #include <gtest/gtest.h>
@@ -25,30 +26,6 @@ using exporttest::LogSwitchesSetTo;
 using exporttest::RandomBytes;
 using exporttest::TestFolder;
 namespace stdfs = std::filesystem;
-
-// HOME and XDG_STATE_HOME under the test's folder, so no known_hosts of the user is read or
-// written; both are put back afterwards.
-class PrivateHome {
-public:
-    explicit PrivateHome(const std::string& folder) {
-        for (const char* name : {"HOME", "XDG_STATE_HOME", "SSH_AUTH_SOCK"})
-            if (const char* value = std::getenv(name))
-                saved_.emplace_back(name, value);
-        stdfs::create_directories(folder + "/home/.ssh");
-        ::setenv("HOME", (folder + "/home").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (folder + "/xdg").c_str(), 1);
-        ::unsetenv("SSH_AUTH_SOCK");
-    }
-    ~PrivateHome() {
-        for (const char* name : {"HOME", "XDG_STATE_HOME", "SSH_AUTH_SOCK"})
-            ::unsetenv(name);
-        for (const auto& [name, value] : saved_)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> saved_;
-};
 
 class ExportSftp : public ::testing::Test {
 protected:
@@ -92,7 +69,7 @@ protected:
 
     LogSwitchesSetTo switches_{true};
     TestFolder folder_;
-    std::optional<PrivateHome> home_;
+    std::optional<testsrv::PrivateHome> home_;
     std::string remote_;
     std::unique_ptr<testsrv::SshdServer> sshd_;
     RConfiguration config_;

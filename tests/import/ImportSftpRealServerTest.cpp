@@ -7,6 +7,7 @@
 #include "import/ImportPartName.h"
 #include "import/MonitorFTPUnit.h"
 #include "servers/ChildProcess.h"
+#include "servers/PrivateHome.h"
 #include "servers/SshdServer.h"
 
 #include <gtest/gtest.h>
@@ -25,30 +26,6 @@ using namespace importtest;
 namespace stdfs = std::filesystem;
 
 namespace {
-
-// HOME and XDG_STATE_HOME of the test's own, so no known_hosts of the user is read or
-// written; both are put back afterwards.
-class PrivateHome {
-public:
-    explicit PrivateHome(const std::string& folder) {
-        for (const char* name : {"HOME", "XDG_STATE_HOME", "SSH_AUTH_SOCK"})
-            if (const char* value = std::getenv(name))
-                saved_.emplace_back(name, value);
-        stdfs::create_directories(folder + "/home/.ssh");
-        ::setenv("HOME", (folder + "/home").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (folder + "/xdg").c_str(), 1);
-        ::unsetenv("SSH_AUTH_SOCK");
-    }
-    ~PrivateHome() {
-        for (const char* name : {"HOME", "XDG_STATE_HOME", "SSH_AUTH_SOCK"})
-            ::unsetenv(name);
-        for (const auto& [name, value] : saved_)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> saved_;
-};
 
 // Kills the server's session processes once `path` has grown to `bytes`: a connection lost
 // in the middle of a transfer. Bounded: gives up after a minute.
@@ -99,7 +76,7 @@ protected:
     void SetUp() override {
         if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        home_ = std::make_unique<PrivateHome>(scratch_.root);
+        home_ = std::make_unique<testsrv::PrivateHome>(scratch_.root);
     }
     void StartServer() {
         sshd_ =
@@ -128,7 +105,7 @@ protected:
     }
 
     Scratch scratch_;
-    std::unique_ptr<PrivateHome> home_;
+    std::unique_ptr<testsrv::PrivateHome> home_;
     LogSwitchesOn switches_;
     Recorder log_;
     RConfiguration config_;

@@ -9,8 +9,11 @@
 
 #include <libssh/server.h> // ssh_send_keepalive() serves clients too
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace tavrin::sftp {
@@ -45,6 +48,22 @@ TSftpEntryKind KindOf(const sftp_attributes a) {
     default:
         return TSftpEntryKind::Other;
     }
+}
+
+// libssh learns that the server closed the connection only when it next reads. A look at
+// the socket without waiting tells it before a command is sent into a dead connection;
+// pending data (a keep-alive's answer) is left where it is.
+bool PeerGone(int fd) {
+    if (fd < 0)
+        return true;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, 0) <= 0)
+        return false;
+    if (entry.revents & (POLLERR | POLLHUP | POLLNVAL))
+        return true;
+    char byte = 0;
+    const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 } // namespace
@@ -153,7 +172,8 @@ void TSftpSession::RequireConnected() const {
 }
 
 bool TSftpSession::Connected() const {
-    return handles_->sftp != nullptr && !broken_ && ::ssh_is_connected(handles_->ssh);
+    return handles_->sftp != nullptr && !broken_ && ::ssh_is_connected(handles_->ssh) &&
+           !PeerGone(handles_->socket);
 }
 
 void TSftpSession::SetConnectedCallback(std::function<void()> connected) {

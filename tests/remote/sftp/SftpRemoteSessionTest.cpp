@@ -12,6 +12,7 @@
 #include <future>
 #include <map>
 #include <sys/stat.h>
+#include <thread>
 #include <utime.h>
 
 using namespace tavrin::remote;
@@ -177,6 +178,14 @@ TEST_F(SftpRemoteSession, StatusLinesAndTheHostKeyTrustedOnFirstUseOnly) {
     session_->Connect();
     EXPECT_TRUE(session_->IsConnected());
     EXPECT_TRUE(greyLines_.empty()) << greyLines_[0];
+
+    // A server that dropped an idle connection: the next cycle connects afresh instead of
+    // failing on the dead one.
+    server_->SignalSessions(SIGKILL);
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (session_->IsConnected() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(session_->IsConnected());
 }
 
 // A monitor's stop shuts its socket group down from another thread: a download from a
