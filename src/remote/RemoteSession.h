@@ -105,10 +105,13 @@ public:
     virtual TKeepAliveReply KeepAlive() = 0;
 };
 
-// Raises when the settings cannot make a session at all (TLS files that cannot be used), so
-// that a monitor fails its start instead of every cycle.
+// Raises when the settings cannot make a session at all (an unknown Protocol, TLS files or
+// an SSH key file that cannot be used), so that a monitor fails its start instead of every
+// cycle.
 void CheckSessionSettings(const RConfiguration& config);
-// The session for a direction's settings. Raises EConvertError for a Port that is no number.
+// The session for a direction's settings: SFTP when Protocol says so (in any case), FTP or
+// FTPS otherwise. Raises EConvertError for a Port that is no number, EIdException for an
+// unknown Protocol.
 std::unique_ptr<TRemoteSession> MakeRemoteSession(const RConfiguration& config,
                                                   const TRemoteEvents& events);
 

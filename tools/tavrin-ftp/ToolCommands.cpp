@@ -79,6 +79,10 @@ void PutWithProgress(TIdFTP& ftp, const std::string& local, const std::string& r
 
 } // namespace
 
+size_t CommandArity(const std::string& command) {
+    return Arity().at(command);
+}
+
 bool CheckCommands(const std::vector<std::string>& words, size_t first, std::string& error) {
     for (size_t i = first; i < words.size();) {
         const auto arity = Arity().find(words[i]);

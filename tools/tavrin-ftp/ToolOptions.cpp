@@ -33,15 +33,22 @@ const std::vector<TOptionRow>& OptionTable() {
          "the settings file for --job (default: $TAVRIN_CONFIG, else the per-user "
          "MonitorConfig.ini)",
          [](O& o, const std::string& v) { o.config = v; }},
+        {"--sftp", nullptr,
+         "SFTP over SSH instead of FTP (usually port 22); the host key is checked against "
+         "~/.ssh/known_hosts and Tavrin's own known_hosts, and trusted on first use",
+         [](O& o, auto&) { o.sftp = true; }},
         {"--tls", nullptr, "explicit TLS (AUTH) on the control and data connections",
          [](O& o, auto&) { o.tls = true; }},
         {"--cert", "FILE", "client certificate (PEM)",
          [](O& o, const std::string& v) { o.cert = v; }},
-        {"--key", "FILE", "its private key (PEM)", [](O& o, const std::string& v) { o.key = v; }},
+        {"--key", "FILE",
+         "its private key (PEM); with --sftp, the SSH private key (OpenSSH or PEM format)",
+         [](O& o, const std::string& v) { o.key = v; }},
         {"--pass", "TEXT", "the private key's password",
          [](O& o, const std::string& v) { o.keyPassword = v; }},
         {"--fingerprint", "SHA256",
-         "accept only the server certificate with this SHA-256 fingerprint (nothing is stored)",
+         "accept only the server certificate with this SHA-256 fingerprint, or with --sftp "
+         "only the host key with this SHA256:... fingerprint (nothing is stored)",
          [](O& o, const std::string& v) { o.fingerprint = v; }},
         {"--implicit", nullptr, "implicit TLS: TLS from the first byte (usually port 990)",
          [](O& o, auto&) { o.tls = o.implicit = true; }},
@@ -136,6 +143,15 @@ TConnectionSettings FromJob(const TToolOptions& options) {
     settings.key = job.SSLKey;
     settings.keyPassword = job.SSLPass;
     settings.remoteFolder = job.RemoteFolder;
+    if (SameTextAscii(Trim(job.Protocol), "SFTP")) {
+        settings.sftp = true;
+        settings.key = job.SSHKey;
+        settings.keyPassword = job.SSHKeyPass;
+        settings.sshAgent = job.SSHAgent;
+        // A key or the agent logs in without a password: nothing to ask for.
+        if (!job.SSHKey.empty() || job.SSHAgent)
+            settings.password = job.Password;
+    }
     return settings;
 }
 
@@ -211,6 +227,9 @@ TConnectionSettings ResolveSettings(const TToolOptions& options, size_t& firstCo
     if (!CheckCommands(words, firstCommand, error))
         throw std::invalid_argument(error);
     // The command line has the last word over the job's settings.
+    settings.sftp = settings.sftp || options.sftp;
+    if (settings.sftp && (options.tls || options.implicit || !options.cert.empty()))
+        throw std::invalid_argument("--sftp goes without --tls, --implicit and --cert");
     settings.tls = settings.tls || options.tls;
     settings.implicitTls = settings.implicitTls || options.implicit;
     settings.forcePasv = settings.forcePasv || options.pasv;
@@ -230,9 +249,9 @@ std::string HelpText() {
     std::string text =
         "Usage: tavrin-ftp [OPTION]... HOST PORT USER PASSWORD COMMAND...\n"
         "       tavrin-ftp [OPTION]... --job NAME [--config FILE] COMMAND...\n"
-        "Drives Tavrin's own FTP client: the commands run in the order given on one\n"
-        "connection, so a server shows here what a monitor would meet. HOST may be a name,\n"
-        "an IPv4 address or an IPv6 address (also in brackets, as [::1]).\n"
+        "Drives Tavrin's own FTP and SFTP client: the commands run in the order given on\n"
+        "one connection, so a server shows here what a monitor would meet. HOST may be a\n"
+        "name, an IPv4 address or an IPv6 address (also in brackets, as [::1]).\n"
         "\n"
         "Commands:\n"
         "  pwd | cd DIR | noop | ls | get REMOTE LOCAL | put LOCAL REMOTE | rm REMOTE |\n"
@@ -258,6 +277,7 @@ std::string HelpText() {
             "  tavrin-ftp --job Import --verbose ls\n"
             "  tavrin-ftp --job Export --config ~/test.ini put report.csv report.csv\n"
             "  tavrin-ftp --progress ftp.example.com 21 alice - get big.iso /tmp/big.iso\n"
+            "  tavrin-ftp --sftp --key ~/.ssh/id_ed25519 sftp.example.com 22 alice '' ls\n"
             "\n"
             "Exit status: 0 when every command worked, 1 for a wrong command line, 2 when the\n"
             "connection or a command failed (the reason on standard error).\n";

@@ -15,7 +15,7 @@ constexpr int kExitFailed = 2;
 struct TToolOptions {
     bool help = false, version = false;
     bool tls = false, active = false, ascii = false, verbose = false, progress = false;
-    bool implicit = false, pasv = false, epsv = false;
+    bool implicit = false, pasv = false, epsv = false, sftp = false;
     std::string cert, key, keyPassword, fingerprint;
     std::string job, config;
     // Without --job: HOST PORT USER PASSWORD COMMAND...; with it: COMMAND...
@@ -30,6 +30,9 @@ struct TConnectionSettings {
     bool tls = false, passive = true, binary = true;
     bool implicitTls = false, forcePasv = false, usePasvAddress = false, useMlsd = true;
     bool epsvOnly = false;
+    // SFTP instead of FTP: `key` and `keyPassword` are then the SSH private key and its
+    // passphrase, `fingerprint` the host key's "SHA256:…".
+    bool sftp = false, sshAgent = false;
     std::string cert, key, keyPassword, fingerprint;
     std::string remoteFolder; // a job's folder, entered before the commands
 };

@@ -2,16 +2,19 @@
 // what a server does with a job's settings, and for the benchmarks. Commands run in the order
 // given on one connection; `tavrin-ftp --help` lists everything.
 //
-// The server's certificate is checked like the monitors check it (known-servers file in the
-// per-user state folder); --fingerprint accepts only the certificate with that SHA-256
-// fingerprint and stores nothing.
+// The client is built by the remote layer, as the monitors build theirs. The server's
+// certificate or host key is checked like the monitors check it (the known-servers and
+// known_hosts files); --fingerprint accepts only the one with that fingerprint and stores
+// nothing.
 #include "Conversation.h"
 #include "PasswordSource.h"
 #include "ToolCommands.h"
 #include "ToolOptions.h"
-#include "config/ConfigPaths.h"
+#include "config/CommonTypesUnit.h"
 #include "ftp/IdFTP.h"
 #include "ftp/tls/IdSSLOpenSSL.h"
+#include "remote/ftp/FtpClientSetup.h"
+#include "remote/sftp/SftpRemoteSession.h"
 
 #include <csignal>
 #include <cstdio>
@@ -24,44 +27,31 @@ using namespace tavrin::tool;
 
 namespace {
 
-// The handlers outlive the client that uses them.
-struct TTransport {
-    std::unique_ptr<TIdIOHandlerStack> plain;
-    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls;
-};
-
-void SetUpTls(TIdFTP& ftp, TTransport& transport, const TConnectionSettings& settings,
-              TConversationLog* conversation, bool verbose) {
-    if (conversation)
-        transport.tls = std::make_unique<TTappedTlsHandler>(*conversation);
-    else
-        transport.tls = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-    TIdSSLIOHandlerSocketOpenSSL& tls = *transport.tls;
-    tls.SSLOptions().CertFile = settings.cert;
-    tls.SSLOptions().KeyFile = settings.key;
-    tls.SSLOptions().Method = sslvSSLv23;
-    tls.SSLOptions().Mode = sslmUnassigned;
-    TIdServerTrust& trust = tls.ServerTrust();
-    trust.Check = true;
-    if (settings.fingerprint.empty()) {
-        trust.KnownServersFile = tavrin::KnownServersFilePath();
+RConfiguration AsConfiguration(const TConnectionSettings& settings) {
+    RConfiguration config;
+    config.Protocol = settings.sftp ? "SFTP" : "FTP";
+    config.Host = settings.host;
+    config.Port = std::to_string(settings.port);
+    config.Username = settings.user;
+    config.Password = settings.password;
+    config.BinaryMode = settings.binary;
+    config.PassiveMode = settings.passive;
+    config.ForcePASV = settings.forcePasv;
+    config.UsePasvAddress = settings.usePasvAddress;
+    config.UseMLSD = settings.useMlsd;
+    config.SSL = settings.tls;
+    config.ImplicitTLS = settings.implicitTls;
+    config.RemoteFolder = settings.remoteFolder;
+    if (settings.sftp) {
+        config.SSHKey = settings.key;
+        config.SSHKeyPass = settings.keyPassword;
+        config.SSHAgent = settings.sshAgent;
     } else {
-        trust.Fingerprint = tavrin::tls::NormalizeFingerprint(settings.fingerprint);
-        if (trust.Fingerprint.empty())
-            throw std::invalid_argument("not a SHA-256 fingerprint: " + settings.fingerprint);
+        config.SSLCertificate = settings.cert;
+        config.SSLKey = settings.key;
+        config.SSLPass = settings.keyPassword;
     }
-    const std::string password = settings.keyPassword;
-    tls.OnGetPassword = [password](std::string& into) { into = password; };
-    if (verbose)
-        tls.OnStatusInfo = [](const std::string& text) {
-            std::fprintf(stderr, "tls: %s\n", text.c_str());
-        };
-    ftp.SetIOHandler(&tls);
-    ftp.SetUseTLS(settings.implicitTls ? utUseImplicitTLS : utUseExplicitTLS);
-    if (!settings.implicitTls)
-        ftp.SetAUTHCmd(tAuthSSL);
-    ftp.SetDataPortProtection(ftpdpsPrivate);
-    ftp.SetPort(settings.port); // implicit TLS would have made 21 into 990
+    return config;
 }
 
 // What the control connection's handshake settled on, once connected.
@@ -70,6 +60,85 @@ void ReportTlsFacts(const TIdSSLIOHandlerSocketOpenSSL& tls) {
     std::fprintf(stderr, "tls: protocol %s, cipher %s (%d bits), certificate SHA-256 %s\n",
                  cipher.Version.c_str(), cipher.Name.c_str(), cipher.Bits,
                  tls.AcceptedFingerprint().c_str());
+}
+
+// --fingerprint: only that certificate is accepted, and nothing is remembered.
+void PinCertificate(TIdSSLIOHandlerSocketOpenSSL& tls, const std::string& fingerprint) {
+    TIdServerTrust& trust = tls.ServerTrust();
+    trust.KnownServersFile.clear();
+    trust.Fingerprint = tavrin::tls::NormalizeFingerprint(fingerprint);
+    if (trust.Fingerprint.empty())
+        throw std::invalid_argument("not a SHA-256 fingerprint: " + fingerprint);
+}
+
+int RunFtp(const TToolOptions& options, const TConnectionSettings& settings, size_t firstCommand) {
+    std::unique_ptr<TConversationLog> conversation;
+    if (options.verbose)
+        conversation = std::make_unique<TConversationLog>(stderr);
+    // The client is set up as the monitors set theirs up; the tool only taps its handlers.
+    tavrin::remote::TFtpClientEvents events;
+    if (options.verbose) {
+        events.OnStatus = [](const void*, TIdStatus, const std::string& text) {
+            std::fprintf(stderr, "status: %s\n", text.c_str());
+        };
+        events.OnTlsInfo = [](const std::string& text) {
+            std::fprintf(stderr, "tls: %s\n", text.c_str());
+        };
+        events.MakeTlsHandler = [&conversation]() -> std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> {
+            return std::make_unique<TTappedTlsHandler>(*conversation);
+        };
+    }
+    // The handlers outlive the client that uses them.
+    std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls;
+    std::unique_ptr<TIdIOHandlerStack> plain;
+    TIdFTP ftp;
+    tls = tavrin::remote::SetUpFtpClient(ftp, AsConfiguration(settings), events);
+    if (tls && !settings.fingerprint.empty())
+        PinCertificate(*tls, settings.fingerprint);
+    if (!tls && conversation) {
+        plain = std::make_unique<TTappedPlainHandler>(*conversation);
+        ftp.SetIOHandler(plain.get());
+    }
+    ftp.SetEpsvOnly(settings.epsvOnly);
+    try {
+        ftp.Connect();
+        if (options.verbose && tls)
+            ReportTlsFacts(*tls);
+        if (!settings.remoteFolder.empty())
+            ftp.ChangeDirectory(settings.remoteFolder);
+        const bool progress = options.progress && ::isatty(STDERR_FILENO);
+        RunCommands(ftp, options.positional, firstCommand, progress);
+        ftp.Disconnect();
+    } catch (...) {
+        ftp.SetIOHandler(nullptr);
+        throw;
+    }
+    ftp.SetIOHandler(nullptr);
+    return kExitOk;
+}
+
+int RunSftp(const TToolOptions& options, const TConnectionSettings& settings, size_t firstCommand) {
+    tavrin::sftp::TSftpSettings sftp = tavrin::remote::SftpSettingsFor(AsConfiguration(settings));
+    sftp.PinnedFingerprint = settings.fingerprint;
+    tavrin::remote::TRemoteEvents events;
+    // Host keys are always worth a line: one trusted on first use was just stored.
+    events.OnTlsInfo = [](const std::string& text) {
+        std::fprintf(stderr, "ssh: %s\n", text.c_str());
+    };
+    if (options.verbose)
+        events.OnStatus = [](tavrin::remote::TSessionStatus, const std::string& text) {
+            std::fprintf(stderr, "status: %s\n", text.c_str());
+        };
+    tavrin::remote::TSftpRemoteSession session(sftp, events);
+    session.Connect();
+    if (options.verbose)
+        std::fprintf(stderr, "ssh: server %s\n", session.SystemDescription().c_str());
+    if (!settings.remoteFolder.empty())
+        session.ChangeFolder(settings.remoteFolder);
+    const bool progress = options.progress && ::isatty(STDERR_FILENO);
+    RunSftpCommands(session, options.positional, firstCommand, progress);
+    session.Close(true);
+    return kExitOk;
 }
 
 int Run(const TToolOptions& options) {
@@ -82,47 +151,8 @@ int Run(const TToolOptions& options) {
         std::fprintf(stderr, "tavrin-ftp: %s\n%s", wrong.what(), UsageHint().c_str());
         return kExitUsage;
     }
-
-    std::unique_ptr<TConversationLog> conversation;
-    if (options.verbose)
-        conversation = std::make_unique<TConversationLog>(stderr);
-    TTransport transport;
-    TIdFTP ftp;
-    ftp.SetHost(settings.host);
-    ftp.SetPort(settings.port);
-    ftp.SetTransferType(settings.binary ? ftBinary : ftASCII);
-    ftp.SetPassive(settings.passive);
-    ftp.SetForcePasv(settings.forcePasv);
-    ftp.SetEpsvOnly(settings.epsvOnly);
-    ftp.SetUsePasvAddress(settings.usePasvAddress);
-    ftp.SetUseMLIS(settings.useMlsd);
-    ftp.SetUsername(settings.user);
-    ftp.SetPassword(settings.password);
-    if (options.verbose)
-        ftp.OnStatus = [](const void*, TIdStatus, const std::string& text) {
-            std::fprintf(stderr, "status: %s\n", text.c_str());
-        };
-    if (settings.tls) {
-        SetUpTls(ftp, transport, settings, conversation.get(), options.verbose);
-    } else if (conversation) {
-        transport.plain = std::make_unique<TTappedPlainHandler>(*conversation);
-        ftp.SetIOHandler(transport.plain.get());
-    }
-    try {
-        ftp.Connect();
-        if (options.verbose && transport.tls)
-            ReportTlsFacts(*transport.tls);
-        if (!settings.remoteFolder.empty())
-            ftp.ChangeDirectory(settings.remoteFolder);
-        const bool progress = options.progress && ::isatty(STDERR_FILENO);
-        RunCommands(ftp, options.positional, firstCommand, progress);
-        ftp.Disconnect();
-    } catch (...) {
-        ftp.SetIOHandler(nullptr);
-        throw;
-    }
-    ftp.SetIOHandler(nullptr);
-    return kExitOk;
+    return settings.sftp ? RunSftp(options, settings, firstCommand)
+                         : RunFtp(options, settings, firstCommand);
 }
 
 } // namespace

@@ -27,7 +27,8 @@ SetUpFtpClient(TIdFTP& client, const RConfiguration& config, const TFtpClientEve
     client.SetPassword(config.Password);
     std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls;
     if (config.SSL) {
-        tls = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+        tls = events.MakeTlsHandler ? events.MakeTlsHandler()
+                                    : std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
         TIdSSLOptions& options = tls->SSLOptions();
         options.CertFile = config.SSLCertificate;
         options.KeyFile = config.SSLKey;

@@ -18,6 +18,9 @@ struct TFtpClientEvents {
     std::function<void(const std::string&)> OnTlsInfo; // TLS facts (cipher, certificate)
     // The client key's password; without it the configured SSLPass is used.
     std::function<void(std::string&)> OnKeyPassword;
+    // Makes the TLS handler when SSL is on, e.g. one that also shows its traffic; without
+    // it, a plain TIdSSLIOHandlerSocketOpenSSL. Set up from the settings either way.
+    std::function<std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>()> MakeTlsHandler;
 };
 
 // Sets `client` up from `config` and, when SSL is on, makes its TLS handler and attaches it;

@@ -10,6 +10,8 @@ namespace tavrin::sftp {
 struct TSftpSession::Handles {
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    // Our TCP socket (in the thread's socket group); libssh works on a duplicate of it.
+    int socket = -1;
 };
 
 // The reason of the last SFTP failure in words, e.g. "permission denied".

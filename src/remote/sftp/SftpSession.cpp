@@ -3,10 +3,18 @@
 #include "remote/sftp/SftpHandles.h"
 #include "remote/sftp/SshAuthentication.h"
 #include "remote/sftp/SshHostKeys.h"
+#include "remote/sftp/SshSocket.h"
+
+#include "platform/SocketApi.h"
 
 #include <libssh/server.h> // ssh_send_keepalive() serves clients too
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace tavrin::sftp {
 
@@ -40,6 +48,22 @@ TSftpEntryKind KindOf(const sftp_attributes a) {
     default:
         return TSftpEntryKind::Other;
     }
+}
+
+// libssh learns that the server closed the connection only when it next reads. A look at
+// the socket without waiting tells it before a command is sent into a dead connection;
+// pending data (a keep-alive's answer) is left where it is.
+bool PeerGone(int fd) {
+    if (fd < 0)
+        return true;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, 0) <= 0)
+        return false;
+    if (entry.revents & (POLLERR | POLLHUP | POLLNVAL))
+        return true;
+    char byte = 0;
+    const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 } // namespace
@@ -100,18 +124,45 @@ std::string TSftpSession::Where() const {
 }
 
 void TSftpSession::Fail(const std::string& what, const std::string& path) const {
-    const std::string reason = watchdog_.Fired() ? "the server did not answer within " +
-                                                       std::to_string(Limit().count() / 1000) + " s"
-                                                 : SftpReason(handles_->ssh, handles_->sftp);
-    throw ESftpError("SFTP " + what + " " + path + " on " + Where() + " failed: " + reason);
+    const bool fired = watchdog_.Fired();
+    const std::string reason = fired ? "the server did not answer within " + TimeoutText(Limit())
+                                     : SftpReason(handles_->ssh, handles_->sftp);
+    const std::string text = "SFTP " + what + " " + path + " on " + Where() + " failed: " + reason;
+    // A status the server sent for this very request (Watch() cleared the last one) means it
+    // still follows the conversation; anything else leaves the connection in doubt.
+    const int status = handles_->sftp ? ::sftp_get_error(handles_->sftp) : SSH_FX_OK;
+    if (!fired && status != SSH_FX_OK && handles_->ssh && ::ssh_is_connected(handles_->ssh))
+        throw ESftpRefused(status, text);
+    broken_ = true;
+    throw ESftpError(text);
+}
+
+void TSftpSession::Refuse(const std::string& what, const std::string& path,
+                          const std::string& reason) const {
+    throw ESftpRefused(SSH_FX_FAILURE,
+                       "SFTP " + what + " " + path + " on " + Where() + " failed: " + reason);
+}
+
+std::string TSftpSession::TimeoutText(std::chrono::milliseconds limit) {
+    if (limit.count() % 1000 == 0)
+        return std::to_string(limit.count() / 1000) + " s";
+    return std::to_string(limit.count()) + " ms";
 }
 
 std::chrono::milliseconds TSftpSession::Limit() const {
+    if (replyTimeout_.count() > 0)
+        return replyTimeout_;
     return std::chrono::seconds(
         settings_.ConnectTimeoutSeconds > 0 ? settings_.ConnectTimeoutSeconds : 30);
 }
 
+void TSftpSession::SetReplyTimeout(std::chrono::milliseconds limit) {
+    replyTimeout_ = limit;
+}
+
 TSftpWatch TSftpSession::Watch() {
+    if (handles_->sftp)
+        handles_->sftp->errnum = SSH_FX_OK; // a status seen later is this operation's own
     return TSftpWatch(watchdog_, handles_->ssh ? ::ssh_get_fd(handles_->ssh) : -1, Limit());
 }
 
@@ -121,12 +172,24 @@ void TSftpSession::RequireConnected() const {
 }
 
 bool TSftpSession::Connected() const {
-    return handles_->sftp != nullptr && ::ssh_is_connected(handles_->ssh);
+    return handles_->sftp != nullptr && !broken_ && ::ssh_is_connected(handles_->ssh) &&
+           !PeerGone(handles_->socket);
+}
+
+void TSftpSession::SetConnectedCallback(std::function<void()> connected) {
+    connected_ = std::move(connected);
+}
+
+std::string TSftpSession::ServerBanner() const {
+    const char* banner = handles_->ssh ? ::ssh_get_serverbanner(handles_->ssh) : nullptr;
+    return banner ? banner : "";
 }
 
 void TSftpSession::Connect(const TSftpSettings& settings) {
     Close();
     settings_ = settings;
+    replyTimeout_ = std::chrono::milliseconds(0);
+    broken_ = false;
     handles_->ssh = ::ssh_new();
     if (handles_->ssh == nullptr)
         throw ESftpError("Unable to start an SSH session for " + Where());
@@ -150,6 +213,18 @@ void TSftpSession::Connect(const TSftpSettings& settings) {
     ::ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, user.c_str());
     ::ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, own.c_str());
     try {
+        handles_->socket =
+            ConnectSshSocket(settings.Host, settings.Port, std::chrono::seconds(timeout), Where());
+        if (connected_)
+            connected_();
+        // libssh closes the descriptor it is given; ours stays in the socket group until
+        // Close(), so a stop can shut the connection down without racing that close.
+        int forLibssh = ::fcntl(handles_->socket, F_DUPFD_CLOEXEC, 0);
+        if (forLibssh < 0 || ::ssh_options_set(ssh, SSH_OPTIONS_FD, &forLibssh) != SSH_OK) {
+            if (forLibssh >= 0)
+                ::close(forLibssh);
+            throw ESftpError("Unable to start an SSH session for " + Where());
+        }
         if (::ssh_connect(ssh) != SSH_OK)
             throw ESftpError("Unable to connect to " + Where() + ": " + ::ssh_get_error(ssh));
         TSftpWatch watch = Watch();
@@ -190,6 +265,10 @@ void TSftpSession::Close() {
         ::ssh_free(handles_->ssh);
         handles_->ssh = nullptr;
     }
+    if (handles_->socket >= 0) {
+        net::CloseSocket(handles_->socket);
+        handles_->socket = -1;
+    }
     currentDirectory_.clear();
 }
 
@@ -218,8 +297,7 @@ void TSftpSession::ChangeDirectory(const std::string& path) {
     if (a.a == nullptr)
         Fail("change folder to", folder);
     if (a.a->type != SSH_FILEXFER_TYPE_DIRECTORY)
-        throw ESftpError("SFTP change folder to " + folder + " on " + Where() +
-                         " failed: not a folder");
+        Refuse("change folder to", folder, "not a folder");
     currentDirectory_ = folder;
 }
 
@@ -245,7 +323,9 @@ std::vector<TSftpEntry> TSftpSession::List(const std::string& path) {
         TSftpEntry entry;
         entry.Name = name;
         entry.Kind = KindOf(a);
-        entry.Size = (a->flags & SSH_FILEXFER_ATTR_SIZE) ? a->size : 0;
+        entry.SizeKnown = (a->flags & SSH_FILEXFER_ATTR_SIZE) != 0;
+        entry.Size = entry.SizeKnown ? a->size : 0;
+        entry.ModifiedKnown = (a->flags & SSH_FILEXFER_ATTR_ACMODTIME) != 0;
         entry.Modified = static_cast<std::time_t>(a->mtime64 ? a->mtime64 : a->mtime);
         entries.push_back(std::move(entry));
     }
@@ -272,7 +352,7 @@ uint64_t TSftpSession::Size(const std::string& path) {
     if (a.a == nullptr)
         Fail("size of", target);
     if (a.a->type == SSH_FILEXFER_TYPE_DIRECTORY)
-        throw ESftpError("SFTP size of " + target + " on " + Where() + " failed: a folder");
+        Refuse("size of", target, "a folder");
     return a.a->size;
 }
 

@@ -22,6 +22,8 @@ struct TSftpEntry {
     TSftpEntryKind Kind = TSftpEntryKind::Other;
     uint64_t Size = 0;
     std::time_t Modified = 0; // seconds since the epoch, UTC
+    bool SizeKnown = false;   // the server may leave either out
+    bool ModifiedKnown = false;
 };
 
 // Called as a transfer goes on; returning false stops it (the transfer then raises).
@@ -37,9 +39,16 @@ public:
     TSftpSession& operator=(const TSftpSession&) = delete;
 
     void SetStatusCallback(TSftpStatus status);
+    // Called once the TCP connection stands, before the key exchange and the login.
+    void SetConnectedCallback(std::function<void()> connected);
     void Connect(const TSftpSettings& settings);
     bool Connected() const;
     void Close();
+    // Bounds each further wait for an answer (until the next Connect); 0 or less: the
+    // settings' time-out again.
+    void SetReplyTimeout(std::chrono::milliseconds limit);
+    // The server's identification, e.g. "SSH-2.0-OpenSSH_9.2p1 Debian-2"; "" before a login.
+    std::string ServerBanner() const;
 
     void ChangeDirectory(const std::string& path);
     std::string CurrentDirectory() const;
@@ -67,7 +76,13 @@ private:
     struct Handles;
     std::string Where() const;
     std::string Resolve(const std::string& path) const;
+    // Raises ESftpRefused when the server answered the request with a failure, else
+    // ESftpError (and the session counts as broken).
     [[noreturn]] void Fail(const std::string& what, const std::string& path) const;
+    // The server answered, but not with what the operation needs (a folder for a file).
+    [[noreturn]] void Refuse(const std::string& what, const std::string& path,
+                             const std::string& reason) const;
+    static std::string TimeoutText(std::chrono::milliseconds limit);
     void OpenSftpChannel();
     void RequireConnected() const;
     bool PosixRename(const std::string& from, const std::string& to);
@@ -79,6 +94,10 @@ private:
     TSftpWatchdog watchdog_;
     TSftpSettings settings_;
     TSftpStatus status_;
+    std::function<void()> connected_;
+    std::chrono::milliseconds replyTimeout_{0};
+    // Set when a failure left the connection gone or out of step.
+    mutable bool broken_ = false;
     std::string currentDirectory_;
     std::string authenticatedWith_;
 };

@@ -17,6 +17,9 @@ struct TSftpSettings {
     // keys trusted on first use. Empty: not used.
     std::string UserKnownHosts;
     std::string OwnKnownHosts;
+    // "SHA256:…" as OpenSSH prints it: only the host key with this fingerprint is accepted,
+    // and the files above are neither read nor written.
+    std::string PinnedFingerprint;
     // Bounds the connect, and once connected every wait for an answer from the server.
     int ConnectTimeoutSeconds = 30;
 };

@@ -180,10 +180,10 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
     const uint64_t expected = a->size;
     ::sftp_attributes_free(a);
     if (folder)
-        throw ESftpError("SFTP download of " + source + " on " + Where() + " failed: a folder");
+        Refuse("download of", source, "a folder");
     LocalFile local(::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (local.Get() < 0)
-        throw ESftpError(LocalError("Unable to create", localPath, errno));
+        throw ESftpLocalFile(LocalError("Unable to create", localPath, errno));
 
     int localError = 0;
     {
@@ -192,7 +192,7 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
             watchdog_.Touch();
             if (!reader.Step(localError) || reader.Failed()) {
                 if (localError != 0)
-                    throw ESftpError(LocalError("Unable to write", localPath, localError));
+                    throw ESftpLocalFile(LocalError("Unable to write", localPath, localError));
                 Fail("download of", source);
             }
             if (progress && !progress(reader.Received(), expected))
@@ -211,7 +211,7 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
                              std::to_string(reader.EndOfFile()) + " at its end)");
     }
     if (local.Close() != 0)
-        throw ESftpError(LocalError("Unable to write", localPath, errno));
+        throw ESftpLocalFile(LocalError("Unable to write", localPath, errno));
     remote.Close();
 }
 
@@ -223,7 +223,7 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
     LocalFile local(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (local.Get() < 0 || ::fstat(local.Get(), &st) != 0)
-        throw ESftpError(LocalError("Unable to read", localPath, errno));
+        throw ESftpLocalFile(LocalError("Unable to read", localPath, errno));
     const uint64_t total = static_cast<uint64_t>(st.st_size);
     RemoteFile remote(
         ::sftp_open(handles_->sftp, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
@@ -290,7 +290,7 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
     case Failure::None:
         break;
     case Failure::LocalRead:
-        throw ESftpError(LocalError("Unable to read", localPath, readError));
+        throw ESftpLocalFile(LocalError("Unable to read", localPath, readError));
     case Failure::Stopped:
         throw ESftpError("SFTP upload of " + localPath + " to " + Where() + " was stopped");
     case Failure::Sending:

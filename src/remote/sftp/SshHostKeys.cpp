@@ -66,6 +66,22 @@ void MakeFolders(const std::string& path, const std::string& file) {
 
 } // namespace
 
+bool SameFingerprint(const std::string& given, const std::string& shown) {
+    // OpenSSH prints the base64 without its padding; people may copy it with or without
+    // the "SHA256:" in front, and with the padding from other tools.
+    auto bare = [](std::string text) {
+        if (text.rfind("SHA256:", 0) == 0)
+            text.erase(0, 7);
+        while (!text.empty() && (text.back() == '=' || text.back() == ' '))
+            text.pop_back();
+        while (!text.empty() && text.front() == ' ')
+            text.erase(0, 1);
+        return text;
+    };
+    const std::string a = bare(given);
+    return !a.empty() && a == bare(shown);
+}
+
 std::string Sha256Fingerprint(ssh_key key) {
     unsigned char* hash = nullptr;
     size_t length = 0;
@@ -119,6 +135,17 @@ void VerifyHostKey(ssh_session session, const TSftpSettings& settings, const std
         throw ESftpError("The server " + where + " showed no host key");
     const std::string fingerprint = Sha256Fingerprint(serverKey);
     ::ssh_key_free(serverKey);
+
+    if (!settings.PinnedFingerprint.empty()) {
+        if (SameFingerprint(settings.PinnedFingerprint, fingerprint)) {
+            if (status)
+                status("The host key of " + where + " matches the given fingerprint " +
+                       fingerprint);
+            return;
+        }
+        throw ESftpHostKeyChanged("The host key of " + where + " is " + fingerprint +
+                                  ", not the given " + settings.PinnedFingerprint + ".");
+    }
 
     // known_hosts names a server on another port than 22 as "[host]:port".
     const std::string hostName = settings.Port == 22

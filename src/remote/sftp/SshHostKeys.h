@@ -14,6 +14,8 @@ void VerifyHostKey(ssh_session session, const TSftpSettings& settings, const std
 
 // "SHA256:…" as OpenSSH prints it.
 std::string Sha256Fingerprint(ssh_key key);
+// Whether a fingerprint someone gave (with or without "SHA256:", padded or not) is `shown`.
+bool SameFingerprint(const std::string& given, const std::string& shown);
 
 // Appends one line to a known_hosts file: the whole file is rewritten through a temporary
 // file and renamed into place with mode 0600; missing folders are made (0700).
