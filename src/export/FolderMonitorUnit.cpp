@@ -1,7 +1,9 @@
 #include "export/FolderMonitorUnit.h"
 
 #include "config/ConfigPaths.h"
+#include "config/FilterSettings.h"
 #include "config/LogSwitches.h"
+#include "config/StartChecks.h"
 #include "export/FailureReason.h"
 #include "platform/FileSystem.h"
 
@@ -69,10 +71,19 @@ LocalState StateOf(const std::string& path) {
             static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
-TExportPolicy PolicyOf(const RConfiguration& config,
+tavrin::rules::TFileFilter FilterOf(const RConfiguration& config) {
+    std::vector<std::string> problems;
+    tavrin::rules::TFileFilter filter(tavrin::FilterSettingsOf(config), problems);
+    if (!problems.empty())
+        throw EIdException(tavrin::JoinedProblems(problems, "; "));
+    return filter;
+}
+
+TExportPolicy PolicyOf(const RConfiguration& config, const tavrin::rules::TFileFilter& filter,
                        std::vector<std::chrono::milliseconds> retryDelays,
                        const std::string& sendFirst) {
     TExportPolicy policy;
+    policy.minAge = std::chrono::seconds(filter.MinAgeSeconds());
     policy.sendFirst = sendFirst;
     policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
     policy.retryFailed = config.RetryFailed;
@@ -87,8 +98,9 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays)
     : Config(config), OnLog(std::move(onLog)), Note("Export"),
-      Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
-      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
+      Interrupted(InterruptedUpload(Note, Config.LocalFolder)), Filter(FilterOf(Config)),
+      WaitThread(Config.LocalFolder,
+                 PolicyOf(Config, Filter, std::move(retryDelays), Interrupted)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     tavrin::remote::CheckSessionSettings(Config);
     WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
@@ -128,6 +140,14 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
         if (Note.Read(Config.LocalFolder) == name)
             Note.Clear(); // nothing left to send again
         return TExportOutcome::Vanished;
+    }
+    if (const std::string why = WhyLeftOut(name); !why.empty()) {
+        // Neither sent nor moved; it arrived once, so it is named once.
+        if (LogVerbose)
+            DoLog("File " + name + " is not exported: " + why + ".", clHotLight);
+        if (Note.Read(Config.LocalFolder) == name)
+            Note.Clear(); // an interrupted upload the filter no longer takes is not sent again
+        return TExportOutcome::LeftOut;
     }
     if (job.retry > 0)
         DoLog("Retrying file " + name + " (retry " + std::to_string(job.retry) + ").", clHotLight);
@@ -266,6 +286,15 @@ void TFolderMonitor::CheckRemoteSize(tavrin::remote::TRemoteSession& session,
         throw ERemoteSizeMismatch("The server holds " + std::to_string(*remoteSize) + " bytes of " +
                                   name + ", the local file has " + std::to_string(localSize) +
                                   " bytes.");
+}
+
+std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {
+    // The age needs no look here: the queue held the file until it was old enough.
+    const LocalState state = StateOf(Config.LocalFolder + "/" + name);
+    std::optional<int64_t> size;
+    if (state.exists)
+        size = state.size;
+    return Filter.WhyLeftOut({name, size, std::nullopt});
 }
 
 void TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {

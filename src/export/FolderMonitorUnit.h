@@ -9,6 +9,7 @@
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
+#include "rules/FileFilter.h"
 
 #include <atomic>
 #include <chrono>
@@ -75,7 +76,8 @@ private:
 class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
-    // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
+    // folder cannot be watched, EIdException when a filter setting cannot be read. `retryDelays`
+    // replaces the pauses between retries (tests).
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
@@ -105,6 +107,8 @@ private:
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
+    // Empty when the filter takes the file; otherwise the rule that leaves it out.
+    std::string WhyLeftOut(const std::string& name) const;
 
     RConfiguration Config;
     TLogEvent OnLog;
@@ -115,5 +119,7 @@ private:
     bool NoteProblemShown = false;
     // The file an earlier run was uploading when it ended: sent again first.
     std::string Interrupted;
+    // Which files the monitor takes; set up before the watch, so bad settings fail the start.
+    tavrin::rules::TFileFilter Filter;
     TWaitThread WaitThread;
 };
