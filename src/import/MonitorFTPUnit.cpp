@@ -172,7 +172,8 @@ void TFTPChecker::RunCycle() {
                            clHotLight);
             continue;
         }
-        if (register_->names.Contains(name) || !retries_.Due(entry))
+        // A left-out file is never registered, so a changed filter can still take it later.
+        if (register_->names.Contains(name) || !TakenByFilter(entry) || !retries_.Due(entry))
             continue;
         // Tracked whatever the setting says, so switching it on needs no extra cycle.
         const bool unchanged = stable_.SeenUnchanged(entry);
@@ -194,6 +195,7 @@ void TFTPChecker::RunCycle() {
         // Only a listing gone through to its end tells which names are no longer there.
         retries_.EndListing();
         unusableNames_.EndListing();
+        leftOut_.EndListing();
     }
 
     if ((!config_.KeepAlive || stopRequested_) && session_->IsConnected()) {

@@ -11,11 +11,17 @@
 #include "import/LocalNames.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
+#include "rules/FileFilter.h"
+#include "rules/LeftOutNotes.h"
 
 #include <QTimer>
 
 #include <memory>
 #include <string>
+
+// The import's filter from its settings; raises EIdException naming every value that cannot be
+// read.
+tavrin::rules::TFileFilter ImportFilterOf(const RConfiguration& config);
 
 class TFTPChecker : public QTimer {
 public:
@@ -63,6 +69,8 @@ public:
 private:
     void RunCycle();
     void ConnectAndEnterFolder();
+    // Whether the filter takes the entry; a left-out one is named once while it stays listed.
+    bool TakenByFilter(const tavrin::remote::TRemoteEntry& entry);
     void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
     void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
@@ -83,6 +91,7 @@ private:
     TStableFileTracker stable_;
     TFetchRetries retries_;
     TNamesReported unusableNames_;
+    tavrin::rules::TLeftOutNotes leftOut_;
     // What the cycle is doing with which server, for a failure that brings no message.
     std::string doing_;
     TLogEvent onLog_;
@@ -95,6 +104,8 @@ private:
     bool noopRunning_ = false;
     bool pollAfterNoop_ = false;
     RConfiguration config_;
+    // Built from config_ as the poller is made; a filter that cannot be read fails the start.
+    tavrin::rules::TFileFilter filter_ = ImportFilterOf(config_);
     std::unique_ptr<QTimer> keepAliveTimer_;
     // Every socket a cycle or keep-alive tick opens, so that a stop can cut them all from
     // inside the event loop that the blocked call keeps turning.
