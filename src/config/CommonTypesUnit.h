@@ -68,6 +68,10 @@ struct RConfiguration : RServerSettings {
     std::string MinSize;
     std::string MaxSize;
     std::string MinAge;
+    // Import: fetch from the folders below RemoteFolder too, down to MaxDepth levels, into the
+    // same folders below LocalFolder.
+    bool Recursive = false;
+    int32_t MaxDepth = 10;
 
     const RServerSettings& Server() const { return *this; }
     RServerSettings& Server() { return *this; }

@@ -65,6 +65,8 @@ const TSettingKey kKeys[] = {
     {nullptr, "MinSize", "", kBoth, kWhenChosen, nullptr, &R::MinSize},
     {nullptr, "MaxSize", "", kBoth, kWhenChosen, nullptr, &R::MaxSize},
     {nullptr, "MinAge", "", kBoth, kWhenChosen, nullptr, &R::MinAge},
+    {nullptr, "Recursive", "0", kImport, kWhenChosen, nullptr, &R::Recursive},
+    {nullptr, "MaxDepth", "10", kImport, kWhenChosen, nullptr, &R::MaxDepth, 0},
 };
 
 const std::string kImportSection = "Import";

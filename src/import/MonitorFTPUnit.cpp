@@ -155,7 +155,7 @@ void TFTPChecker::RunCycle() {
         ConnectAndEnterFolder();
 
     doing_ = "listing the folder on " + HostPort();
-    listing_ = session_->List();
+    listing_ = ListForCycle();
     doing_.clear();
 
     bool listedWhole = true;
@@ -165,7 +165,7 @@ void TFTPChecker::RunCycle() {
         const std::string& name = entry.name;
         if (name.empty() || name[0] == '.')
             continue;
-        if (const std::string why = WhyNotUsableHere(name); !why.empty()) {
+        if (const std::string why = WhyNotUsable(name); !why.empty()) {
             if (unusableNames_.FirstTime(name))
                 LogMessage("File " + Quoted(Printable(name)) + " is not fetched: " + why +
                                " cannot be used here.",

@@ -71,6 +71,16 @@ private:
     void ConnectAndEnterFolder();
     // Whether the filter takes the entry; a left-out one is named once while it stays listed.
     bool TakenByFilter(const tavrin::remote::TRemoteEntry& entry);
+    // The files of the folder, or with Recursive of the tree below it (names relative to it).
+    std::vector<tavrin::remote::TRemoteEntry> ListForCycle();
+    std::string JoinOnServer(const std::string& folder, const std::string& name);
+    // Empty when the name (a relative path with Recursive) can be a file below the import
+    // folder; otherwise why not.
+    std::string WhyNotUsable(const std::string& name) const;
+    // The server path of a listed name, relative to the import's folder.
+    std::string RemotePathOf(const std::string& name);
+    // Makes the folders of a relative path below `root`; raises when one cannot be made.
+    static void MakeFoldersFor(const std::string& root, const std::string& name);
     void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
     void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);

@@ -1,5 +1,5 @@
-// The filter keys: kept in each direction's own section, written only once chosen (so files
-// from before them save as they did), and a value that cannot be read stops the start.
+// The filter and subfolder keys: kept in each direction's own section, written only once chosen (so
+// files from before them save as they did), and a value that cannot be read stops the start.
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
 
@@ -36,11 +36,13 @@ TEST_F(FilterKeysTest, KeysRoundTripPerDirectionAndOnlyWhenChosen) {
     RConfiguration plain;
     SaveRecord(TDirection::Import, plain, file);
     SaveRecord(TDirection::Export, plain, file);
-    for (const char* key : {"Include", "Exclude", "IgnoreCase", "MinSize", "MaxSize", "MinAge"})
+    for (const char* key : {"Include", "Exclude", "IgnoreCase", "MinSize", "MaxSize", "MinAge",
+                            "Recursive", "MaxDepth"})
         EXPECT_EQ(Contents(file).find(key), std::string::npos) << key;
 
     RConfiguration in = plain, out = plain;
     in.Include = "*.csv; *.txt", in.IgnoreCase = true, in.MinSize = "1k", in.MinAge = "60";
+    in.Recursive = true, in.MaxDepth = 3;
     out.Exclude = "~*;*.tmp", out.MaxSize = "2G";
     SaveRecord(TDirection::Import, in, file);
     SaveRecord(TDirection::Export, out, file);
