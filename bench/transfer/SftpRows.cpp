@@ -1,0 +1,98 @@
+// The SFTP rows of the transfer bench: a file downloaded and uploaded through our SFTP layer
+// (bench_sftp_transfer, one process per transfer so its peak memory is its own) and through
+// OpenSSH's `sftp -b`, against the same sshd on 127.0.0.1, in alternating order each round.
+// Both log in with the same ed25519 key and both times include connecting.
+#include "TransferRows.h"
+#include "servers/ChildProcess.h"
+#include "servers/SshdServer.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+namespace fs = std::filesystem;
+
+bool HasSize(const std::string& path, uint64_t size) {
+    std::error_code ignored;
+    return fs::file_size(path, ignored) == size;
+}
+} // namespace
+
+void BenchSftp(int rounds, size_t mib) {
+    if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
+        throw std::runtime_error("SFTP rows: " + why);
+    const std::string dir = testsrv::MakeTempDir("tavrin-bench-sftp-");
+    const std::string root = dir + "/root", local = dir + "/local", key = dir + "/key";
+    fs::create_directories(root);
+    fs::create_directories(local);
+    const uint64_t size = static_cast<uint64_t>(mib) << 20;
+    WriteRandomFile(root + "/big.bin", size);
+    const std::string source = local + "/source.bin";
+    fs::copy_file(root + "/big.bin", source);
+    testsrv::MakeSshKey(key, "ed25519");
+    {
+        testsrv::SshdServer server(
+            {.root = root, .authorizedKeys = {testsrv::ReadWholeFile(key + ".pub")}});
+        const std::string port = std::to_string(server.Port());
+        const std::vector<std::string> ours = {TAVRIN_SFTP_TRANSFER, "",  "127.0.0.1",         port,
+                                               server.User(),        key, dir + "/known_hosts"};
+        const std::vector<std::string> theirs = {"/usr/bin/sftp",
+                                                 "-q",
+                                                 "-F",
+                                                 "/dev/null",
+                                                 "-o",
+                                                 "BatchMode=yes",
+                                                 "-o",
+                                                 "StrictHostKeyChecking=no",
+                                                 "-o",
+                                                 "UserKnownHostsFile=/dev/null",
+                                                 "-o",
+                                                 "LogLevel=ERROR",
+                                                 "-i",
+                                                 key,
+                                                 "-P",
+                                                 port,
+                                                 "-b",
+                                                 dir + "/batch",
+                                                 server.User() + "@127.0.0.1"};
+        const double megabytes = static_cast<double>(size) / 1e6;
+        TransferFigures down, up;
+        for (int round = 0; round < rounds; ++round) {
+            for (const bool download : {true, false}) {
+                for (int turn = 0; turn < 2; ++turn) {
+                    // Alternate who goes first so neither always meets a cold or warm cache.
+                    const bool isOurs = (turn == 0) == (round % 2 == 0);
+                    const std::string remote = download ? "big.bin"
+                                               : isOurs ? "up-ours.bin"
+                                                        : "up-sftp.bin";
+                    const std::string target = download ? local + "/got.bin" : root + "/" + remote;
+                    fs::remove(target);
+                    std::vector<std::string> argv = isOurs ? ours : theirs;
+                    if (isOurs) {
+                        argv[1] = download ? "get" : "put";
+                        argv.push_back(remote);
+                        argv.push_back(download ? target : source);
+                    } else {
+                        testsrv::WriteWholeFile(dir + "/batch",
+                                                download ? "get big.bin " + target + "\n"
+                                                         : "put " + source + " " + remote + "\n");
+                    }
+                    const RunResult run = Run(argv);
+                    TransferFigures& figures = download ? down : up;
+                    if (!run.ok || !HasSize(target, size))
+                        ++figures.failures;
+                    else
+                        figures.Add(isOurs, megabytes, run);
+                }
+            }
+        }
+        PrintRow("SFTP download", down, "tavrin", "sftp", 0.9, 30);
+        PrintRow("SFTP upload", up, "tavrin", "sftp", 0.9, 30);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+
+} // namespace bench
