@@ -96,12 +96,16 @@ class TLogWatch {
 public:
     TLogWatch(TfmMainForm& window, std::string doneText) : doneText_(std::move(doneText)) {
         TActivityLogModel* model = window.LogLines;
-        QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
-                         [this, model](const QModelIndex&, int first, int last) {
-                             for (int row = first; row <= last; ++row)
-                                 Note(model->Line(row));
-                         });
+        connection_ = QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
+                                       [this, model](const QModelIndex&, int first, int last) {
+                                           for (int row = first; row <= last; ++row)
+                                               Note(model->Line(row));
+                                       });
     }
+    // The window outlives the watch and still logs while it closes.
+    ~TLogWatch() { QObject::disconnect(connection_); }
+    TLogWatch(const TLogWatch&) = delete;
+    TLogWatch& operator=(const TLogWatch&) = delete;
     bool Done() const { return done_; }
     const std::string& FirstError() const { return firstError_; }
 
@@ -112,6 +116,7 @@ private:
         if (line.Colour == clRed && firstError_.empty())
             firstError_ = line.Text;
     }
+    QMetaObject::Connection connection_;
     std::string doneText_;
     bool done_ = false;
     std::string firstError_;
@@ -133,7 +138,7 @@ std::string FirstBox(const tavrin::TMessageRecorder& boxes) {
     return shown.empty() ? std::string() : "box: " + shown.front().Text;
 }
 
-TRow IdleWindow(const tavrin::TMessageRecorder&) {
+TRow IdleWindow() {
     TfmMainForm window;
     window.show();
     TurnFor(std::chrono::milliseconds(200));
@@ -306,7 +311,7 @@ int main(int argc, char** argv) {
                     "stall %d s\n",
                     static_cast<unsigned long long>(mib), stallSeconds);
         std::fflush(stdout);
-        rows.push_back(IdleWindow(boxes));
+        rows.push_back(IdleWindow());
         boxes.Clear();
         rows.push_back(TlsDownload(work, mib, boxes));
         boxes.Clear();
