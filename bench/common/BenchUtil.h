@@ -57,7 +57,8 @@ struct RunResult {
     long peakKiB = 0; // the child's maximum resident set size
 };
 
-// Runs a program (full path in argv[0]) to its end with its standard output thrown away.
+// Runs a program (full path in argv[0]) to its end with its standard output thrown away and
+// nothing on its standard input, so a program that would prompt fails instead of waiting.
 inline RunResult Run(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -65,6 +66,7 @@ inline RunResult Run(const std::vector<std::string>& argv) {
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     RunResult result;
     const auto start = std::chrono::steady_clock::now();

@@ -1,11 +1,14 @@
-// The SFTP rows of the transfer bench: a file downloaded and uploaded through our SFTP layer
-// (bench_sftp_transfer, one process per transfer so its peak memory is its own) and through
-// OpenSSH's `sftp -b`, against the same sshd on 127.0.0.1, in alternating order each round.
-// Both log in with the same ed25519 key and both times include connecting.
+// The SFTP rows of the transfer bench: a file downloaded and uploaded by us and by OpenSSH's
+// `sftp -b`, against the same sshd on 127.0.0.1, in alternating order each round. "Us" is
+// `tavrin-ftp --sftp` when this build's tavrin-ftp speaks SFTP, else bench_sftp_transfer
+// (our SFTP layer alone); either way one process per transfer, so its peak memory is its
+// own. Both sides log in with the same ed25519 key and both times include connecting.
 #include "TransferRows.h"
 #include "servers/ChildProcess.h"
 #include "servers/SshdServer.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -17,6 +20,45 @@ namespace fs = std::filesystem;
 bool HasSize(const std::string& path, uint64_t size) {
     std::error_code ignored;
     return fs::file_size(path, ignored) == size;
+}
+
+bool ToolSpeaksSftp() {
+    FILE* help = ::popen(TAVRIN_FTP_TOOL " --help 2>/dev/null", "r");
+    if (!help)
+        return false;
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, help)) > 0;)
+        text.append(buffer, n);
+    ::pclose(help);
+    return text.find("--sftp") != std::string::npos;
+}
+
+// Our side's command line up to the transfer's arguments: for "get"/"put" REMOTE LOCAL
+// (bench_sftp_transfer) or "get" REMOTE LOCAL / "put" LOCAL REMOTE (tavrin-ftp); the
+// command word goes at `commandAt`.
+struct OurClient {
+    const char* name;
+    std::vector<std::string> argv;
+    size_t commandAt;
+    bool toolOrder;
+};
+
+OurClient ChooseClient(const std::string& port, const std::string& user, const std::string& key,
+                       const std::string& dir) {
+    if (ToolSpeaksSftp()) {
+        // Host keys trusted on first use go to a known_hosts in the scratch folder.
+        ::setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+        ::setenv("HOME", dir.c_str(), 1);
+        return {"tavrin-ftp",
+                {TAVRIN_FTP_TOOL, "--sftp", "--key", key, "127.0.0.1", port, user, "", ""},
+                8,
+                true};
+    }
+    return {"sftp layer",
+            {TAVRIN_SFTP_TRANSFER, "", "127.0.0.1", port, user, key, dir + "/known_hosts"},
+            1,
+            false};
 }
 } // namespace
 
@@ -36,8 +78,7 @@ void BenchSftp(int rounds, size_t mib) {
         testsrv::SshdServer server(
             {.root = root, .authorizedKeys = {testsrv::ReadWholeFile(key + ".pub")}});
         const std::string port = std::to_string(server.Port());
-        const std::vector<std::string> ours = {TAVRIN_SFTP_TRANSFER, "",  "127.0.0.1",         port,
-                                               server.User(),        key, dir + "/known_hosts"};
+        const OurClient ours = ChooseClient(port, server.User(), key, dir);
         const std::vector<std::string> theirs = {"/usr/bin/sftp",
                                                  "-q",
                                                  "-F",
@@ -69,11 +110,12 @@ void BenchSftp(int rounds, size_t mib) {
                                                         : "up-sftp.bin";
                     const std::string target = download ? local + "/got.bin" : root + "/" + remote;
                     fs::remove(target);
-                    std::vector<std::string> argv = isOurs ? ours : theirs;
+                    std::vector<std::string> argv = isOurs ? ours.argv : theirs;
                     if (isOurs) {
-                        argv[1] = download ? "get" : "put";
-                        argv.push_back(remote);
-                        argv.push_back(download ? target : source);
+                        argv[ours.commandAt] = download ? "get" : "put";
+                        const bool remoteFirst = download || !ours.toolOrder;
+                        argv.push_back(remoteFirst ? remote : source);
+                        argv.push_back(download ? target : remoteFirst ? source : remote);
                     } else {
                         testsrv::WriteWholeFile(dir + "/batch",
                                                 download ? "get big.bin " + target + "\n"
@@ -88,8 +130,8 @@ void BenchSftp(int rounds, size_t mib) {
                 }
             }
         }
-        PrintRow("SFTP download", down, "tavrin", "sftp", 0.9, 30);
-        PrintRow("SFTP upload", up, "tavrin", "sftp", 0.9, 30);
+        PrintRow("SFTP download", down, ours.name, "sftp", 0.9, 30);
+        PrintRow("SFTP upload", up, ours.name, "sftp", 0.9, 30);
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
