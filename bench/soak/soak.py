@@ -65,6 +65,22 @@ def rss_split(pid):
     return rss_kib(pid), rss_kib(pid, "RssAnon"), rss_kib(pid, "RssFile")
 
 
+def open_files(pid):
+    """(open descriptors, of them sockets): a connection that is never closed shows here
+    long before memory grows."""
+    files = sockets = 0
+    try:
+        for fd in os.listdir("/proc/%d/fd" % pid):
+            files += 1
+            try:
+                sockets += os.readlink("/proc/%d/fd/%s" % (pid, fd)).startswith("socket:")
+            except OSError:
+                pass
+    except OSError:
+        return -1, -1
+    return files, sockets
+
+
 def content(seed, size):
     return random.Random(seed).randbytes(size)
 
@@ -202,6 +218,8 @@ class Soak:
         self.stop_faults = threading.Event()
         self.kills = 0
         self.sessions_killed = 0
+        self.sessions_before_kill = []  # sshd session processes alive at each kill
+        self.fd_samples = []
         self.planned = 0
 
     def certificates(self):
@@ -298,7 +316,9 @@ class Soak:
         while not self.stop_faults.is_set() and time.monotonic() < deadline:
             if time.monotonic() >= next_kill:
                 if self.args.sftp:
-                    self.sessions_killed += self.server.kill_sessions()
+                    killed = self.server.kill_sessions()
+                    self.sessions_killed += killed
+                    self.sessions_before_kill.append(killed)
                 else:
                     self.server.kill()
                     time.sleep(self.rng.uniform(0.5, 3))
@@ -389,13 +409,16 @@ class Soak:
         # the trusted roots once, so growth is also judged from the first minute's level on,
         # and split into private memory (what a leak grows) and mapped library pages.
         rss_samples = []
+        self.fd_samples = [(0.0, open_files(service.pid))]
         sampling_done = threading.Event()
 
         def sample_rss():
             started = time.monotonic()
             while not sampling_done.wait(10):
                 rss_samples.append((time.monotonic() - started, rss_split(service.pid)))
+                self.fd_samples.append((time.monotonic() - started, open_files(service.pid)))
 
+        started_at = time.monotonic()
         sampler = threading.Thread(target=sample_rss, daemon=True)
         sampler.start()
         arrivals_done = threading.Event()
@@ -426,6 +449,7 @@ class Soak:
             time.sleep(1)
         time.sleep(1)
         rss_end = rss_split(service.pid)
+        self.fd_samples.append((time.monotonic() - started_at, open_files(service.pid)))
         sampling_done.set()
         sampler.join(30)
         arrivals_done.set()
@@ -508,6 +532,16 @@ class Soak:
             step = max(1, len(rss_samples) // 12)
             print("  samples (s: KiB, private): %s" % ", ".join(
                 "%d: %d, %d" % (at, kib[0], kib[1]) for at, kib in rss_samples[::step]))
+        if self.fd_samples:
+            first, last = self.fd_samples[0][1], self.fd_samples[-1][1]
+            warm_fds = [f for at, f in self.fd_samples if at >= 60] or [last]
+            print("service files:    start %d (sockets %d), at 1 min %d (%d), peak %d (%d), "
+                  "end %d (%d)" % (first[0], first[1], warm_fds[0][0], warm_fds[0][1],
+                                   max(f[0] for _, f in self.fd_samples),
+                                   max(f[1] for _, f in self.fd_samples), last[0], last[1]))
+        if a.sftp:
+            print("sshd session processes alive at each kill (2 per connection): %s" % (
+                " ".join(str(n) for n in self.sessions_before_kill) or "-"))
         print("service exit:     %s; error lines: %d; work folder: %s" % (
             status, errors, self.work if a.keep else "(removed)"))
 
