@@ -45,8 +45,8 @@ struct OurClient {
 };
 
 OurClient ChooseClient(const std::string& port, const std::string& user, const std::string& key,
-                       const std::string& dir) {
-    if (ToolSpeaksSftp()) {
+                       const std::string& dir, const std::string& choice) {
+    if (choice == "tool" || (choice == "auto" && ToolSpeaksSftp())) {
         // Host keys trusted on first use go to a known_hosts in the scratch folder.
         ::setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
         ::setenv("HOME", dir.c_str(), 1);
@@ -62,7 +62,7 @@ OurClient ChooseClient(const std::string& port, const std::string& user, const s
 }
 } // namespace
 
-void BenchSftp(int rounds, size_t mib) {
+void BenchSftp(int rounds, size_t mib, const std::string& client) {
     if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
         throw std::runtime_error("SFTP rows: " + why);
     const std::string dir = testsrv::MakeTempDir("tavrin-bench-sftp-");
@@ -78,7 +78,7 @@ void BenchSftp(int rounds, size_t mib) {
         testsrv::SshdServer server(
             {.root = root, .authorizedKeys = {testsrv::ReadWholeFile(key + ".pub")}});
         const std::string port = std::to_string(server.Port());
-        const OurClient ours = ChooseClient(port, server.User(), key, dir);
+        const OurClient ours = ChooseClient(port, server.User(), key, dir, client);
         const std::vector<std::string> theirs = {"/usr/bin/sftp",
                                                  "-q",
                                                  "-F",

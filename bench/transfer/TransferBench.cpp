@@ -3,7 +3,9 @@
 // layer against OpenSSH's sftp driving sshd (SftpRows.cpp). Prints the medians, the ratio
 // ours/peer and our peak memory (the child's maximum resident set size from wait4).
 //
-//   bench_transfer [ROUNDS] [SIZE_MIB] [plain|tls|ftp|sftp|all]
+//   bench_transfer [ROUNDS] [SIZE_MIB] [plain|tls|ftp|sftp|all] [auto|tool|layer]
+// The last word picks our SFTP side: tavrin-ftp --sftp, our SFTP layer alone, or (auto) the
+// tool when this build's tool speaks SFTP.
 // Build it in a release build (-DCMAKE_BUILD_TYPE=Release) for figures worth comparing.
 // It runs vsftpd itself (as root, anonymous login into a private root folder, uploads into a
 // folder owned by "daemon"), so the FTP rows need no prepared account; the SFTP rows use the
@@ -210,6 +212,7 @@ int main(int argc, char** argv) {
     std::string which = argc > 3 ? argv[3] : "all";
     if (which == "both")
         which = "ftp";
+    const std::string sftpClient = argc > 4 ? argv[4] : "auto";
     std::printf("%d rounds, %zu MiB, on 127.0.0.1 (medians)\n", rounds, mib);
     try {
         if (which == "plain" || which == "ftp" || which == "all")
@@ -218,7 +221,7 @@ int main(int argc, char** argv) {
             Bench(true, rounds, mib);
         if (which == "sftp" || which == "all") {
 #ifdef TAVRIN_WITH_SFTP
-            bench::BenchSftp(rounds, mib);
+            bench::BenchSftp(rounds, mib, sftpClient);
 #else
             throw std::runtime_error("built without the SFTP layer or the test servers");
 #endif

@@ -35,7 +35,8 @@ inline void PrintRow(const std::string& what, const TransferFigures& f, const ch
     std::fflush(stdout);
 }
 
-// The SFTP rows: our SFTP layer against OpenSSH's sftp on one sshd of 127.0.0.1.
-void BenchSftp(int rounds, size_t mib);
+// The SFTP rows against OpenSSH's sftp on one sshd of 127.0.0.1. `client`: "tool"
+// (tavrin-ftp --sftp), "layer" (our SFTP layer alone) or "auto" (the tool when it speaks SFTP).
+void BenchSftp(int rounds, size_t mib, const std::string& client);
 
 } // namespace bench
