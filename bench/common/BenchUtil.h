@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <string>
@@ -50,6 +51,21 @@ inline double Percentile(std::vector<double> values, double share) {
 inline double Median(const std::vector<double>& values) {
     return Percentile(values, 0.5);
 }
+
+// Removes a scratch folder when the bench leaves its scope, also by an exception.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(std::string path) : path_(std::move(path)) {}
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+private:
+    std::string path_;
+};
 
 struct RunResult {
     bool ok = false;

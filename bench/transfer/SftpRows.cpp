@@ -66,6 +66,7 @@ void BenchSftp(int rounds, size_t mib, const std::string& client) {
     if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
         throw std::runtime_error("SFTP rows: " + why);
     const std::string dir = testsrv::MakeTempDir("tavrin-bench-sftp-");
+    const ScratchFolder scratch(dir);
     const std::string root = dir + "/root", local = dir + "/local", key = dir + "/key";
     fs::create_directories(root);
     fs::create_directories(local);
@@ -133,8 +134,6 @@ void BenchSftp(int rounds, size_t mib, const std::string& client) {
         PrintRow("SFTP download", down, ours.name, "sftp", 0.9, 30);
         PrintRow("SFTP upload", up, ours.name, "sftp", 0.9, 30);
     }
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
 }
 
 } // namespace bench

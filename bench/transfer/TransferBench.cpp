@@ -125,6 +125,7 @@ private:
 void Bench(bool tls, int rounds, size_t mib) {
     const stdfs::path work =
         stdfs::temp_directory_path() / ("tavrin-bench-" + std::to_string(getpid()));
+    const bench::ScratchFolder scratch(work.string());
     stdfs::create_directories(work / "root");
     stdfs::create_directories(work / "local");
     const std::string remoteName = "big.bin";
@@ -200,8 +201,6 @@ void Bench(bool tls, int rounds, size_t mib) {
     const std::string label = tls ? "TLS" : "plain";
     bench::PrintRow(label + " download", down, "tavrin-ftp", "curl", 0.95);
     bench::PrintRow(label + " upload", up, "tavrin-ftp", "curl", 0.95);
-    std::error_code ignored;
-    stdfs::remove_all(work, ignored);
 }
 
 } // namespace
