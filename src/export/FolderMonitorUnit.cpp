@@ -71,19 +71,12 @@ LocalState StateOf(const std::string& path) {
             static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
-tavrin::rules::TFileFilter FilterOf(const RConfiguration& config) {
-    std::vector<std::string> problems;
-    tavrin::rules::TFileFilter filter(tavrin::FilterSettingsOf(config), problems);
-    if (!problems.empty())
-        throw EIdException(tavrin::JoinedProblems(problems, "; "));
-    return filter;
-}
-
-TExportPolicy PolicyOf(const RConfiguration& config, const tavrin::rules::TFileFilter& filter,
+TExportPolicy PolicyOf(const RConfiguration& config,
                        std::vector<std::chrono::milliseconds> retryDelays,
                        const std::string& sendFirst) {
     TExportPolicy policy;
-    policy.minAge = std::chrono::seconds(filter.MinAgeSeconds());
+    // A MinAge that cannot be read has failed the start already (the filter comes first).
+    policy.minAge = std::chrono::seconds(tavrin::rules::ParseSeconds(config.MinAge).value_or(0));
     policy.sendFirst = sendFirst;
     policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
     policy.retryFailed = config.RetryFailed;
@@ -98,9 +91,8 @@ TExportPolicy PolicyOf(const RConfiguration& config, const tavrin::rules::TFileF
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays)
     : Config(config), OnLog(std::move(onLog)), Note("Export"),
-      Interrupted(InterruptedUpload(Note, Config.LocalFolder)), Filter(FilterOf(Config)),
-      WaitThread(Config.LocalFolder,
-                 PolicyOf(Config, Filter, std::move(retryDelays), Interrupted)) {
+      Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
+      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     tavrin::remote::CheckSessionSettings(Config);
     WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
@@ -286,6 +278,14 @@ void TFolderMonitor::CheckRemoteSize(tavrin::remote::TRemoteSession& session,
         throw ERemoteSizeMismatch("The server holds " + std::to_string(*remoteSize) + " bytes of " +
                                   name + ", the local file has " + std::to_string(localSize) +
                                   " bytes.");
+}
+
+tavrin::rules::TFileFilter TFolderMonitor::FilterOf(const RConfiguration& config) {
+    std::vector<std::string> problems;
+    tavrin::rules::TFileFilter filter(tavrin::FilterSettingsOf(config), problems);
+    if (!problems.empty())
+        throw EIdException(tavrin::JoinedProblems(problems, "; "));
+    return filter;
 }
 
 std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {

@@ -76,8 +76,7 @@ private:
 class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
-    // folder cannot be watched, EIdException when a filter setting cannot be read. `retryDelays`
-    // replaces the pauses between retries (tests).
+    // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
@@ -109,6 +108,8 @@ private:
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
     // Empty when the filter takes the file; otherwise the rule that leaves it out.
     std::string WhyLeftOut(const std::string& name) const;
+    // Raises EIdException naming every filter value that cannot be read.
+    static tavrin::rules::TFileFilter FilterOf(const RConfiguration& config);
 
     RConfiguration Config;
     TLogEvent OnLog;
@@ -120,6 +121,6 @@ private:
     // The file an earlier run was uploading when it ended: sent again first.
     std::string Interrupted;
     // Which files the monitor takes; set up before the watch, so bad settings fail the start.
-    tavrin::rules::TFileFilter Filter;
+    tavrin::rules::TFileFilter Filter = FilterOf(Config);
     TWaitThread WaitThread;
 };

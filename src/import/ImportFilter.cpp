@@ -1,5 +1,6 @@
 // Which listed files the import takes: the job's filter over the name, the listed size and
 // the age the listed time gives.
+#include "import/ImportFilter.h"
 #include "import/MonitorFTPUnit.h"
 
 #include "base/IdException.h"

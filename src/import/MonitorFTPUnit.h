@@ -7,21 +7,17 @@
 #include "config/LogEvent.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportFilter.h"
 #include "import/ImportRetries.h"
 #include "import/LocalNames.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
-#include "rules/FileFilter.h"
 #include "rules/LeftOutNotes.h"
 
 #include <QTimer>
 
 #include <memory>
 #include <string>
-
-// The import's filter from its settings; raises EIdException naming every value that cannot be
-// read.
-tavrin::rules::TFileFilter ImportFilterOf(const RConfiguration& config);
 
 class TFTPChecker : public QTimer {
 public:
