@@ -4,6 +4,9 @@
 
 namespace tavrin::importtext {
 
+// The prefix of a monitor's lines when its job gives none: today's single import.
+inline constexpr const char* kDefaultPrefix = "Import > ";
+
 // "name" with the double quotes around it.
 std::string Quoted(const std::string& text);
 // A failure text as one log line: the CR LF a server's reply ends in goes, and so do blanks at
