@@ -4,8 +4,8 @@
 
 namespace tavrin::importtext {
 
-// The prefix of a monitor's lines when its job gives none: today's single import.
-inline constexpr const char* kDefaultPrefix = "Import > ";
+// The job of a monitor built without one: today's single import.
+inline const std::string kDefaultJobName = "Import";
 
 // "name" with the double quotes around it.
 std::string Quoted(const std::string& text);

@@ -333,7 +333,8 @@ TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog, std::str
 
 TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog, TImportJobParts parts)
     : onLog_(std::move(onLog)),
-      prefix_(parts.logPrefix.empty() ? tavrin::importtext::kDefaultPrefix : parts.logPrefix) {
+      prefix_((parts.jobName.empty() ? tavrin::importtext::kDefaultJobName : parts.jobName) +
+              " > ") {
     checker_ = std::make_unique<TFTPChecker>(
         config,
         [this](const void* sender, const std::string& text, TColor colour) {

@@ -121,12 +121,12 @@ private:
     std::shared_ptr<TPollerStop> stop_ = std::make_shared<TPollerStop>();
 };
 
-// What a monitor takes from the job it runs for: the register file, the prefix of its lines
-// and the error box. Empty fields get today's single import: the register at
-// tavrin::RegisterFilePath(), the prefix of the import direction, a box of its own.
+// What a monitor takes from the job it runs for: the register file, the job's name (its lines
+// begin with it and " > ") and the error box. Empty fields get today's single import: the
+// register at tavrin::RegisterFilePath(), the name "Import", a box of its own.
 struct TImportJobParts {
     std::string registerPath;
-    std::string logPrefix;
+    std::string jobName;
     std::shared_ptr<tavrin::TErrorBox> errorBox;
 };
 

@@ -125,13 +125,16 @@ TLogEvent StdoutLogEvent() {
     };
 }
 
+void WriteErrorBoxLine(const std::string& text, const std::string& direction) {
+    if (ClaimRedLine(WithoutTime(FormatLogLine({}, text, clRed, direction))))
+        return;
+    WriteLogLine(text, clRed, direction);
+}
+
 void InstallErrorLineSink() {
-    const std::thread::id importThread = std::this_thread::get_id();
-    SetErrorMessageSink([importThread](const std::string& text) {
-        const char* direction = std::this_thread::get_id() == importThread ? "Import" : "Export";
-        if (ClaimRedLine(WithoutTime(FormatLogLine({}, text, clRed, direction))))
-            return;
-        WriteLogLine(text, clRed, direction);
+    const std::thread::id mainThread = std::this_thread::get_id();
+    SetErrorMessageSink([mainThread](const std::string& text) {
+        WriteErrorBoxLine(text, std::this_thread::get_id() == mainThread ? "Service" : "Export");
     });
 }
 

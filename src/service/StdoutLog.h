@@ -30,10 +30,12 @@ void WriteLogLine(const std::string& text, TColor colour,
 // The sink the monitors are given.
 TLogEvent StdoutLogEvent();
 
-// Routes every error box of the monitors into red lines; a box that repeats a red line its
-// monitor has just written through StdoutLogEvent is not printed a second time. The import monitor
-// runs on the thread that installs the sink, the export monitor's uploads on their own watch
-// thread, and that is how a message finds its direction.
+// An error box of the job called `direction` as a red line; a box that repeats a red line the
+// job has just written through StdoutLogEvent is not printed a second time.
+void WriteErrorBoxLine(const std::string& text, const std::string& direction);
+
+// Routes every other error box into red lines, as WriteErrorBoxLine does. Those of the export
+// watch thread come from a thread of their own, and that is how they find their direction.
 void InstallErrorLineSink();
 
 } // namespace tavrin::service
