@@ -31,6 +31,8 @@ public:
     // Cuts every connection of the poller, now and from now on.
     void CutAll() { sockets_.ShutDown(); }
     bool Cut() const { return sockets_.IsShutDown(); }
+    // A cycle or NOOP is in progress.
+    bool Busy() const { return busy_; }
 
 private:
     friend class TFTPChecker;

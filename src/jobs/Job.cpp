@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <future>
@@ -41,22 +42,38 @@ public:
         built.get();
     }
 
+    // After wait(): everything the worker did is visible to the caller. QThread::wait
+    // already makes it so; this says it in a way ThreadSanitizer can see (Qt's own locks are
+    // invisible to it).
+    void Joined() const { (void)ended_.load(std::memory_order_acquire); }
+    // Ends the event loop after the event in progress; what the caller did before is visible
+    // to the disposal that follows on the worker (the same reasoning as Joined).
+    void Quit() {
+        quitting_.store(true, std::memory_order_release);
+        quit();
+    }
+
 protected:
     void run() override {
         try {
             build_();
         } catch (...) {
+            ended_.store(true, std::memory_order_release);
             built_.set_exception(std::current_exception());
             return;
         }
         built_.set_value();
         exec();
+        (void)quitting_.load(std::memory_order_acquire);
         destroy_();
+        ended_.store(true, std::memory_order_release);
     }
 
 private:
     std::function<void()> build_, destroy_;
     std::promise<void> built_;
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> quitting_{false};
 };
 
 EJobRefused::EJobRefused(const std::string& job, std::vector<std::string> problems)
@@ -82,6 +99,10 @@ TJob::~TJob() {
 
 bool TJob::Watching() const {
     return state_ == TJobState::Running && export_ && export_->Watching();
+}
+
+bool TJob::CycleRunning() const {
+    return state_ == TJobState::Running && stopper_ && stopper_->Busy();
 }
 
 void TJob::ShowErrorBox(const std::string& text) {
@@ -120,6 +141,7 @@ void TJob::Start() {
     } catch (const std::exception& failure) {
         if (worker_) {
             worker_->wait();
+            worker_->Joined();
             worker_.reset();
         }
         const auto* refused = dynamic_cast<const EJobRefused*>(&failure);
@@ -134,8 +156,11 @@ void TJob::Start() {
 // On the worker thread.
 void TJob::BuildMonitor() {
     if (definition_.kind == TJobKind::Import) {
-        import_ = std::make_unique<TMonitorFTP>(
-            config_, log_, TImportJobParts{definition_.registerPath, definition_.name, errorBox_});
+        import_ = std::make_unique<TMonitorFTP>(config_, log_,
+                                                TImportJobParts{definition_.registerPath.empty()
+                                                                    ? RegisterFilePath()
+                                                                    : definition_.registerPath,
+                                                                definition_.name, errorBox_});
         stopper_ = import_->Stopper();
     } else {
         export_ = std::make_unique<TFolderMonitor>(
@@ -162,7 +187,7 @@ void TJob::Stop(std::function<void()> stopped) {
         QTimer::singleShot(kStopLimitMs, this, [stopper] { stopper->CutAll(); });
     }
     // Its timers are the worker's: the loop ends after the tick in progress, if any.
-    worker_->quit();
+    worker_->Quit();
 }
 
 void TJob::StopNow() {
@@ -176,7 +201,7 @@ void TJob::StopNow() {
         stopper_->RequestStop();
         stopper_->CutIfBusy();
     }
-    worker_->quit();
+    worker_->Quit();
     if (!worker_->wait(kStopNowWaitMs)) {
         if (stopper_)
             stopper_->CutAll();
@@ -189,6 +214,7 @@ void TJob::WorkerFinished(uint64_t generation) {
     if (!worker_ || generation != generation_)
         return; // a late signal of a worker already dealt with
     worker_->wait();
+    worker_->Joined();
     worker_.reset();
     stopper_.reset();
     SetState(TJobState::Stopped);

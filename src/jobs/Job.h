@@ -63,8 +63,10 @@ public:
     const std::string& LastError() const { return lastError_; }
     // The settings the job was last started with.
     const RConfiguration& Config() const { return config_; }
-    // An export job that runs but cannot watch its folder (any thread may ask).
+    // A running export job that watches its folder.
     bool Watching() const;
+    // A running import job in the middle of a cycle or keep-alive.
+    bool CycleRunning() const;
 
     // Reads the job's section of the settings file afresh and starts the monitor on the
     // job's worker thread. Raises EJobRefused when the settings cannot work, or what the

@@ -15,7 +15,8 @@
 
 namespace tavrin::jobs {
 
-// Today's two jobs: "Import" with its register where it always was, and "Export".
+// Today's two jobs: "Import" with its register where it always was (LocalFileList.txt,
+// found when the job starts), and "Export".
 std::vector<TJobDefinition> StandardJobs();
 
 class TJobSet : public QObject {

@@ -98,12 +98,11 @@ std::string FormatLogLine(std::chrono::system_clock::time_point when, const std:
                           TColor colour, const std::string& fallbackDirection) {
     std::string direction = fallbackDirection;
     std::string message = text;
-    for (const char* prefix : {"Import > ", "Export > "}) {
-        if (text.rfind(prefix, 0) == 0) {
-            direction = std::string(prefix, 6);
-            message = text.substr(9);
-            break;
-        }
+    // A job's line begins with the job's name (one word) and " > ".
+    const size_t mark = text.find(" > ");
+    if (mark != std::string::npos && mark > 0 && text.find(' ') == mark) {
+        direction = text.substr(0, mark);
+        message = text.substr(mark + 3);
     }
     return TimeStamp(when) + " " + direction + " " + LevelWord(colour) + " " + OnOneLine(message);
 }

@@ -16,8 +16,8 @@ namespace tavrin::service {
 // "start", "info", "file", "tls" or "error" for the five log colours; "info" for any other.
 const char* LevelWord(TColor colour);
 
-// One finished line without its line break. The direction is taken from the monitor's
-// "Import > " / "Export > " prefix, which is dropped; a text without one gets
+// One finished line without its line break. The direction is the job's name that begins a
+// job's line (the name, then " > "), which is dropped; a text without one gets
 // `fallbackDirection`. Line breaks inside the text (a multi-line reply) become spaces, so
 // one log line stays one output line.
 std::string FormatLogLine(std::chrono::system_clock::time_point when, const std::string& text,
