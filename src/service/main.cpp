@@ -7,7 +7,6 @@
 // settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
 #include "platform/FileLock.h"
-#include "service/ServiceAntiFreeze.h"
 #include "service/ServiceMonitors.h"
 #include "service/SignalBridge.h"
 #include "service/StdoutLog.h"
@@ -131,7 +130,6 @@ int main(int argc, char** argv) {
     for (const std::string& warning : locks.warnings)
         WriteLogLine(warning, clHotLight);
 
-    TServiceAntiFreeze antiFreeze;
     InstallErrorLineSink();
     TSignalBridge signalBridge;
     TServiceMonitors monitors(options.runImport, options.runExport, options.configPath);
