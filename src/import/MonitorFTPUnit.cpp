@@ -84,7 +84,9 @@ void TFTPChecker::Dispose() {
     // A poller whose monitor was closed has no log left to write to: its failures get the
     // box instead of a line.
     auto report = [&](const std::string& text) {
-        if (!LogMessage(text, clRed))
+        if (LogMonitor && onLog_ && !logClosed_)
+            LogMessage(text, clRed);
+        else
             errorBox_->Show(text);
     };
     tavrin::net::TSocketGroupScope grouped(stop_->sockets_);
@@ -288,16 +290,12 @@ void TFTPChecker::KeepAliveTick() {
     DropTicksMissedDuring(std::chrono::steady_clock::now() - began);
 }
 
-bool TFTPChecker::LogMessage(const std::string& text, TColor colour) {
+void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
     // A line with nothing to say is no line: the prefix alone tells nobody anything.
     if (text.find_first_not_of(" \r\n\t") == std::string::npos)
-        return true;
-    if (!LogMonitor || !onLog_)
-        return true;
-    if (logClosed_)
-        return false;
-    onLog_(this, text, colour);
-    return true;
+        return;
+    if (LogMonitor && onLog_ && !logClosed_)
+        onLog_(this, text, colour);
 }
 
 void TFTPChecker::LogTransfer(const std::string& text) {

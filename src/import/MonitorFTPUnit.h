@@ -98,8 +98,7 @@ private:
     void Dispose();
 
     bool BeginBusy();
-    // False when the line had nowhere to go because the monitor is closed.
-    bool LogMessage(const std::string& text, TColor colour);
+    void LogMessage(const std::string& text, TColor colour);
     void LogTransfer(const std::string& text);
     void SessionStatus(tavrin::remote::TSessionStatus status, const std::string& text);
     void TlsStatusInfo(const std::string& text);
