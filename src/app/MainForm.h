@@ -13,7 +13,6 @@
 #include "jobs/JobSet.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <memory>
 #include <string>
