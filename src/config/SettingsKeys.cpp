@@ -57,6 +57,10 @@ const TSettingKey kKeys[] = {
     {nullptr, "UsePasvAddress", "0", kBoth, kWhenChosen, nullptr, &R::UsePasvAddress},
     {nullptr, "UseMLSD", "1", kBoth, kWhenChosen, nullptr, &R::UseMLSD},
     {nullptr, "ResumeDownloads", "1", kImport, kWhenChosen, nullptr, &R::ResumeDownloads},
+    // Where the passwords are: the dialog's keyring box sets PasswordStore; PasswordFile is
+    // written by hand for the service.
+    {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},
+    {nullptr, "PasswordFile", "", kBoth, kWhenChosen, nullptr, &R::PasswordFile},
 };
 
 const std::string kImportSection = "Import";
