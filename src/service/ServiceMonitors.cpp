@@ -3,10 +3,12 @@
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
 #include "config/UserMessages.h"
+#include "secrets/SecretSources.h"
 #include "service/StdoutLog.h"
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -55,6 +57,16 @@ private:
 
 [[noreturn]] void FailStart(const char* monitor, const std::string& why) {
     throw EMonitorStartError(std::string("cannot start the ") + monitor + " monitor: " + why);
+}
+
+// The job's passwords from systemd credentials or its PasswordFile; the service has no
+// desktop keyring to ask. Its problems join the settings' own.
+std::vector<std::string> ResolvePasswords(const char* job, RConfiguration& config) {
+    const tavrin::TSecretResolution secrets =
+        tavrin::ResolveSecrets(job, config, tavrin::SecretSourcesFromEnvironment(nullptr));
+    for (const std::string& note : secrets.Notes)
+        WriteLogLine(note, clRed, job);
+    return secrets.Problems;
 }
 
 } // namespace
@@ -117,8 +129,10 @@ void TServiceMonitors::StopAllNow() {
 }
 
 void TServiceMonitors::StartImport() {
-    const RConfiguration config = LoadImportConfiguration();
-    if (const auto problems = tavrin::ImportStartProblems(config); !problems.empty())
+    RConfiguration config = LoadImportConfiguration();
+    auto problems = tavrin::ImportStartProblems(config);
+    std::ranges::move(ResolvePasswords("Import", config), std::back_inserter(problems));
+    if (!problems.empty())
         FailStart("import", tavrin::JoinedProblems(problems, "; "));
     TStartMessages messages;
     try {
@@ -130,8 +144,10 @@ void TServiceMonitors::StartImport() {
 }
 
 void TServiceMonitors::StartExport() {
-    const RConfiguration config = LoadExportConfiguration();
-    if (const auto problems = tavrin::ExportStartProblems(config); !problems.empty())
+    RConfiguration config = LoadExportConfiguration();
+    auto problems = tavrin::ExportStartProblems(config);
+    std::ranges::move(ResolvePasswords("Export", config), std::back_inserter(problems));
+    if (!problems.empty())
         FailStart("export", tavrin::JoinedProblems(problems, "; "));
     TStartMessages messages;
     try {
