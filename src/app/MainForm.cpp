@@ -6,6 +6,8 @@
 #include "config/UserMessages.h"
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsForm.h"
+#include "secrets/SecretSources.h"
+#include "secrets/keyring/DesktopKeyring.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -289,7 +291,8 @@ void TfmMainForm::Startimportmonitor1Click() {
         return;
     }
     ImportConfig = tavrin::LoadImportConfiguration();
-    if (RefusedStart("Import", tavrin::ImportStartProblems(ImportConfig)))
+    if (RefusedStart("Import", StartProblems("Import", ImportConfig,
+                                             tavrin::ImportStartProblems(ImportConfig))))
         return;
     // What the checks cannot see (an unreadable register) fails here; the field stays clear
     // and the direction shows as stopped.
@@ -311,12 +314,26 @@ void TfmMainForm::StartEXPORTmonitor1Click() {
         return;
     }
     ExportConfig = tavrin::LoadExportConfiguration();
-    if (RefusedStart("Export", tavrin::ExportStartProblems(ExportConfig)))
+    if (RefusedStart("Export", StartProblems("Export", ExportConfig,
+                                             tavrin::ExportStartProblems(ExportConfig))))
         return;
     ExportMonitor = std::make_unique<TFolderMonitor>(ExportConfig, LogEvent());
     StartEXPORTmonitor1->setText(QStringLiteral("Stop EXPORT monitor"));
     SetStatusPanel(1, QStringLiteral("Export monitor: ACTIVE"));
     SetButtonImage(tbtnExport, tiExportActive);
+}
+
+// The job's passwords from a systemd credential, its PasswordFile or the desktop keyring; what
+// keeps them from being known joins the settings' own problems.
+std::vector<std::string> TfmMainForm::StartProblems(const char* job, RConfiguration& config,
+                                                    std::vector<std::string> problems) {
+    tavrin::TDesktopKeyring keyring;
+    const tavrin::TSecretResolution secrets =
+        tavrin::ResolveSecrets(job, config, tavrin::SecretSourcesFromEnvironment(&keyring));
+    for (const std::string& note : secrets.Notes)
+        AddLogLine(this, note, clRed);
+    problems.insert(problems.end(), secrets.Problems.begin(), secrets.Problems.end());
+    return problems;
 }
 
 // A monitor that could do no work at all is not started: the direction stays stopped and

@@ -98,6 +98,8 @@ private:
     void FormClose();
     void BindMonitorCommands();
     bool RefusedStart(const char* direction, const std::vector<std::string>& problems);
+    std::vector<std::string> StartProblems(const char* job, RConfiguration& config,
+                                           std::vector<std::string> problems);
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 
