@@ -25,14 +25,14 @@ bool IsStoreKey(const TSettingKey& key) {
 
 // Every secret of the page into the keyring; the first refusal ends it.
 bool WriteSecrets(TDirection direction, const TSettingsSource& source, TKeyring& keyring,
-                  bool erasesEmpty, std::string& error) {
+                  std::string& error) {
     const std::string& job = SectionName(direction);
     for (const TSettingKey& key : SettingKeys()) {
         const TSecretSlot* slot = SlotOf(key);
         if (slot == nullptr || !IsUsedBy(key, direction))
             continue;
         const std::optional<std::string> value = source(key);
-        if (!value || (value->empty() && !erasesEmpty))
+        if (!value)
             continue;
         if (!keyring.Write(KeyringKey(job, *slot), *value, error))
             return false;
@@ -44,27 +44,34 @@ bool WriteSecrets(TDirection direction, const TSettingsSource& source, TKeyring&
 
 TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source,
                              const std::string& path, TKeyring* keyring, bool keepInKeyring,
-                             bool erasesEmpty) {
+                             bool secretsShown) {
+    const std::string& job = SectionName(direction);
     TKeyringSave result;
-    if (keepInKeyring) {
-        const std::string& job = SectionName(direction);
-        std::string error;
-        if (keyring == nullptr || !keyring->Available())
-            result.Note =
-                "No keyring answered; the passwords of " + job + " are kept in the settings file";
-        else if (WriteSecrets(direction, source, *keyring, erasesEmpty, error))
-            result.InKeyring = true;
-        else
-            result.Note = "The keyring did not take the passwords of " + job + " (" + error +
-                          "); they are kept in the settings file";
-    }
+    const bool answers = keyring != nullptr && keyring->Available();
+    std::string error;
+    if (!secretsShown)
+        result.Note = "The keyring could not be read when the settings were opened; the "
+                      "passwords of " +
+                      job + " were left as they were";
+    else if (keepInKeyring && !answers)
+        result.Note =
+            "No keyring answered; the passwords of " + job + " are kept in the settings file";
+    else if (keepInKeyring && !WriteSecrets(direction, source, *keyring, error))
+        result.Note = "The keyring did not take the passwords of " + job + " (" + error +
+                      "); they are kept in the settings file";
+    else if (keepInKeyring)
+        result.InKeyring = true;
     const bool inKeyring = result.InKeyring;
+    const std::string store = inKeyring ? kPasswordStoreKeyring : answers ? "file" : "";
     SaveSettings(
         direction,
-        [&source, inKeyring](const TSettingKey& key) -> std::optional<std::string> {
+        [&](const TSettingKey& key) -> std::optional<std::string> {
+            const bool secret = SlotOf(key) != nullptr;
+            if (!secretsShown && (secret || IsStoreKey(key)))
+                return std::nullopt;
             if (IsStoreKey(key))
-                return std::string(inKeyring ? kPasswordStoreKeyring : "");
-            if (inKeyring && SlotOf(key) != nullptr)
+                return store;
+            if (inKeyring && secret)
                 return std::string();
             return source(key);
         },

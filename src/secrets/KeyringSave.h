@@ -18,11 +18,13 @@ struct TKeyringSave {
 };
 
 // Writes `direction`'s keys from `source` into `path` (SaveSettings), with the secrets placed
-// as above. `keyring` may be nullptr. With `erasesEmpty` false an empty secret on the page
-// leaves the keyring's entry alone (the page could not read the keyring when it opened).
+// as above. `keyring` may be nullptr. A save without the keyring writes PasswordStore=file
+// where a keyring answers, so the choice is kept, and nothing new where none does.
+// `secretsShown` false: the page could not read the keyring when it opened, so its empty
+// secrets are no edit; the secrets and PasswordStore stay as they are, with a note.
 TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source,
                              const std::string& path, TKeyring* keyring, bool keepInKeyring,
-                             bool erasesEmpty = true);
+                             bool secretsShown = true);
 
 // Fills a job's secrets from the keyring for display; false when the keyring did not answer
 // (the fields then keep what they had).

@@ -95,7 +95,7 @@ TEST(DesktopKeyringTest, AJobSavedWithTheKeyringStartsInANewProcess) {
 
     // Saved without the keyring again: the file holds the passwords and says so.
     EXPECT_FALSE(SaveJob(ImportJob("back", ""), path, &keyring, false).InKeyring);
-    EXPECT_NE(testsrv::ReadWholeFile(path).find("\nPasswordStore=\n"), std::string::npos);
+    EXPECT_NE(testsrv::ReadWholeFile(path).find("\nPasswordStore=file\n"), std::string::npos);
     EXPECT_EQ(RunProbeProcess("start", path), "password=back\nsslpass=\n");
 }
 
