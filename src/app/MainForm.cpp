@@ -351,6 +351,8 @@ void TfmMainForm::Settings1Click() {
     TfrmSettings dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (!dialog.SaveNote().empty())
+        AddLogLine(this, dialog.SaveNote(), clRed);
     ApplyLogKeeping(tavrin::LoadLogKeeping());
     // New settings reach running monitors only through a restart, import first. A direction
     // that is being switched by another command is left to that command.

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <qt6keychain/keychain.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace tavrin {
@@ -67,6 +69,10 @@ std::string NoAnswer(std::chrono::milliseconds limit) {
 } // namespace
 
 bool TDesktopKeyring::Available() {
+    // TAVRIN_KEYRING=none keeps the program off the keyring (and the session bus) altogether.
+    if (const char* choice = std::getenv("TAVRIN_KEYRING");
+        choice && std::strcmp(choice, "none") == 0)
+        return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;

@@ -2,7 +2,7 @@
 // The desktop's keyring over the session D-Bus: the Secret Service (GNOME Keyring, KeePassXC)
 // or KWallet, through QtKeychain. Every call waits for its answer in a local event loop, at
 // most `limit`, so a keyring that hangs never hangs the caller. Needs a QCoreApplication, and
-// is used on the thread that made it.
+// is used on the thread that made it. TAVRIN_KEYRING=none in the environment: no keyring.
 #include "secrets/Keyring.h"
 
 #include <chrono>
