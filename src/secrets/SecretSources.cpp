@@ -98,6 +98,17 @@ std::optional<std::string> ReadCredential(const TSecretSources& sources, const s
     return std::nullopt;
 }
 
+// Whether the job cannot log in without the secret: an SFTP job with a key or the agent may
+// have no password, and a key's password matters only for the key the job uses.
+bool Needs(const RServerSettings& config, const TSecretSlot& slot) {
+    const bool sftp = SameTextAscii(Trim(config.Protocol), "SFTP");
+    if (slot.Field == &RServerSettings::SSLPass)
+        return !sftp && config.SSL && !config.SSLKey.empty();
+    if (slot.Field == &RServerSettings::SSHKeyPass)
+        return sftp && !config.SSHKey.empty();
+    return !(sftp && (!config.SSHKey.empty() || config.SSHAgent));
+}
+
 // Asks the keyring once per job at most while it does not answer, so a missing keyring costs
 // one wait, not one per secret.
 class TKeyringLookup {
@@ -105,14 +116,16 @@ public:
     TKeyringLookup(TKeyring* keyring, const std::string& job) : keyring_(keyring), job_(job) {}
 
     // Fills the slot from the keyring, or leaves the file's value with a note when the
-    // keyring cannot answer and the file has one; with neither, the job is refused.
+    // keyring cannot answer and the file has one; with neither, a job that needs the secret
+    // is refused.
     void Fill(RServerSettings& config, const TSecretSlot& slot, TSecretResolution& result) {
         std::string& field = config.*slot.Field;
+        const bool needed = Needs(config, slot);
         if (keyring_ == nullptr) {
             Refuse("job " + Quoted(job_) +
                        " keeps its passwords in the desktop keyring, which cannot be reached "
                        "here; give them with PasswordFile or a systemd credential",
-                   field, result);
+                   field, needed, result);
             return;
         }
         if (!unavailable_) {
@@ -128,12 +141,15 @@ public:
         }
         Refuse("the keyring did not answer for job " + Quoted(job_) +
                    (why_.empty() ? "" : ": " + why_),
-               field, result);
+               field, needed, result);
     }
 
 private:
-    void Refuse(const std::string& why, const std::string& fileValue, TSecretResolution& result) {
+    void Refuse(const std::string& why, const std::string& fileValue, bool needed,
+                TSecretResolution& result) {
         if (fileValue.empty()) {
+            if (!needed)
+                return;
             if (!refused_)
                 result.Problems.push_back(why);
             refused_ = true;

@@ -120,8 +120,8 @@ TEST(SecretResolutionTest, FirstSourceThatHasASecretWins) {
          "file-pw", "file-sslpass", "file-sshpass", "", true},
         {"no keyring at all (the service): refused", false, false, true, false, Ring::None, "", "",
          "", "PasswordFile or a systemd credential", false},
-        {"no keyring: credentials give two, the third refuses", true, false, true, false,
-         Ring::None, "cred-pw", "", "cred-sshpass", "cannot be reached here", false},
+        {"no keyring: credentials give what a plain FTP job needs", true, false, true, false,
+         Ring::None, "cred-pw", "", "cred-sshpass", "", false},
     };
     TTestFolder folder;
     std::filesystem::create_directories(folder.Path("creds"));
@@ -203,6 +203,40 @@ TEST(SecretResolutionTest, NamedSourcesThatCannotBeUsedRefuseTheJob) {
         ASSERT_EQ(result.Problems.size(), 1u);
         EXPECT_NE(result.Problems[0].find(row.problem), std::string::npos) << result.Problems[0];
         ExpectNoSecretIn(result);
+    }
+}
+
+// Without a keyring, only a secret the job's login uses keeps it from starting.
+TEST(SecretResolutionTest, OnlyTheSecretsTheLoginUsesAreMissed) {
+    struct Row {
+        const char* what;
+        const char *protocol, *password;
+        bool ssl;
+        const char *sslKey, *sshKey;
+        bool agent, refused;
+    } rows[] = {
+        {"FTP needs its password", "FTP", "", false, "", "", false, true},
+        {"FTP with the password from the file", "FTP", "file-pw", false, "", "", false, false},
+        {"a TLS key needs its password", "FTP", "file-pw", true, "/k", "", false, true},
+        {"TLS off: the key's password is not used", "FTP", "file-pw", false, "/k", "", false,
+         false},
+        {"SFTP with a key needs its passphrase, no password", "SFTP", "", false, "", "/id", false,
+         true},
+        {"SFTP with the agent needs nothing", " sftp ", "", false, "", "", true, false},
+        {"SFTP with a password", "SFTP", "", false, "", "", false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        RServerSettings settings; // its secrets are in a keyring that cannot be reached
+        settings.PasswordStore = kPasswordStoreKeyring;
+        settings.Protocol = row.protocol;
+        settings.Password = row.password;
+        settings.SSL = row.ssl;
+        settings.SSLKey = row.sslKey;
+        settings.SSHKey = row.sshKey;
+        settings.SSHAgent = row.agent;
+        const TSecretResolution result = ResolveSecrets("Import", settings, {});
+        EXPECT_EQ(result.Problems.size(), row.refused ? 1u : 0u);
     }
 }
 
