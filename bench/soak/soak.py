@@ -5,6 +5,8 @@ offered both ways the ways real writers make them. At the end every offered file
 compared byte for byte with what arrived.
 
     bench/soak/soak.py --service build/release/src/service/tavrin-service [--tls] [--minutes 10]
+    bench/soak/soak.py --service ... --sftp [--key]    (as root: OpenSSH's sshd, whose
+        session processes are killed at random; --key logs in with a key, not a password)
 
 Loopback only. Every loop here ends by count or by time. Not a test: it prints figures.
 """
@@ -22,6 +24,8 @@ import sys
 import tempfile
 import threading
 import time
+
+import soak_sshd
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -59,6 +63,22 @@ def rss_kib(pid, field="VmRSS"):
 
 def rss_split(pid):
     return rss_kib(pid), rss_kib(pid, "RssAnon"), rss_kib(pid, "RssFile")
+
+
+def open_files(pid):
+    """(open descriptors, of them sockets): a connection that is never closed shows here
+    long before memory grows."""
+    files = sockets = 0
+    try:
+        for fd in os.listdir("/proc/%d/fd" % pid):
+            files += 1
+            try:
+                sockets += os.readlink("/proc/%d/fd/%s" % (pid, fd)).startswith("socket:")
+            except OSError:
+                pass
+    except OSError:
+        return -1, -1
+    return files, sockets
 
 
 def content(seed, size):
@@ -186,12 +206,20 @@ class Soak:
         for d in ("server/out", "server/in", "server/in.part", "import", "import.part",
                   "export", "sent", "register"):
             os.makedirs(os.path.join(self.work, d))
-        self.faulty = os.path.exists(FAULTY) and not args.plain
-        self.server = Server(self.work, free_port(), args.tls, self.faulty)
+        self.faulty = os.path.exists(FAULTY) and not args.plain and not args.sftp
+        self.client_key = os.path.join(self.work, "client_key") if args.key else None
+        if args.sftp:
+            self.server = soak_sshd.SshServer(self.work, os.path.join(self.work, "server"),
+                                              self.rng, self.client_key and self.client_key + ".pub")
+        else:
+            self.server = Server(self.work, free_port(), args.tls, self.faulty)
         self.offers = []
         self.lock = threading.Lock()
         self.stop_faults = threading.Event()
         self.kills = 0
+        self.sessions_killed = 0
+        self.sessions_before_kill = []  # sshd session processes alive at each kill
+        self.fd_samples = []
         self.planned = 0
 
     def certificates(self):
@@ -202,13 +230,24 @@ class Soak:
 
     def settings(self):
         w, port, ssl = self.work, self.server.port, "1" if self.args.tls else "0"
-        login = "Host=127.0.0.1\nPort=%d\nUsername=soak\nPassword=soak\nSSL=%s\n" % (port, ssl)
+        if self.args.sftp:
+            # No chroot: the session starts in the server folder, but paths are the real ones.
+            remote = w + "/server"
+            login = "Protocol=SFTP\nHost=127.0.0.1\nPort=%d\nUsername=%s\n" % (
+                port, soak_sshd.USER)
+            login += ("SSHKey=%s\n" % self.client_key if self.client_key
+                      else "Password=%s\n" % soak_sshd.PASSWORD)
+        else:
+            remote = ""
+            login = "Host=127.0.0.1\nPort=%d\nUsername=soak\nPassword=soak\nSSL=%s\n" % (
+                port, ssl)
         text = ("[General]\nLogMonitor=1\nLogFileTransfer=1\nLogSSL=0\nLogVerbose=0\n"
-                "[Import]\n%sRemoteFolder=/out\nLocalFolder=%s/import\nFirstToTemp=1\n"
+                "[Import]\n%sRemoteFolder=%s/out\nLocalFolder=%s/import\nFirstToTemp=1\n"
                 "TempFolder=%s/import.part\nMoveDelete=1\nKeepAlive=1\nWaitForStableFiles=1\n"
-                "[Export]\n%sRemoteFolder=/in\nLocalFolder=%s/export\nFirstToTemp=1\n"
-                "TempFolder=/in.part\nMoveDelete=1\nMoveToFolder=%s/sent\nRetryFailed=1\n"
-                "SettleTime=1000\nPassiveMode=1\nBinaryMode=1\n") % (login, w, w, login, w, w)
+                "[Export]\n%sRemoteFolder=%s/in\nLocalFolder=%s/export\nFirstToTemp=1\n"
+                "TempFolder=%s/in.part\nMoveDelete=1\nMoveToFolder=%s/sent\nRetryFailed=1\n"
+                "SettleTime=1000\nPassiveMode=1\nBinaryMode=1\n") % (
+                    login, remote, w, w, login, remote, w, remote, w)
         path = os.path.join(w, "MonitorConfig.ini")
         with open(path, "w") as f:
             f.write(text)
@@ -270,15 +309,21 @@ class Soak:
             until.wait(0.5)
 
     def drive_faults(self, deadline):
-        """Kills and restarts the server every 20-60 s; with the fault-injecting server,
-        also plans cut and stalled data connections and now and then a short delivery."""
+        """Kills and restarts the server every 20-60 s (sshd: kills its session processes,
+        the listener stays); with the fault-injecting server, also plans cut and stalled
+        data connections and now and then a short delivery."""
         next_kill = time.monotonic() + self.rng.uniform(20, 60)
         while not self.stop_faults.is_set() and time.monotonic() < deadline:
             if time.monotonic() >= next_kill:
-                self.server.kill()
+                if self.args.sftp:
+                    killed = self.server.kill_sessions()
+                    self.sessions_killed += killed
+                    self.sessions_before_kill.append(killed)
+                else:
+                    self.server.kill()
+                    time.sleep(self.rng.uniform(0.5, 3))
+                    self.server.start()
                 self.kills += 1
-                time.sleep(self.rng.uniform(0.5, 3))
-                self.server.start()
                 next_kill = time.monotonic() + self.rng.uniform(20, 60)
             if self.faulty:
                 self.plan_faults()
@@ -302,6 +347,24 @@ class Soak:
             json.dump({"retr": retr, "stor": stor}, f)
         os.replace(temp, self.server.plan)
 
+    def sftp_login_seen(self, service, log_path):
+        """A service that does not speak SFTP would otherwise soak for its whole length
+        against an sshd it never logs in to, and report every file missing. The import
+        logs in at its first poll (the export only once it has a file to send), so one
+        accepted login within a minute is the sign."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and service.poll() is None:
+            if self.server.logins() >= 1:
+                return True
+            time.sleep(0.5)
+        log = open(log_path, errors="replace").read().splitlines()
+        print("soak --sftp: tavrin-service %s and made no SFTP login to sshd within 60 s: "
+              "this build does not seem to speak SFTP (Protocol=SFTP)."
+              % ("exited" if service.poll() is not None else "is running"))
+        print("last service lines:\n  " + "\n  ".join(log[-8:]))
+        print("sshd's log: %s; work folder kept: %s" % (self.server.log, self.work))
+        return False
+
     def done_lines(self, log):
         counts = {}
         for m in re.finditer(r'(?:Getting file "([^"/]+)"|Uploading file "[^"]*/([^"/]+)") done$',
@@ -314,11 +377,19 @@ class Soak:
         a = self.args
         if a.tls:
             self.certificates()
+        if self.client_key:
+            soak_sshd.make_key(self.client_key)
         self.server.start()
         config = self.settings()
         env = dict(os.environ, TEMP=os.path.join(self.work, "register"),
                    XDG_STATE_HOME=os.path.join(self.work, "state"))
         env.pop("TAVRIN_CONFIG", None)
+        if a.sftp:
+            # Host keys go to our own known_hosts under XDG_STATE_HOME; the user's
+            # ~/.ssh/known_hosts is neither read nor written.
+            env["HOME"] = os.path.join(self.work, "home")
+            os.makedirs(env["HOME"])
+            env.pop("SSH_AUTH_SOCK", None)
         out = open(os.path.join(self.work, "service.log"), "wb")
         err = open(os.path.join(self.work, "service-stderr.log"), "wb")
         service = subprocess.Popen([a.service, "--config", config], stdout=out, stderr=err,
@@ -326,19 +397,28 @@ class Soak:
         time.sleep(3)
         if service.poll() is not None:
             print("service did not start:", open(err.name).read())
+            self.server.stop()
             return 1
+        if a.sftp and not self.sftp_login_seen(service, out.name):
+            service.kill()
+            service.wait(10)
+            self.server.stop()
+            return 2
         rss_start = rss_split(service.pid)
         # Sampled all along: the first TLS connection maps in the library's pages and loads
         # the trusted roots once, so growth is also judged from the first minute's level on,
         # and split into private memory (what a leak grows) and mapped library pages.
         rss_samples = []
+        self.fd_samples = [(0.0, open_files(service.pid))]
         sampling_done = threading.Event()
 
         def sample_rss():
             started = time.monotonic()
             while not sampling_done.wait(10):
                 rss_samples.append((time.monotonic() - started, rss_split(service.pid)))
+                self.fd_samples.append((time.monotonic() - started, open_files(service.pid)))
 
+        started_at = time.monotonic()
         sampler = threading.Thread(target=sample_rss, daemon=True)
         sampler.start()
         arrivals_done = threading.Event()
@@ -355,8 +435,11 @@ class Soak:
                 f.write("{}")
         # One last restart ends any transfer still stalled by a fault, so the drain below
         # measures the monitors, not a hung socket.
-        self.server.kill()
-        self.server.start()
+        if a.sftp:
+            self.sessions_killed += self.server.kill_sessions()
+        else:
+            self.server.kill()
+            self.server.start()
 
         drain_end = time.monotonic() + a.drain_minutes * 60
         while time.monotonic() < drain_end and service.poll() is None:
@@ -366,6 +449,7 @@ class Soak:
             time.sleep(1)
         time.sleep(1)
         rss_end = rss_split(service.pid)
+        self.fd_samples.append((time.monotonic() - started_at, open_files(service.pid)))
         sampling_done.set()
         sampler.join(30)
         arrivals_done.set()
@@ -409,9 +493,16 @@ class Soak:
         twice = sorted(n for n, c in done.items() if c > 1)
         errors = len(re.findall(r" error ", log))
         a = self.args
-        print("soak: %s, %.1f min offering, server %s, %d kills/restarts, %d faults planned"
-              % ("TLS" if a.tls else "plain", a.minutes,
-                 "fault-injecting" if self.faulty else "plain pyftpdlib", self.kills, self.planned))
+        if a.sftp:
+            print("soak: SFTP (%s login), %.1f min offering, OpenSSH sshd, %d kill rounds, %d "
+                  "session processes killed, %d logins accepted"
+                  % ("key" if a.key else "password", a.minutes, self.kills,
+                     self.sessions_killed, self.server.logins()))
+        else:
+            print("soak: %s, %.1f min offering, server %s, %d kills/restarts, %d faults planned"
+                  % ("TLS" if a.tls else "plain", a.minutes,
+                     "fault-injecting" if self.faulty else "plain pyftpdlib", self.kills,
+                     self.planned))
         print("offered:          %d (%d each way, %.0f MB)" % (
             len(self.offers), a.files, sum(o.size for o in self.offers) / 1e6))
         print("arrived whole:    %d" % whole)
@@ -441,6 +532,16 @@ class Soak:
             step = max(1, len(rss_samples) // 12)
             print("  samples (s: KiB, private): %s" % ", ".join(
                 "%d: %d, %d" % (at, kib[0], kib[1]) for at, kib in rss_samples[::step]))
+        if self.fd_samples:
+            first, last = self.fd_samples[0][1], self.fd_samples[-1][1]
+            warm_fds = [f for at, f in self.fd_samples if at >= 60] or [last]
+            print("service files:    start %d (sockets %d), at 1 min %d (%d), peak %d (%d), "
+                  "end %d (%d)" % (first[0], first[1], warm_fds[0][0], warm_fds[0][1],
+                                   max(f[0] for _, f in self.fd_samples),
+                                   max(f[1] for _, f in self.fd_samples), last[0], last[1]))
+        if a.sftp:
+            print("sshd session processes alive at each kill (2 per connection): %s" % (
+                " ".join(str(n) for n in self.sessions_before_kill) or "-"))
         print("service exit:     %s; error lines: %d; work folder: %s" % (
             status, errors, self.work if a.keep else "(removed)"))
 
@@ -454,11 +555,25 @@ def main():
                    help="bound on the wait for the queues to drain (retries come at 30 s, "
                         "2 min, 10 min)")
     p.add_argument("--tls", action="store_true")
+    p.add_argument("--sftp", action="store_true", help="OpenSSH's sshd instead of an FTP "
+                   "server (needs root); its session processes are killed every 20-60 s")
+    p.add_argument("--key", action="store_true", help="with --sftp: log in with an ed25519 "
+                   "key (SSHKey) instead of the password")
     p.add_argument("--plain", action="store_true", help="plain pyftpdlib even if the "
                    "fault-injecting server is there: kills and restarts only")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--keep", action="store_true", help="keep the work folder for a look")
-    return Soak(p.parse_args()).run()
+    args = p.parse_args()
+    if args.sftp:
+        why = soak_sshd.unavailable()
+        if why:
+            print("soak --sftp:", why)
+            return 2
+        if args.tls:
+            p.error("--tls is for FTP; --sftp has its own encryption")
+    elif args.key:
+        p.error("--key goes with --sftp")
+    return Soak(args).run()
 
 
 if __name__ == "__main__":

@@ -1,27 +1,29 @@
-// Throughput of tavrin-ftp against curl, both driving vsftpd on 127.0.0.1: a 1 GiB download
-// and upload, plain and TLS, in alternating rounds so both see the same machine state.
-// Prints MB/s per round, the medians, the ratio tavrin/curl, and tavrin-ftp's peak memory
-// (the child's maximum resident set size from wait4).
+// Throughput against peers on 127.0.0.1, 1 GiB each way in alternating rounds so both see
+// the same machine state: tavrin-ftp against curl driving vsftpd, plain and TLS; our SFTP
+// layer against OpenSSH's sftp driving sshd (SftpRows.cpp). Prints the medians, the ratio
+// ours/peer and our peak memory (the child's maximum resident set size from wait4).
 //
-//   bench_transfer [ROUNDS] [SIZE_MIB] [plain|tls|both]
+//   bench_transfer [ROUNDS] [SIZE_MIB] [plain|tls|ftp|sftp|all] [auto|tool|layer]
+// The last word picks our SFTP side: tavrin-ftp --sftp, our SFTP layer alone, or (auto) the
+// tool when this build's tool speaks SFTP.
 // Build it in a release build (-DCMAKE_BUILD_TYPE=Release) for figures worth comparing.
 // It runs vsftpd itself (as root, anonymous login into a private root folder, uploads into a
-// folder owned by "daemon"), so it needs no prepared account.
+// folder owned by "daemon"), so the FTP rows need no prepared account; the SFTP rows use the
+// test account of tests/servers/prepare.
+
+#include "TransferRows.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
-#include <random>
 #include <signal.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -32,64 +34,15 @@ extern char** environ;
 
 namespace {
 
+using bench::Run;
+using bench::RunResult;
+
 using Clock = std::chrono::steady_clock;
 namespace stdfs = std::filesystem;
-
-struct RunResult {
-    bool ok = false;
-    double seconds = 0;
-    long peakKiB = 0;
-};
-
-// Runs a program to its end; its time and its peak resident memory.
-RunResult Run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    RunResult result;
-    const auto start = Clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid)
-        return result;
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.peakKiB = usage.ru_maxrss;
-    return result;
-}
-
-void MakeRandomFile(const std::string& path, size_t mib) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::mt19937_64 generator(42);
-    std::vector<uint64_t> block(1 << 17); // 1 MiB
-    for (size_t i = 0; i < mib; ++i) {
-        for (auto& word : block)
-            word = generator();
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(block.size() * sizeof(uint64_t)));
-    }
-}
 
 bool SameSize(const std::string& a, const std::string& b) {
     std::error_code ignored;
     return stdfs::file_size(a, ignored) == stdfs::file_size(b, ignored);
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // True when something on 127.0.0.1:port accepts a connection and says "220".
@@ -169,28 +122,15 @@ private:
     uint16_t port_ = 0;
 };
 
-struct Figures {
-    std::vector<double> tavrin, curl;
-    long peakKiB = 0;
-    int failures = 0;
-};
-
-void Report(const char* what, const Figures& f) {
-    const double t = Median(f.tavrin), c = Median(f.curl);
-    std::printf("%-16s tavrin-ftp %8.1f MB/s   curl %8.1f MB/s   ratio %.2f   "
-                "tavrin-ftp peak %.1f MB%s\n",
-                what, t, c, c > 0 ? t / c : 0.0, f.peakKiB / 1024.0,
-                f.failures ? "   (some runs failed)" : "");
-}
-
 void Bench(bool tls, int rounds, size_t mib) {
     const stdfs::path work =
         stdfs::temp_directory_path() / ("tavrin-bench-" + std::to_string(getpid()));
+    const bench::ScratchFolder scratch(work.string());
     stdfs::create_directories(work / "root");
     stdfs::create_directories(work / "local");
     const std::string remoteName = "big.bin";
     const std::string source = (work / "local" / "source.bin").string();
-    MakeRandomFile(source, mib);
+    bench::WriteRandomFile(source, static_cast<uint64_t>(mib) << 20);
     stdfs::copy_file(source, work / "root" / remoteName);
     stdfs::permissions(work / "root" / remoteName, stdfs::perms::owner_all |
                                                        stdfs::perms::group_read |
@@ -213,7 +153,7 @@ void Bench(bool tls, int rounds, size_t mib) {
         for (const char* a : {"--ssl-reqd", "-k"})
             curl.push_back(a);
 
-    Figures down, up;
+    bench::TransferFigures down, up;
     const std::string target = (work / "local" / "got.bin").string();
     for (int round = 0; round < rounds; ++round) {
         // Alternate who goes first so neither always meets a cold or warm cache.
@@ -234,9 +174,7 @@ void Bench(bool tls, int rounds, size_t mib) {
                 ++down.failures;
                 continue;
             }
-            (ours ? down.tavrin : down.curl).push_back(megabytes / r.seconds);
-            if (ours)
-                down.peakKiB = std::max(down.peakKiB, r.peakKiB);
+            down.Add(ours, megabytes, r);
         }
         for (int turn = 0; turn < 2; ++turn) {
             const bool ours = (turn == 0) == (round % 2 == 0);
@@ -256,17 +194,13 @@ void Bench(bool tls, int rounds, size_t mib) {
                 ++up.failures;
                 continue;
             }
-            (ours ? up.tavrin : up.curl).push_back(megabytes / r.seconds);
-            if (ours)
-                up.peakKiB = std::max(up.peakKiB, r.peakKiB);
+            up.Add(ours, megabytes, r);
         }
         std::fflush(stdout);
     }
     const std::string label = tls ? "TLS" : "plain";
-    Report((label + " download").c_str(), down);
-    Report((label + " upload").c_str(), up);
-    std::error_code ignored;
-    stdfs::remove_all(work, ignored);
+    bench::PrintRow(label + " download", down, "tavrin-ftp", "curl", 0.95);
+    bench::PrintRow(label + " upload", up, "tavrin-ftp", "curl", 0.95);
 }
 
 } // namespace
@@ -274,13 +208,23 @@ void Bench(bool tls, int rounds, size_t mib) {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
     const size_t mib = argc > 2 ? static_cast<size_t>(std::atol(argv[2])) : 1024;
-    const std::string which = argc > 3 ? argv[3] : "both";
-    std::printf("%d rounds, %zu MiB, vsftpd on 127.0.0.1 (medians)\n", rounds, mib);
+    std::string which = argc > 3 ? argv[3] : "all";
+    if (which == "both")
+        which = "ftp";
+    const std::string sftpClient = argc > 4 ? argv[4] : "auto";
+    std::printf("%d rounds, %zu MiB, on 127.0.0.1 (medians)\n", rounds, mib);
     try {
-        if (which != "tls")
+        if (which == "plain" || which == "ftp" || which == "all")
             Bench(false, rounds, mib);
-        if (which != "plain")
+        if (which == "tls" || which == "ftp" || which == "all")
             Bench(true, rounds, mib);
+        if (which == "sftp" || which == "all") {
+#ifdef TAVRIN_WITH_SFTP
+            bench::BenchSftp(rounds, mib, sftpClient);
+#else
+            throw std::runtime_error("built without the SFTP layer or the test servers");
+#endif
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_transfer: %s\n", error.what());
         return 1;
