@@ -35,6 +35,11 @@ struct RServerSettings {
     std::string SSHKey;
     std::string SSHKeyPass;
     bool SSHAgent = false;
+    // "keyring": Password, SSLPass and SSHKeyPass are kept in the desktop keyring and the
+    // file's are empty. Empty (or "file"): they are the file's.
+    std::string PasswordStore;
+    // A file whose first line is the password (for the service, which has no keyring).
+    std::string PasswordFile;
 
     bool operator==(const RServerSettings&) const = default;
 };

@@ -67,6 +67,10 @@ const TSettingKey kKeys[] = {
     {nullptr, "MinAge", "", kBoth, kWhenChosen, nullptr, &R::MinAge},
     {nullptr, "Recursive", "0", kImport, kWhenChosen, nullptr, &R::Recursive},
     {nullptr, "MaxDepth", "10", kImport, kWhenChosen, nullptr, &R::MaxDepth, 0},
+    // Where the passwords are: the dialog's keyring box sets PasswordStore; PasswordFile is
+    // written by hand for the service.
+    {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},
+    {nullptr, "PasswordFile", "", kBoth, kWhenChosen, nullptr, &R::PasswordFile},
 };
 
 const std::string kImportSection = "Import";

@@ -6,6 +6,7 @@
 #include "config/UserMessages.h"
 #include "export/FolderMonitorUnit.h"
 #include "import/MonitorFTPUnit.h"
+#include "secrets/SecretSources.h"
 
 #include <QPointer>
 #include <QThread>
@@ -129,6 +130,13 @@ void TJob::Start() {
         config_ = import ? LoadImportConfiguration(path) : LoadExportConfiguration(path);
         std::vector<std::string> problems =
             import ? ImportStartProblems(config_) : ExportStartProblems(config_);
+        // The passwords from a systemd credential, PasswordFile or the keyring; what keeps
+        // them from being known refuses the job with the settings' own problems.
+        const TSecretResolution secrets =
+            ResolveSecrets(definition_.name, config_, SecretSourcesFromEnvironment(keyring_));
+        for (const std::string& note : secrets.Notes)
+            log_(this, note, clRed);
+        problems.insert(problems.end(), secrets.Problems.begin(), secrets.Problems.end());
         if (!problems.empty())
             throw EJobRefused(definition_.name, std::move(problems));
         worker_ =

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+namespace tavrin {
+class TKeyring;
+}
 class TFolderMonitor;
 class TMonitorFTP;
 class TPollerStop;
@@ -81,6 +84,10 @@ public:
     // and the worker waited for, with a bound. Any state.
     void StopNow();
 
+    // Where Start finds the passwords a job keeps in the desktop keyring; nullptr (the
+    // service): nowhere. Systemd credentials and PasswordFile are read either way.
+    void SetKeyring(TKeyring* keyring) { keyring_ = keyring; }
+
     // Where the job's error boxes go, on the main thread; unset: the program's message sink.
     std::function<void(const TJob& job, const std::string& text)> OnErrorBox;
 
@@ -100,6 +107,7 @@ private:
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
     RConfiguration config_;
+    TKeyring* keyring_ = nullptr;
     std::shared_ptr<TErrorBox> errorBox_;
     std::unique_ptr<TJobWorker> worker_;
     // Which worker a queued "finished" belongs to.

@@ -5,6 +5,7 @@
 #include "config/dialog/SettingsFrameGeneralUnit.h"
 #include "config/dialog/SettingsFrameImportUnit.h"
 #include "config/dialog/SettingsPageParts.h"
+#include "secrets/keyring/DesktopKeyring.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,9 +25,11 @@ QWidget* PageOf(const QTreeWidgetItem* node) {
 
 } // namespace
 
-TfrmSettings::TfrmSettings(QWidget* parent)
+TfrmSettings::TfrmSettings(QWidget* parent, tavrin::TKeyring* keyring)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      ownKeyring_(keyring ? nullptr : std::make_unique<tavrin::TDesktopKeyring>()),
+      keyring_(keyring ? keyring : ownKeyring_.get()) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -76,6 +79,8 @@ TfrmSettings::TfrmSettings(QWidget* parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+TfrmSettings::~TfrmSettings() = default;
+
 void TfrmSettings::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!frGeneral_)
@@ -100,12 +105,12 @@ void TfrmSettings::FormShow() {
         frGeneral_->LoadLogSwitches();
         QTreeWidgetItem* general = AddNode(QStringLiteral("3. General"), 2, frGeneral_);
 
-        frImport_ = new TfrImport(pnlSettings);
+        frImport_ = new TfrImport(pnlSettings, keyring_);
         RConfiguration loaded;
         frImport_->LoadConfiguration(loaded);
         AddNode(QStringLiteral("1. Import"), 0, frImport_);
 
-        frExport_ = new TfrExport(pnlSettings);
+        frExport_ = new TfrExport(pnlSettings, keyring_);
         frExport_->LoadConfiguration(loaded);
         AddNode(QStringLiteral("2. Export"), 1, frExport_);
 
@@ -149,13 +154,17 @@ void TfrmSettings::treeOptionsFocusedNodeChanged(QTreeWidgetItem* focused,
 void TfrmSettings::btnSaveClick() {
     // The result is OK whatever the save does.
     setResult(QDialog::Accepted);
+    saveNote_.clear();
     tavrin::RunGuarded(this, [this] {
-        if (auto* import = qobject_cast<TfrImport*>(displayedPage_))
+        if (auto* import = qobject_cast<TfrImport*>(displayedPage_)) {
             import->SaveConfiguration();
-        else if (auto* exported = qobject_cast<TfrExport*>(displayedPage_))
+            saveNote_ = import->SaveNote();
+        } else if (auto* exported = qobject_cast<TfrExport*>(displayedPage_)) {
             exported->SaveConfiguration();
-        else if (auto* general = qobject_cast<TfrGeneral*>(displayedPage_))
+            saveNote_ = exported->SaveNote();
+        } else if (auto* general = qobject_cast<TfrGeneral*>(displayedPage_)) {
             general->SaveLogSwitches();
+        }
         tavrin::ShowInformation(this, "Settings saved.");
     });
     done(QDialog::Accepted);

@@ -16,7 +16,7 @@
 
 using namespace tavrin;
 
-TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
+TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     setObjectName(QStringLiteral("frImport"));
     setMinimumSize(kPageWidth, kPageHeight);
 
@@ -57,6 +57,8 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     auto* login = new TLoginGroup("grpLoginInfo", QStringLiteral("Login info"), in);
     edtUsername = login->edtUsername;
     edtPassword = login->edtPassword;
+    chkKeepInKeyring = login->chkKeepInKeyring;
+    secrets_ = TPageSecrets(keyring, chkKeepInKeyring);
     auto* security = new TSecurityGroup(in);
     chkUseSSL = security->chkUseSSL;
     cmbTlsMode = security->cmbTlsMode;
@@ -116,6 +118,7 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
 
 void TfrImport::LoadConfiguration(RConfiguration& configuration) {
     configuration_ = LoadImportConfiguration();
+    secrets_.Load(TDirection::Import, configuration_);
     configuration = configuration_;
     ShowRecord(this, TDirection::Import, configuration_);
     // Showing the record raised no change signals, so the rules run once here.
@@ -124,7 +127,7 @@ void TfrImport::LoadConfiguration(RConfiguration& configuration) {
 }
 
 void TfrImport::SaveConfiguration() {
-    SaveSettings(TDirection::Import, ControlSource(this), ConfigFilePath());
+    saveNote_ = secrets_.Save(TDirection::Import, ControlSource(this), ConfigFilePath());
 }
 
 void TfrImport::btnLocalFolderClick() {
