@@ -92,8 +92,8 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays,
-                               const std::string& jobName)
-    : Config(config), OnLog(std::move(onLog)),
+                               const std::string& jobName, TProgressEvent onProgress)
+    : Config(config), OnLog(std::move(onLog)), OnProgress(std::move(onProgress)),
       Prefix((jobName.empty() ? kDefaultJobName : jobName) + " > "),
       Note(jobName.empty() ? kDefaultJobName : jobName),
       Interrupted(InterruptedUpload(Note, Config.LocalFolder)),

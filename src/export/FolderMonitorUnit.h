@@ -4,6 +4,7 @@
 #include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "export/ExportQueue.h"
 #include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
@@ -81,7 +82,7 @@ public:
     // an interrupted upload bears it; empty gives today's single export.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {},
-                   const std::string& jobName = {});
+                   const std::string& jobName = {}, TProgressEvent onProgress = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -116,6 +117,8 @@ private:
 
     RConfiguration Config;
     TLogEvent OnLog;
+    // Told how each file's upload goes and how its steps ended.
+    TProgressEvent OnProgress;
     std::string Prefix;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;

@@ -5,6 +5,7 @@
 // their timers and cycles; only TPollerStop is meant for other threads.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
 #include "import/ImportFilter.h"
@@ -83,8 +84,11 @@ public:
         retries_.SetSchedule(std::move(delays), std::move(now));
     }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
+    // Told how each file's download goes and how its steps ended.
+    void SetProgressEvent(TProgressEvent onProgress) { onProgress_ = std::move(onProgress); }
 
 private:
+    TProgressEvent onProgress_;
     void RunCycle();
     void ConnectAndEnterFolder();
     // Whether the filter takes the entry; a left-out one is named once while it stays listed.
@@ -168,6 +172,10 @@ public:
 
     TFTPChecker& Checker() { return *checker_; }
     std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
+    // Told how each file's download goes (on the poller's thread).
+    void SetProgressEvent(TProgressEvent onProgress) {
+        checker_->SetProgressEvent(std::move(onProgress));
+    }
 
 private:
     // Logs "Monitor closed" once; nothing is forwarded after it.

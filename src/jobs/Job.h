@@ -4,9 +4,13 @@
 // export's watch); the job itself lives on its owner's thread, and so do its state changes.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/SettingsKeys.h"
 #include "import/ImportCycleState.h"
+#include "jobs/ActivityTracker.h"
 
 #include <QObject>
+
+#include <chrono>
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +21,7 @@
 
 namespace tavrin {
 class TKeyring;
+struct TJobSection;
 }
 class TFolderMonitor;
 class TMonitorFTP;
@@ -27,13 +32,30 @@ namespace tavrin::jobs {
 enum class TJobKind { Import, Export };
 enum class TJobState { Stopped, Starting, Running, Stopping, FailedToStart };
 
-// What defines a job: its name (its lines begin with it and " > "), its kind and, for an
-// import, its register file (empty: tavrin::RegisterFilePath()).
+// What defines a job: its name (its lines begin with it and " > "), its kind, its section of
+// the settings file (empty: "Import" or "Export" by its kind), whether it runs when all
+// enabled jobs are started and, for an import, its register file (empty:
+// tavrin::RegisterFilePathFor(name) when the job starts).
 struct TJobDefinition {
+    TJobDefinition() = default;
+    TJobDefinition(std::string name_, TJobKind kind_, std::string registerPath_ = {},
+                   std::string section_ = {}, bool enabled_ = true)
+        : name(std::move(name_)), kind(kind_), registerPath(std::move(registerPath_)),
+          section(std::move(section_)), enabled(enabled_) {}
+
     std::string name;
     TJobKind kind = TJobKind::Import;
     std::string registerPath;
+    std::string section;
+    bool enabled = true;
+
+    bool operator==(const TJobDefinition&) const = default;
 };
+
+// The settings section the job reads.
+std::string SectionOf(const TJobDefinition& definition);
+// The jobs a settings file defines (config/JobSections.h), as definitions.
+TJobDefinition DefinitionOf(const TJobSection& section);
 
 // A start refused before anything ran; Problems() names every reason.
 class EJobRefused : public std::runtime_error {
@@ -58,6 +80,9 @@ public:
     TJob(const TJob&) = delete;
     TJob& operator=(const TJob&) = delete;
 
+    const TJobDefinition& Definition() const { return definition_; }
+    // Whether the job runs when all enabled jobs are started; nothing else changes.
+    void SetEnabled(bool enabled) { definition_.enabled = enabled; }
     const std::string& Name() const { return definition_.name; }
     std::string LogPrefix() const { return definition_.name + " > "; }
     TJobKind Kind() const { return definition_.kind; }
@@ -70,6 +95,10 @@ public:
     bool Watching() const;
     // A running import job in the middle of a cycle or keep-alive.
     bool CycleRunning() const;
+
+    // Whether the job's section of the settings file now holds other settings than the ones
+    // it was last started with.
+    bool SettingsChanged() const;
 
     // Reads the job's section of the settings file afresh and starts the monitor on the
     // job's worker thread. Raises EJobRefused when the settings cannot work, or what the
@@ -88,24 +117,40 @@ public:
     // service): nowhere. Systemd credentials and PasswordFile are read either way.
     void SetKeyring(TKeyring* keyring) { keyring_ = keyring; }
 
+    // What the job is doing and has done, for the window; changes come with ActivityChanged.
+    const TJobActivity& Activity() const { return tracker_.Activity(); }
+
     // Where the job's error boxes go, on the main thread; unset: the program's message sink.
     std::function<void(const TJob& job, const std::string& text)> OnErrorBox;
 
 signals:
     void StateChanged(tavrin::jobs::TJobState state);
+    // Activity() changed; at most ten times a second, and at once when a transfer ends or
+    // the job fails or recovers.
+    void ActivityChanged();
 
 private:
+    std::string ConfigPath() const;
+    TDirection Direction() const;
     void SetState(TJobState state);
     void BuildMonitor();
     void DestroyMonitor();
     void WorkerFinished(uint64_t generation);
     void ShowErrorBox(const std::string& text);
+    // Any thread: what the monitor says, handed to the job's thread.
+    void ReportProgress(const TTransferProgress& progress);
+    void ReportLine(const std::string& text, TColor colour);
+    // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
+    void ActivityTouched();
 
     TJobDefinition definition_;
     std::string configPath_;
     TLogEvent log_;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
+    TActivityTracker tracker_;
+    std::chrono::steady_clock::time_point lastActivitySignal_{};
+    bool activitySignalDue_ = false;
     RConfiguration config_;
     TKeyring* keyring_ = nullptr;
     std::shared_ptr<TErrorBox> errorBox_;
