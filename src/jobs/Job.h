@@ -22,7 +22,7 @@
 namespace tavrin {
 class TKeyring;
 struct TJobSection;
-}
+} // namespace tavrin
 class TFolderMonitor;
 class TMonitorFTP;
 class TPollerStop;
