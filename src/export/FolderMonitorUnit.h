@@ -4,6 +4,7 @@
 #include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "export/ExportQueue.h"
 #include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
@@ -76,8 +77,11 @@ class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
     // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
+    // `onProgress` is told, on the watch thread, how each file's upload goes and how its
+    // steps ended.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
-                   std::vector<std::chrono::milliseconds> retryDelays = {});
+                   std::vector<std::chrono::milliseconds> retryDelays = {},
+                   TProgressEvent onProgress = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -98,16 +102,18 @@ private:
     struct TCycleProgress {
         std::string doing = "Connecting to";
         bool noted = false;
+        bool moved = true; // false: the local file could not be moved afterwards
     };
     TExportOutcome Upload(tavrin::remote::TRemoteSession& session, const std::string& name,
                           TCycleProgress& progress);
     bool NoteUpload(const std::string& name);
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
-    void MoveLocalFile(const std::string& localPath, const std::string& name) const;
+    bool MoveLocalFile(const std::string& localPath, const std::string& name) const;
 
     RConfiguration Config;
     TLogEvent OnLog;
+    TProgressEvent OnProgress;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
     // The upload in progress, for the next start should this run end in the middle of it.

@@ -114,6 +114,7 @@ void TFTPChecker::Dispose() {
 void TFTPChecker::FinishAndDisposeLater() {
     stopRequested_ = true;
     disposeAfterCycle_ = true;
+    onProgress_ = {}; // its receiver goes with the monitor
 }
 
 void TFTPChecker::CutConnections() {

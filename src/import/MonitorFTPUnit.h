@@ -5,6 +5,7 @@
 // event loop turning, so ticks and menu commands can arrive in the middle of a cycle.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
 #include "import/ImportRetries.h"
@@ -59,6 +60,8 @@ public:
         retries_.SetSchedule(std::move(delays), std::move(now));
     }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
+    // Told how each file's download goes and how its steps ended.
+    void SetProgressEvent(TProgressEvent onProgress) { onProgress_ = std::move(onProgress); }
 
 private:
     void RunCycle();
@@ -66,7 +69,7 @@ private:
     void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
     void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
-    void MoveOutOfStaging(const std::string& name);
+    bool MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
     std::string HostPort() const;
@@ -86,6 +89,7 @@ private:
     // What the cycle is doing with which server, for a failure that brings no message.
     std::string doing_;
     TLogEvent onLog_;
+    TProgressEvent onProgress_;
     std::unique_ptr<tavrin::remote::TRemoteSession> session_;
     std::vector<tavrin::remote::TRemoteEntry> listing_;
     bool busy_ = false;
@@ -115,6 +119,10 @@ public:
     void DoLog(const void* sender, const std::string& text, TColor colour);
 
     TFTPChecker& Checker() { return *checker_; }
+    // Told how each file's download goes (on the poller's thread).
+    void SetProgressEvent(TProgressEvent onProgress) {
+        checker_->SetProgressEvent(std::move(onProgress));
+    }
 
 private:
     TLogEvent onLog_;
