@@ -77,11 +77,12 @@ class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
     // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
-    // `onProgress` is told, on the watch thread, how each file's upload goes and how its
-    // steps ended.
+    // `jobName` names the job it runs for: its lines begin with it and " > ", and its note of
+    // an interrupted upload bears it; empty gives today's single export. `onProgress` is
+    // told, on the watch thread, how each file's upload goes and how its steps ended.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {},
-                   TProgressEvent onProgress = {});
+                   const std::string& jobName = {}, TProgressEvent onProgress = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -114,6 +115,7 @@ private:
     RConfiguration Config;
     TLogEvent OnLog;
     TProgressEvent OnProgress;
+    std::string Prefix;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
     // The upload in progress, for the next start should this run end in the middle of it.

@@ -117,7 +117,7 @@ TEST(ExportProgress, FileReportsRiseToTheLocalSizeAndEndWithTheOutcome) {
         };
         exporttest::LogCapture log;
         {
-            TFolderMonitor monitor(config, log.Sink(), {}, onProgress);
+            TFolderMonitor monitor(config, log.Sink(), {}, {}, onProgress);
             stdfs::rename(folder.Outside() + "/big.bin", folder.Watched() + "/big.bin");
             const auto end = std::chrono::steady_clock::now() + 120s;
             while (!ended() && std::chrono::steady_clock::now() < end)
