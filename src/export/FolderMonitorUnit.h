@@ -10,6 +10,7 @@
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
+#include "rules/FileFilter.h"
 
 #include <atomic>
 #include <chrono>
@@ -111,6 +112,10 @@ private:
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
     bool MoveLocalFile(const std::string& localPath, const std::string& name) const;
+    // Empty when the filter takes the file; otherwise the rule that leaves it out.
+    std::string WhyLeftOut(const std::string& name) const;
+    // Raises EIdException naming every filter value that cannot be read.
+    static tavrin::rules::TFileFilter FilterOf(const RConfiguration& config);
 
     RConfiguration Config;
     TLogEvent OnLog;
@@ -123,5 +128,7 @@ private:
     bool NoteProblemShown = false;
     // The file an earlier run was uploading when it ended: sent again first.
     std::string Interrupted;
+    // Which files the monitor takes; set up before the watch, so bad settings fail the start.
+    tavrin::rules::TFileFilter Filter = FilterOf(Config);
     TWaitThread WaitThread;
 };
