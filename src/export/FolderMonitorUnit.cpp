@@ -6,6 +6,7 @@
 #include "config/StartChecks.h"
 #include "export/FailureReason.h"
 #include "platform/FileSystem.h"
+#include "remote/FileProgress.h"
 
 #include <algorithm>
 #include <chrono>
@@ -159,16 +160,24 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
         // reason is all the user needs to mend it.
         DoLog(FailureReason(&failure, "Setting up the connection to", Config.Host, Config.Port),
               clRed);
+        if (OnProgress)
+            OnProgress({name, true, 0, std::nullopt, TTransferPhase::Failed});
         return TExportOutcome::Failed;
     }
 
     tavrin::net::TSocketGroupScope scope(Sockets);
+    // Done only for a file whose every step went through; every other end reports Failed.
+    const LocalState local = StateOf(Config.LocalFolder + "/" + name);
+    tavrin::remote::TFileProgress bytes(OnProgress, *session, name, true,
+                                        local.exists ? std::optional<uint64_t>(local.size)
+                                                     : std::nullopt);
     TCycleProgress progress;
     std::string reason;
     bool cutOff = false;
     try {
         const TExportOutcome outcome = Upload(*session, name, progress);
         Note.Clear();
+        bytes.End(outcome == TExportOutcome::Done && progress.moved);
         return outcome;
     } catch (const std::exception& failure) {
         reason = FailureReason(&failure, progress.doing, Config.Host, Config.Port);
@@ -251,7 +260,7 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
     }
     session.Close(true);
     if (Config.MoveDelete)
-        MoveLocalFile(localPath, name);
+        progress.moved = MoveLocalFile(localPath, name);
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ + " done", clGreen);
     return TExportOutcome::Done;
@@ -302,10 +311,10 @@ std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {
     return Filter.WhyLeftOut({name, size, std::nullopt});
 }
 
-void TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {
-    // Neither step is checked: a file that cannot be moved (one of that name is already
+bool TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {
+    // Neither step stops the cycle: a file that cannot be moved (one of that name is already
     // there) simply stays in the watched folder, and is never replaced.
     if (!tavrin::fs::DirectoryExists(Config.MoveToFolder))
         tavrin::fs::CreateDir(Config.MoveToFolder);
-    tavrin::fs::MoveFileNoReplace(localPath, Config.MoveToFolder + "/" + name);
+    return tavrin::fs::MoveFileNoReplace(localPath, Config.MoveToFolder + "/" + name);
 }

@@ -79,7 +79,8 @@ public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
     // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
     // `jobName` names the job it runs for: its lines begin with it and " > ", and its note of
-    // an interrupted upload bears it; empty gives today's single export.
+    // an interrupted upload bears it; empty gives today's single export. `onProgress` is
+    // told, on the watch thread, how each file's upload goes and how its steps ended.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {},
                    const std::string& jobName = {}, TProgressEvent onProgress = {});
@@ -103,13 +104,14 @@ private:
     struct TCycleProgress {
         std::string doing = "Connecting to";
         bool noted = false;
+        bool moved = true; // false: the local file could not be moved afterwards
     };
     TExportOutcome Upload(tavrin::remote::TRemoteSession& session, const std::string& name,
                           TCycleProgress& progress);
     bool NoteUpload(const std::string& name);
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
-    void MoveLocalFile(const std::string& localPath, const std::string& name) const;
+    bool MoveLocalFile(const std::string& localPath, const std::string& name) const;
     // Empty when the filter takes the file; otherwise the rule that leaves it out.
     std::string WhyLeftOut(const std::string& name) const;
     // Raises EIdException naming every filter value that cannot be read.

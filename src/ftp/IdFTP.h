@@ -43,6 +43,9 @@ public:
     void SetTransferType(TIdFTPTransferType value);
     int TransferTimeout() const { return transferTimeout_; }
     void SetTransferTimeout(int ms) { transferTimeout_ = ms; }
+    // Told the size of every chunk the data connections of RETR and STOR (and listings)
+    // move from now on; empty: nothing is told.
+    void SetOnDataBytes(TIdStreamBytesEvent onBytes) { onDataBytes_ = std::move(onBytes); }
     void SetUseTLS(TIdUseTLS value) override;
     TAuthCmd AUTHCmd() const { return authCmd_; }
     void SetAUTHCmd(TAuthCmd value);
@@ -156,6 +159,7 @@ private:
     bool passive_ = false;
     TIdFTPTransferType transferType_ = ftBinary;
     int transferTimeout_ = 0;
+    TIdStreamBytesEvent onDataBytes_;
     TAuthCmd authCmd_ = tAuto;
     TIdFTPDataPortSecurity dataPortProtection_ = ftpdpsClear;
     bool useCCC_ = false;

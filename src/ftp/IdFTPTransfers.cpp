@@ -50,6 +50,7 @@ std::unique_ptr<TIdIOHandlerSocket> TIdFTP::MakeDataHandler() {
     }
     // A data connection that stops delivering must not hold the transfer for ever.
     handler->SetReadTimeout(transferTimeout_ > 0 ? transferTimeout_ : kDataWaitLimitMs);
+    handler->OnStreamBytes = onDataBytes_;
     return handler;
 }
 

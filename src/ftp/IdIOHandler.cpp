@@ -186,12 +186,16 @@ void TIdIOHandler::WriteStream(TIdStream& source) {
         if (count == 0)
             return;
         Write(chunk.data(), count);
+        if (OnStreamBytes)
+            OnStreamBytes(count);
     }
 }
 
 void TIdIOHandler::ReadStreamUntilClose(TIdStream& target) {
     if (!input_.empty()) {
         target.Write(input_.data(), input_.size());
+        if (OnStreamBytes)
+            OnStreamBytes(input_.size());
         input_.clear();
     }
     int timeout = readTimeout_ == 0 ? -1 : readTimeout_;
@@ -207,6 +211,8 @@ void TIdIOHandler::ReadStreamUntilClose(TIdStream& target) {
             break;
         }
         target.Write(chunk.data(), count);
+        if (OnStreamBytes)
+            OnStreamBytes(count);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "ftp/IdStatus.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ class TIdTCPConnection;
 
 enum TIdMaxLineAction { maException, maSplit };
 enum TIdIPVersion { Id_IPv4, Id_IPv6 };
+
+// The size of one chunk a stream transfer has just moved.
+using TIdStreamBytesEvent = std::function<void(size_t bytes)>;
 
 class TIdIOHandler {
 public:
@@ -35,6 +39,8 @@ public:
     void SetSendBufferSize(size_t size) { sendBufferSize_ = size ? size : 1; }
 
     TIdStatusEvent OnStatus;
+    // Told after every chunk WriteStream and ReadStreamUntilClose move.
+    TIdStreamBytesEvent OnStreamBytes;
 
     virtual void Open() = 0;
     // Closes the socket and drops whatever was received and not read.

@@ -7,6 +7,7 @@
 #include "import/ImportTexts.h"
 #include "import/ResumablePart.h"
 #include "platform/FileSystem.h"
+#include "remote/FileProgress.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -52,6 +53,10 @@ void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
     const std::string remotePath = RemotePathOf(name);
     const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
     TFetchClaim claim(*register_, name);
+    // Done once every step below went through; any return before that reports Failed.
+    tavrin::remote::TFileProgress progress(onProgress_, *session_, name, false,
+                                           entry.sizeKnown ? std::optional<uint64_t>(entry.size)
+                                                           : std::nullopt);
 
     LogTransfer("Getting file " + Quoted(name));
     try {
@@ -68,12 +73,14 @@ void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
                    clHotLight);
         return;
     }
+    bool allSteps = true;
     if (config_.MoveDelete) {
         try {
             LogMessage("Deleting file ...", clHotLight);
             session_->Delete(remotePath);
             LogMessage("Deleting file ... done", clHotLight);
         } catch (const std::exception& failure) {
+            allSteps = false;
             const std::string reason = OneLine(failure.what());
             LogMessage("Deleting file ... error: " +
                            (reason.empty() ? "Failed while deleting " + Quoted(name) + " on " +
@@ -82,11 +89,12 @@ void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
                        clRed);
         }
     }
-    if (config_.FirstToTemp)
-        MoveOutOfStaging(name);
+    if (config_.FirstToTemp && !MoveOutOfStaging(name))
+        allSteps = false;
     LogTransfer("Getting file " + Quoted(name) + " done");
     Register(name);
     retries_.Succeeded(name);
+    progress.End(allSteps);
 }
 
 void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
@@ -138,7 +146,7 @@ void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
     }
 }
 
-void TFTPChecker::MoveOutOfStaging(const std::string& name) {
+bool TFTPChecker::MoveOutOfStaging(const std::string& name) {
     const std::string from = config_.TempFolder + "/" + name;
     const std::string to = config_.LocalFolder + "/" + name;
     int error = 0;
@@ -148,10 +156,12 @@ void TFTPChecker::MoveOutOfStaging(const std::string& name) {
         LogMessage(failure.what(), clRed); // the move below then says where the file stayed
     }
     // The file stays where it is when the move fails; the line says where to look.
-    if (!tavrin::fs::MoveFileNoReplace(from, to, error))
-        LogMessage("Cannot move file " + Quoted(from) + " to " + Quoted(to) + ". " +
-                       tavrin::fs::SystemErrorText(error),
-                   clRed);
+    if (tavrin::fs::MoveFileNoReplace(from, to, error))
+        return true;
+    LogMessage("Cannot move file " + Quoted(from) + " to " + Quoted(to) + ". " +
+                   tavrin::fs::SystemErrorText(error),
+               clRed);
+    return false;
 }
 
 void TFTPChecker::Register(const std::string& name) {

@@ -88,7 +88,6 @@ public:
     void SetProgressEvent(TProgressEvent onProgress) { onProgress_ = std::move(onProgress); }
 
 private:
-    TProgressEvent onProgress_;
     void RunCycle();
     void ConnectAndEnterFolder();
     // Whether the filter takes the entry; a left-out one is named once while it stays listed.
@@ -106,7 +105,7 @@ private:
     void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
     void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
-    void MoveOutOfStaging(const std::string& name);
+    bool MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
     // A tick that fell due while a cycle or NOOP ran is dropped, not delivered late.
@@ -130,6 +129,7 @@ private:
     // What the cycle is doing with which server, for a failure that brings no message.
     std::string doing_;
     TLogEvent onLog_;
+    TProgressEvent onProgress_;
     std::unique_ptr<tavrin::remote::TRemoteSession> session_;
     std::vector<tavrin::remote::TRemoteEntry> listing_;
     bool disposed_ = false;
@@ -171,11 +171,11 @@ public:
     void DoLog(const void* sender, const std::string& text, TColor colour);
 
     TFTPChecker& Checker() { return *checker_; }
-    std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
     // Told how each file's download goes (on the poller's thread).
     void SetProgressEvent(TProgressEvent onProgress) {
         checker_->SetProgressEvent(std::move(onProgress));
     }
+    std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
 
 private:
     // Logs "Monitor closed" once; nothing is forwarded after it.

@@ -3,6 +3,7 @@
 // files both ways, rename, delete, ask a size, keep the session alive, close. Each protocol is
 // one adapter behind this interface; the monitors never see which one they talk to.
 #include "base/IdException.h"
+#include "remote/TransferBytes.h"
 
 #include <cstdint>
 #include <functional>
@@ -103,6 +104,13 @@ public:
     // The size the server gives for a file; none when it cannot tell.
     virtual std::optional<int64_t> Size(const std::string& path) = 0;
     virtual TKeepAliveReply KeepAlive() = 0;
+
+    // Told how far each further Download and Upload has got (see TByteReports); empty:
+    // nothing is reported. Called on the thread that runs the transfer.
+    void SetOnTransferBytes(TTransferBytes report) { onTransferBytes_ = std::move(report); }
+
+protected:
+    TTransferBytes onTransferBytes_;
 };
 
 // Raises when the settings cannot make a session at all (an unknown Protocol, TLS files or

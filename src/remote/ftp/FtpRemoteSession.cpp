@@ -10,6 +10,7 @@
 #include "remote/ftp/FtpClientSetup.h"
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace tavrin::remote {
 
@@ -39,6 +40,12 @@ TRemoteKind KindOf(EntryKind kind) {
     default:
         return TRemoteKind::Other;
     }
+}
+
+// The local file's size; 0 when it cannot be read (the transfer then says why).
+int64_t LocalSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
 }
 
 } // namespace
@@ -128,11 +135,42 @@ bool TFtpRemoteSession::CanResume() {
 
 void TFtpRemoteSession::Download(const std::string& remotePath, const std::string& localPath,
                                  bool resume) {
-    Translated([&] { client_->DownloadFile(remotePath, localPath, !resume, resume); });
+    if (!onTransferBytes_) {
+        Translated([&] { client_->DownloadFile(remotePath, localPath, !resume, resume); });
+        return;
+    }
+    // A resumed download goes on from what the local file holds; the server is not asked
+    // for the size (the caller knows it from the listing).
+    const bool appends = resume && Translated([&] { return client_->CanResume(); });
+    TByteReports reports(onTransferBytes_, std::nullopt,
+                         appends ? static_cast<uint64_t>(LocalSize(localPath)) : 0);
+    WithByteReports(reports, [&] {
+        Translated([&] { client_->DownloadFile(remotePath, localPath, !resume, resume); });
+    });
 }
 
 void TFtpRemoteSession::Upload(const std::string& localPath, const std::string& remotePath) {
-    Translated([&] { client_->UploadFile(localPath, remotePath, false); });
+    if (!onTransferBytes_) {
+        Translated([&] { client_->UploadFile(localPath, remotePath, false); });
+        return;
+    }
+    TByteReports reports(onTransferBytes_, static_cast<uint64_t>(LocalSize(localPath)));
+    WithByteReports(
+        reports, [&] { Translated([&] { client_->UploadFile(localPath, remotePath, false); }); });
+}
+
+void TFtpRemoteSession::WithByteReports(TByteReports& reports,
+                                        const std::function<void()>& transfer) {
+    client_->SetOnDataBytes([&reports](size_t bytes) { reports.Add(bytes); });
+    reports.Start();
+    try {
+        transfer();
+    } catch (...) {
+        client_->SetOnDataBytes({});
+        throw;
+    }
+    client_->SetOnDataBytes({});
+    reports.Finish();
 }
 
 void TFtpRemoteSession::Rename(const std::string& fromPath, const std::string& toPath) {

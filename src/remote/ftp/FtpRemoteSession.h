@@ -3,6 +3,7 @@
 // direction's settings.
 #include "remote/RemoteSession.h"
 
+#include <functional>
 #include <memory>
 
 class TIdFTP;
@@ -39,6 +40,8 @@ public:
 
 private:
     bool UnixLike() const;
+    // Runs a download or upload with the client's data bytes going to `reports`.
+    void WithByteReports(TByteReports& reports, const std::function<void()>& transfer);
 
     // The handler must outlive the client that uses it: declared first, freed last.
     std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> tls_;

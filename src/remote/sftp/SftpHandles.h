@@ -12,6 +12,8 @@ struct TSftpSession::Handles {
     sftp_session sftp = nullptr;
     // Our TCP socket (in the thread's socket group); libssh works on a duplicate of it.
     int socket = -1;
+    // That duplicate: libssh leaves a descriptor it was handed open when it ends the session.
+    int duplicate = -1;
 };
 
 // The reason of the last SFTP failure in words, e.g. "permission denied".

@@ -153,13 +153,34 @@ bool TSftpRemoteSession::CanResume() {
     return false;
 }
 
+tavrin::sftp::TSftpProgress TSftpRemoteSession::WithByteReports(TByteReports& reports) {
+    if (!onTransferBytes_)
+        return progress_;
+    // The session's first call (0 bytes, with the size) is the first report.
+    return [this, &reports, started = false](uint64_t done, uint64_t total) mutable {
+        if (!started) {
+            started = true;
+            reports.Start(total);
+        } else {
+            reports.At(done);
+        }
+        return !progress_ || progress_(done, total);
+    };
+}
+
 void TSftpRemoteSession::Download(const std::string& remotePath, const std::string& localPath,
                                   bool) {
-    Translated([&] { session_.Download(remotePath, localPath, progress_); });
+    TByteReports reports(onTransferBytes_, std::nullopt);
+    const tavrin::sftp::TSftpProgress progress = WithByteReports(reports);
+    Translated([&] { session_.Download(remotePath, localPath, progress); });
+    reports.Finish();
 }
 
 void TSftpRemoteSession::Upload(const std::string& localPath, const std::string& remotePath) {
-    Translated([&] { session_.Upload(localPath, remotePath, progress_); });
+    TByteReports reports(onTransferBytes_, std::nullopt);
+    const tavrin::sftp::TSftpProgress progress = WithByteReports(reports);
+    Translated([&] { session_.Upload(localPath, remotePath, progress); });
+    reports.Finish();
 }
 
 void TSftpRemoteSession::Rename(const std::string& fromPath, const std::string& toPath) {

@@ -46,6 +46,8 @@ public:
 private:
     void Status(TSessionStatus status, const std::string& text) const;
     std::string Where() const;
+    // The progress a transfer gets: the tool's own, plus the byte reports when asked for.
+    tavrin::sftp::TSftpProgress WithByteReports(TByteReports& reports);
 
     tavrin::sftp::TSftpSettings settings_;
     TRemoteEvents events_;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrin::sftp {
@@ -64,6 +65,14 @@ bool PeerGone(int fd) {
     char byte = 0;
     const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+// Whether both descriptors are open on one and the same socket.
+bool SameSocket(int a, int b) {
+    struct stat first {
+    }, second{};
+    return a >= 0 && b >= 0 && ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 } // namespace
@@ -217,14 +226,15 @@ void TSftpSession::Connect(const TSftpSettings& settings) {
             ConnectSshSocket(settings.Host, settings.Port, std::chrono::seconds(timeout), Where());
         if (connected_)
             connected_();
-        // libssh closes the descriptor it is given; ours stays in the socket group until
-        // Close(), so a stop can shut the connection down without racing that close.
+        // libssh works on a duplicate; ours stays in the socket group until Close(), so a
+        // stop can shut the connection down without racing the close of libssh's copy.
         int forLibssh = ::fcntl(handles_->socket, F_DUPFD_CLOEXEC, 0);
         if (forLibssh < 0 || ::ssh_options_set(ssh, SSH_OPTIONS_FD, &forLibssh) != SSH_OK) {
             if (forLibssh >= 0)
                 ::close(forLibssh);
             throw ESftpError("Unable to start an SSH session for " + Where());
         }
+        handles_->duplicate = forLibssh;
         if (::ssh_connect(ssh) != SSH_OK)
             throw ESftpError("Unable to connect to " + Where() + ": " + ::ssh_get_error(ssh));
         TSftpWatch watch = Watch();
@@ -264,6 +274,14 @@ void TSftpSession::Close() {
             ::ssh_disconnect(handles_->ssh);
         ::ssh_free(handles_->ssh);
         handles_->ssh = nullptr;
+    }
+    // libssh does not close a descriptor it was handed: left open, it kept every connection
+    // (and the server's session) alive after its session ended. Should a libssh close it
+    // after all, its number may already be another file's, so only our socket's twin goes.
+    if (handles_->duplicate >= 0) {
+        if (SameSocket(handles_->duplicate, handles_->socket))
+            ::close(handles_->duplicate);
+        handles_->duplicate = -1;
     }
     if (handles_->socket >= 0) {
         net::CloseSocket(handles_->socket);

@@ -186,6 +186,8 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
         throw ESftpLocalFile(LocalError("Unable to create", localPath, errno));
 
     int localError = 0;
+    if (progress && !progress(0, expected))
+        throw ESftpError("SFTP download of " + source + " from " + Where() + " was stopped");
     {
         Reader reader(remote.Get(), local.Get(), expected);
         while (!reader.Done()) {
@@ -230,6 +232,8 @@ void TSftpSession::Upload(const std::string& localPath, const std::string& remot
     if (remote.Get() == nullptr)
         Fail("upload to", target);
 
+    if (progress && !progress(0, total))
+        throw ESftpError("SFTP upload of " + localPath + " to " + Where() + " was stopped");
     std::vector<char> buffer(kBlock);
     std::set<uint32_t> inFlight;
     uint64_t sent = 0;
