@@ -64,7 +64,6 @@ public:
     const TLogLine& Line(int row) const { return lines_.at(static_cast<size_t>(row)); }
 
 private:
-
     void InsertWaitingLines(std::vector<TLogLine> batch);
     void FlushWaitingLines();
     void DropOldest(size_t batch);

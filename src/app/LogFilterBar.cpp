@@ -8,8 +8,7 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
-TLogFilterBar::TLogFilterBar(TActivityLogView* log, QWidget* parent)
-    : QWidget(parent), log_(log) {
+TLogFilterBar::TLogFilterBar(TActivityLogView* log, QWidget* parent) : QWidget(parent), log_(log) {
     setObjectName(QStringLiteral("LogFilterBar"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
