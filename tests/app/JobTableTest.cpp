@@ -321,4 +321,22 @@ TEST_F(JobTable, StartAllShowsOneBoxForEveryRefusedJob) {
               (std::vector<std::string>{"", "Host is empty", "'2x' is not a valid integer value"}));
     window.JobTable->btnStopAll->click();
     EXPECT_TRUE(WaitStates(window, {"stopped", "stopped", "stopped"}));
+
+    // Edit job and a double-click open the settings dialog; a cancelled dialog changes nothing.
+    int opened = 0;
+    auto cancelDialog = [&] {
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget())) {
+                ++opened;
+                dialog->reject();
+            }
+        });
+    };
+    window.JobTable->Select({1});
+    cancelDialog();
+    window.JobTable->btnEditJob->click();
+    cancelDialog();
+    emit window.JobTable->tblJobs->doubleClicked(window.JobRows->index(2, jcServer));
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(Column(window, jcName), (std::vector<std::string>{"Good", "NoHost", "BadPort"}));
 }
