@@ -17,7 +17,6 @@
 
 #include <QMainWindow>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,6 +132,4 @@ private:
     bool shown_ = false;
     std::unique_ptr<tavrin::TLogFileWriter> logFile_;
     std::unique_ptr<tavrin::jobs::TJobSet> jobs_;
-    // Whether each job was failing when last heard of: its box closes when that ends.
-    std::map<std::string, bool> failing_;
 };

@@ -53,14 +53,13 @@ void TfmMainForm::WatchJob(TJob& job) {
     };
 }
 
-// The box stays until the job shows it works again: only the end of a failure closes it, not
-// a report that merely says nothing failed yet.
+// A job's box opens while the job counts as failing (the failure that opened it made it so),
+// so a report that it no longer fails means it has worked since: a file moved, or a fresh
+// start. Reports come at most ten a second, so a failure and the success right after it may
+// arrive as one: the state at the report is what counts, not seeing it change.
 void TfmMainForm::JobActivityChanged(const TJob& job) {
-    bool& wasFailing = failing_[job.Name()];
-    const bool failing = job.Activity().failing;
-    if (wasFailing && !failing)
+    if (!job.Activity().failing)
         JobBoxes->Succeeded(job.Name());
-    wasFailing = failing;
 }
 
 void TfmMainForm::ReloadJobs() {
@@ -84,7 +83,6 @@ void TfmMainForm::ReloadJobs() {
             gone.push_back(job.get());
     for (TJob* job : gone) {
         JobBoxes->Succeeded(job->Name());
-        failing_.erase(job->Name());
         jobs_->Remove(*job);
     }
 

@@ -1,12 +1,22 @@
 // The jobs' error boxes: one per job with the newest failure, never modal, out of the way of
 // the settings dialog, gone once the job succeeds.
 #include "app/JobErrorBoxes.h"
+#include "app/JobTableModel.h"
 #include "app/MainForm.h"
+#include "config/ConfigPaths.h"
+#include "config/LogSwitches.h"
+#include "servers/ChildProcess.h"
+#include "servers/RealServers.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 using State = TJobErrorBoxes::TBoxState;
 
@@ -67,4 +77,54 @@ TEST(JobErrorBoxes, TheWindowsJobsReportToTheirOwnBox) {
     job.OnErrorBox(job, "Import > Connection refused");
     EXPECT_EQ(window.JobBoxes->Boxes(),
               (std::vector<State>{{"Import", "Import > Connection refused", true}}));
+}
+
+// A real upload fails (the server has no such folder): the row says failing with the
+// server's answer; the job's box closes by itself once the job works again (here: a fresh
+// start), not merely because it stopped.
+TEST(JobErrorBoxes, TheBoxClosesWhenTheFailingJobNextSucceeds) {
+    const std::string dir = testsrv::MakeTempDir("jobbox-");
+    std::filesystem::create_directories(dir + "/server");
+    std::filesystem::create_directories(dir + "/out");
+    testsrv::PyFtpdServer server({.root = dir + "/server"});
+    std::ofstream(tavrin::ConfigFilePath())
+        << "[Export:Partner]\nHost=127.0.0.1\nPort=" << server.Port()
+        << "\nUsername=tavrin\nPassword=secret\nRemoteFolder=/sub\nLocalFolder=" << dir
+        << "/out\nPassiveMode=1\nBinaryMode=1\nSettleTime=0\n";
+    {
+        TfmMainForm window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        auto cell = [&](tavrin::app::TJobColumn column) {
+            return window.JobRows->index(0, column).data().toString().toStdString();
+        };
+        window.JobTable->Select({0});
+        window.JobTable->btnStart->click();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return cell(tavrin::app::jcState) == "running"; }, 10000));
+
+        std::ofstream(dir + "/out/a.txt") << "a";
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return cell(tavrin::app::jcState) == "failing"; }, 10000));
+        EXPECT_FALSE(cell(tavrin::app::jcLastError).empty());
+        tavrin::jobs::TJob& job = *window.Jobs().Find("Partner");
+        job.OnErrorBox(job, "Partner > upload failed");
+        ASSERT_EQ(window.JobBoxes->Boxes().size(), 1u);
+
+        // A fresh start of the job counts as working again.
+        window.JobTable->btnStop->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return job.State() == tavrin::jobs::TJobState::Stopped; },
+                                    10000));
+        EXPECT_EQ(window.JobBoxes->Boxes().size(), 1u) << "stopping alone is no success";
+        window.JobTable->btnStart->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.JobBoxes->Boxes().empty(); }, 10000));
+        EXPECT_EQ(cell(tavrin::app::jcState), "running");
+        window.JobTable->btnStop->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return job.State() == tavrin::jobs::TJobState::Stopped; },
+                                    10000));
+        window.close();
+    }
+    std::remove(tavrin::ConfigFilePath().c_str());
+    std::filesystem::remove_all(dir);
+    LogMonitor = LogFileTransfer = LogSSL = LogVerbose = true;
 }
