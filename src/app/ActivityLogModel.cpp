@@ -4,16 +4,30 @@
 #include <QThread>
 
 #include <algorithm>
+#include <ctime>
+
+std::string LogLineTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+std::string ShownLogLine(const TLogLine& line) {
+    return LogLineTime(line.Written) + ' ' + line.Text;
+}
 
 TActivityLogModel::TActivityLogModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void TActivityLogModel::Append(std::string text, TColor colour) {
     const auto now = std::chrono::system_clock::now();
-    std::vector<TWaitingLine> batch;
+    std::vector<TLogLine> batch;
     {
         std::lock_guard lock(waitingMutex_);
         if (QThread::currentThread() != thread()) {
-            waiting_.push_back({{std::move(text), colour}, now});
+            waiting_.push_back({std::move(text), colour, now});
             if (!flushPosted_) {
                 flushPosted_ = true;
                 QMetaObject::invokeMethod(
@@ -24,12 +38,12 @@ void TActivityLogModel::Append(std::string text, TColor colour) {
         // Lines that other threads wrote before this call come first.
         batch.swap(waiting_);
     }
-    batch.push_back({{std::move(text), colour}, now});
+    batch.push_back({std::move(text), colour, now});
     InsertWaitingLines(std::move(batch));
 }
 
 void TActivityLogModel::FlushWaitingLines() {
-    std::vector<TWaitingLine> batch;
+    std::vector<TLogLine> batch;
     {
         std::lock_guard lock(waitingMutex_);
         batch.swap(waiting_);
@@ -38,12 +52,12 @@ void TActivityLogModel::FlushWaitingLines() {
     InsertWaitingLines(std::move(batch));
 }
 
-void TActivityLogModel::InsertWaitingLines(std::vector<TWaitingLine> batch) {
+void TActivityLogModel::InsertWaitingLines(std::vector<TLogLine> batch) {
     if (batch.empty())
         return;
     if (onLineWritten_)
-        for (const TWaitingLine& waiting : batch)
-            onLineWritten_(waiting.Line, waiting.Written);
+        for (const TLogLine& waiting : batch)
+            onLineWritten_(waiting, waiting.Written);
     // A batch longer than the limit would only be inserted to be dropped again.
     size_t skip = 0;
     if (lineLimit_ != 0 && batch.size() > lineLimit_)
@@ -51,7 +65,7 @@ void TActivityLogModel::InsertWaitingLines(std::vector<TWaitingLine> batch) {
     const int first = static_cast<int>(lines_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(batch.size() - skip) - 1);
     for (size_t i = skip; i < batch.size(); ++i)
-        lines_.push_back(std::move(batch[i].Line));
+        lines_.push_back(std::move(batch[i]));
     endInsertRows();
     DropOldest(std::max<size_t>(1, lineLimit_ / 64));
 }
@@ -84,6 +98,8 @@ QVariant TActivityLogModel::data(const QModelIndex& index, int role) const {
     const TLogLine& line = lines_[static_cast<size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
+        return QString::fromUtf8(ShownLogLine(line));
+    case TextRole:
         return QString::fromUtf8(line.Text.data(), static_cast<qsizetype>(line.Text.size()));
     case ColourRole:
         return QVariant::fromValue(static_cast<uint>(line.Colour));

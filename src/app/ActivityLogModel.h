@@ -25,13 +25,22 @@
 struct TLogLine {
     std::string Text; // bytes as written (UTF-8 in practice)
     TColor Colour;
+    // When its Append was made; shown, copied and saved as a local "HH:MM:SS " in front.
+    std::chrono::system_clock::time_point Written{};
 };
+
+// "14:03:07": the local time of day a line is shown with.
+std::string LogLineTime(std::chrono::system_clock::time_point when);
+// The line as the list shows it, and as it is copied and saved: time stamp, space, text.
+std::string ShownLogLine(const TLogLine& line);
 
 class TActivityLogModel : public QAbstractListModel {
     Q_OBJECT
 public:
     // The line's colour value (a TColor as an unsigned int); the view maps it to a QColor.
     static constexpr int ColourRole = Qt::UserRole + 1;
+    // The line's text alone, without its time stamp (Qt::DisplayRole has both).
+    static constexpr int TextRole = Qt::UserRole + 2;
     static constexpr size_t kDefaultLineLimit = 100000;
 
     using TLineWritten =
@@ -55,12 +64,7 @@ public:
     const TLogLine& Line(int row) const { return lines_.at(static_cast<size_t>(row)); }
 
 private:
-    struct TWaitingLine {
-        TLogLine Line;
-        std::chrono::system_clock::time_point Written;
-    };
-
-    void InsertWaitingLines(std::vector<TWaitingLine> batch);
+    void InsertWaitingLines(std::vector<TLogLine> batch);
     void FlushWaitingLines();
     void DropOldest(size_t batch);
 
@@ -69,6 +73,6 @@ private:
     TLineWritten onLineWritten_;
 
     std::mutex waitingMutex_;
-    std::vector<TWaitingLine> waiting_; // appended on other threads, not yet in lines_
+    std::vector<TLogLine> waiting_; // appended on other threads, not yet in lines_
     bool flushPosted_ = false;
 };

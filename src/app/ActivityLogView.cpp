@@ -1,6 +1,7 @@
 #include "app/ActivityLogView.h"
 
 #include "app/ActivityLogModel.h"
+#include "app/LogFilterModel.h"
 #include "config/dialog/MessageBoxes.h"
 #include "platform/FileSystem.h"
 
@@ -129,17 +130,49 @@ TActivityLogView::TActivityLogView(QWidget* parent) : QTableView(parent) {
 
 void TActivityLogView::SetLogModel(TActivityLogModel* model) {
     logModel_ = model;
-    setModel(model);
-    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { FollowNewest(); });
+    filter_ = new TLogFilterModel(this);
+    filter_->SetLog(model);
     // Dropping the oldest lines would slide the text under a reader's eyes; the bar moves up
     // by as many rows, so the same lines stay where they were.
-    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this] { valueBeforeDrop_ = verticalScrollBar()->value(); });
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] {
+        if (this->model() == logModel_)
+            valueBeforeDrop_ = verticalScrollBar()->value();
+    });
     connect(model, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) {
-                if (first == 0 && !following_)
+                if (this->model() == logModel_ && first == 0 && !following_)
                     verticalScrollBar()->setValue(std::max(0, valueBeforeDrop_ - (last + 1)));
             });
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { FollowNewest(); });
+    ShowModel(model);
+}
+
+void TActivityLogView::SetFilter(const std::string& job, bool errorsOnly) {
+    filter_->SetJob(job);
+    filter_->SetErrorsOnly(errorsOnly);
+    // The filter follows the log only while it is shown: every line added or dropped would
+    // otherwise cost its bookkeeping for nothing.
+    if (filter_->Filtering()) {
+        if (filter_->sourceModel() != logModel_)
+            filter_->setSourceModel(logModel_);
+        ShowModel(filter_);
+    } else {
+        ShowModel(logModel_);
+        filter_->setSourceModel(nullptr);
+    }
+    following_ = true;
+    FollowNewest();
+}
+
+void TActivityLogView::ShowModel(QAbstractItemModel* shown) {
+    if (model() != shown)
+        setModel(shown);
+}
+
+const TLogLine& TActivityLogView::ShownLine(int row) const {
+    if (model() == filter_)
+        return logModel_->Line(filter_->mapToSource(filter_->index(row, 0)).row());
+    return logModel_->Line(row);
 }
 
 QString TActivityLogView::SelectedText() const {
@@ -164,8 +197,8 @@ void TActivityLogView::SaveLogAs() {
         return;
     std::FILE* file = std::fopen(path->c_str(), "wb");
     bool ok = file != nullptr;
-    for (int row = 0; ok && row < logModel_->rowCount(); ++row) {
-        const std::string& text = logModel_->Line(row).Text;
+    for (int row = 0; ok && row < model()->rowCount(); ++row) {
+        const std::string text = ShownLogLine(ShownLine(row));
         ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
              std::fputc('\n', file) != EOF;
     }

@@ -12,11 +12,15 @@
 // thousand; the table's rows are fixed-height header sections and cost next to nothing.
 #include "config/LogEvent.h"
 
+#include <string>
+
 #include <QPalette>
 #include <QStyledItemDelegate>
 #include <QTableView>
 
 class TActivityLogModel;
+class TLogFilterModel;
+struct TLogLine;
 
 // The colour a line is drawn in. 0x00BBGGRR is an RGB colour; 0xFF0000nn names a system
 // colour: 26 (hot-tracking) is the palette's link colour, 21 (dark shadow) its shadow colour,
@@ -43,13 +47,18 @@ public:
     explicit TActivityLogView(QWidget* parent = nullptr);
 
     void SetLogModel(TActivityLogModel* model);
+    // Shows only the lines of `job` (empty: every job) and, when asked, only failures. The
+    // unfiltered list shows the log itself, so a long log costs nothing extra then.
+    void SetFilter(const std::string& job, bool errorsOnly);
+    const TLogFilterModel* Filter() const { return filter_; }
 
     // Whether new lines are followed: the list shows its bottom (or the user came back to it).
     bool Following() const { return following_; }
     // The selected lines' texts, in list order, one per line.
     QString SelectedText() const;
     void CopySelection();
-    // Asks for a file and writes every line to it; a failure goes to the error box.
+    // Asks for a file and writes every line shown to it, each with its time stamp; a failure
+    // goes to the error box.
     void SaveLogAs();
 
     QAction* actCopy = nullptr;
@@ -58,8 +67,11 @@ public:
 private:
     void FollowNewest();
     void SelectNewest();
+    void ShowModel(QAbstractItemModel* shown);
+    const TLogLine& ShownLine(int row) const;
 
     TActivityLogModel* logModel_ = nullptr;
+    TLogFilterModel* filter_ = nullptr;
     bool followPosted_ = false;
     bool following_ = true;
     int valueBeforeDrop_ = 0;

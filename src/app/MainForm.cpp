@@ -1,6 +1,9 @@
 #include "app/MainForm.h"
 
+#include "app/WindowArguments.h"
 #include "base/StrUtils.h"
+#include "config/ConfigPaths.h"
+#include "config/JobSections.h"
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
 #include "config/UserMessages.h"
@@ -16,10 +19,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -59,20 +64,22 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
         [this](const TLogLine& line, std::chrono::system_clock::time_point when) {
             WriteLogFileLine(line, when);
         });
-    lstLog = new TActivityLogView(this);
-    lstLog->SetLogModel(LogLines);
-    setCentralWidget(lstLog);
-
-    BuildStatusBar();
     jobs_ = std::make_unique<tavrin::jobs::TJobSet>(tavrin::jobs::StandardJobs(), std::string(),
                                                     LogEvent());
     // Jobs that keep their passwords in the desktop keyring find them there.
     keyring_ = std::make_unique<tavrin::TDesktopKeyring>();
-    for (const auto& job : jobs_->Jobs())
-        job->SetKeyring(keyring_.get());
+    JobBoxes = new TJobErrorBoxes(this);
+    for (const std::unique_ptr<tavrin::jobs::TJob>& job : jobs_->Jobs())
+        WatchJob(*job);
+    BuildCentralArea();
+
+    BuildStatusBar();
     connect(jobs_.get(), &tavrin::jobs::TJobSet::JobStateChanged, this,
             [this](tavrin::jobs::TJob* job, tavrin::jobs::TJobState) { ShowJobState(*job); });
+    connect(jobs_.get(), &tavrin::jobs::TJobSet::JobActivityChanged, this,
+            [this](tavrin::jobs::TJob* job) { JobActivityChanged(*job); });
     BindMonitorCommands();
+    BindJobTable();
     InstallErrorMessageSink();
 
     // Client area 797 x 521 below the menu bar.
@@ -101,8 +108,47 @@ void TfmMainForm::BuildMenu() {
     Exit1 = Monitor1->addAction(QStringLiteral("Exit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
+    Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    Exit1->setShortcutContext(Qt::ApplicationShortcut);
     connect(Exit1, &QAction::triggered, this,
             [this] { tavrin::RunGuarded(this, [this] { Exit1Click(); }); });
+
+    Help1 = menuBar()->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    About1 = Help1->addAction(QStringLiteral("About Tavrin"));
+    About1->setObjectName(QStringLiteral("About1"));
+    connect(About1, &QAction::triggered, this,
+            [this] { tavrin::RunGuarded(this, [this] { About1Click(); }); });
+}
+
+// The job table above, the activity log with its filter below; the user moves the line
+// between them.
+void TfmMainForm::BuildCentralArea() {
+    JobRows = new tavrin::app::TJobTableModel(*jobs_, this);
+    JobTable = new tavrin::app::TJobTablePanel(JobRows, this);
+
+    auto* logArea = new QWidget(this);
+    auto* logLayout = new QVBoxLayout(logArea);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->setSpacing(0);
+    lstLog = new TActivityLogView(logArea);
+    lstLog->SetLogModel(LogLines);
+    LogFilter = new TLogFilterBar(lstLog, logArea);
+    logLayout->addWidget(LogFilter);
+    logLayout->addWidget(lstLog, 1);
+
+    Splitter = new QSplitter(Qt::Vertical, this);
+    Splitter->setObjectName(QStringLiteral("Splitter"));
+    Splitter->setChildrenCollapsible(false);
+    Splitter->addWidget(JobTable);
+    Splitter->addWidget(logArea);
+    Splitter->setStretchFactor(0, 1);
+    Splitter->setStretchFactor(1, 2);
+    setCentralWidget(Splitter);
+}
+
+void TfmMainForm::About1Click() {
+    tavrin::ShowInformation(this, tavrin::app::AboutText());
 }
 
 void TfmMainForm::BuildToolBar() {
@@ -222,6 +268,7 @@ void TfmMainForm::FormShow() {
     ApplyLogKeeping(tavrin::LoadLogKeeping());
     SetStatusPanel(0, QStringLiteral("Import monitor: STOPPED"));
     SetStatusPanel(1, QStringLiteral("Export monitor: STOPPED"));
+    ReloadJobs();
 }
 
 void TfmMainForm::ApplyLogKeeping(const tavrin::TLogKeepingValues& keeping) {
@@ -314,15 +361,24 @@ void TfmMainForm::ToggleJob(const std::string& name) {
 // names everything that is missing. Shown here rather than raised, so that a restart after
 // saving the settings still goes on to the other direction. What the checks cannot see (an
 // unreadable register) is raised to the command's handler.
-void TfmMainForm::StartJob(tavrin::jobs::TJob& job) {
+void TfmMainForm::StartJob(tavrin::jobs::TJob& job, std::vector<std::string>* refusals) {
     try {
         jobs_->Start(job);
     } catch (const tavrin::jobs::EJobRefused& refused) {
-        tavrin::ShowErrorBox(this, job.Name() + " monitor not started:\n" +
-                                       tavrin::JoinedProblems(refused.Problems(), "\n"));
+        const std::string text = job.Name() + " monitor not started:\n" +
+                                 tavrin::JoinedProblems(refused.Problems(), "\n");
+        if (refusals)
+            refusals->push_back(text);
+        else
+            tavrin::ShowErrorBox(this, text);
         return;
     }
-    (job.Kind() == tavrin::jobs::TJobKind::Import ? ImportConfig : ExportConfig) = job.Config();
+    // The two records tell what "Import" and "Export" were last started with; a further job
+    // of the same direction has its own settings and leaves them alone.
+    if (job.Name() == "Import")
+        ImportConfig = job.Config();
+    else if (job.Name() == "Export")
+        ExportConfig = job.Config();
 }
 
 void TfmMainForm::ShowJobState(const tavrin::jobs::TJob& job) {
@@ -341,12 +397,25 @@ void TfmMainForm::ShowJobState(const tavrin::jobs::TJob& job) {
 }
 
 void TfmMainForm::Settings1Click() {
-    TfrmSettings dialog(this, keyring_.get());
-    if (dialog.exec() != QDialog::Accepted)
+    int result = QDialog::Rejected;
+    std::string saveNote;
+    {
+        // The jobs' error boxes wait behind the dialog rather than cover it.
+        JobBoxes->SetDialogOpen(true);
+        struct TBoxesBack {
+            TJobErrorBoxes* boxes;
+            ~TBoxesBack() { boxes->SetDialogOpen(false); }
+        } boxesBack{JobBoxes};
+        TfrmSettings dialog(this, keyring_.get());
+        result = dialog.exec();
+        saveNote = dialog.SaveNote();
+    }
+    if (result != QDialog::Accepted)
         return;
-    if (!dialog.SaveNote().empty())
-        AddLogLine(this, dialog.SaveNote(), clRed);
+    if (!saveNote.empty())
+        AddLogLine(this, saveNote, clRed);
     ApplyLogKeeping(tavrin::LoadLogKeeping());
+    ReloadJobs();
     // New settings reach running jobs only through a restart, import first. A job that is
     // being started or stopped by another command is left to that command.
     QPointer<TfmMainForm> window(this);

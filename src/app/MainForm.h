@@ -5,6 +5,9 @@
 #include "app/ActivityLogModel.h"
 #include "app/ActivityLogView.h"
 #include "app/IdAntiFreeze.h"
+#include "app/JobErrorBoxes.h"
+#include "app/JobTablePanel.h"
+#include "app/LogFilterBar.h"
 #include "app/ToolBarImages.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
@@ -22,6 +25,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QSplitter;
 class QToolBar;
 class QToolButton;
 
@@ -50,8 +54,21 @@ public:
     // The image index a tool button shows now.
     static int ButtonImage(const QToolButton* button);
 
-    // The jobs behind the two directions ("Import" and "Export").
+    // The jobs: always "Import" and "Export" (the tool buttons act on them), and every
+    // further job the settings file defines.
     tavrin::jobs::TJobSet& Jobs() { return *jobs_; }
+    // Reads the jobs of the settings file again: new ones join the set (stopped), those gone
+    // leave it, and the table lists the file's jobs in its order.
+    void ReloadJobs();
+
+    // The job table's commands: the selected jobs, every job, a new one, one to edit.
+    void StartSelectedJobs();
+    void StopSelectedJobs();
+    void StartAllJobs();
+    void StopAllJobs();
+    void AddJobClick();
+    void EditJobClick(tavrin::jobs::TJob* job);
+    void About1Click();
 
     // The "General" keys for the log: how many lines stay, and the optional log file.
     void ApplyLogKeeping(const tavrin::TLogKeepingValues& keeping);
@@ -63,12 +80,19 @@ public:
     QAction* Settings1 = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* About1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QToolButton* tbtnImport = nullptr;
     QToolButton* tbtnExport = nullptr;
     QToolButton* tbtnSettings = nullptr;
     TActivityLogView* lstLog = nullptr;
     TActivityLogModel* LogLines = nullptr;
+    TLogFilterBar* LogFilter = nullptr;
+    QSplitter* Splitter = nullptr;
+    tavrin::app::TJobTableModel* JobRows = nullptr;
+    tavrin::app::TJobTablePanel* JobTable = nullptr;
+    TJobErrorBoxes* JobBoxes = nullptr;
     const TImageList imgListLarge{32};
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;
@@ -94,8 +118,14 @@ private:
     // Stops a running job, starts a stopped one; a job that is starting or stopping is left
     // to that.
     void ToggleJob(const std::string& name);
-    void StartJob(tavrin::jobs::TJob& job);
+    // Starts the job; a refused start is shown at once, or added to `refusals` when given.
+    void StartJob(tavrin::jobs::TJob& job, std::vector<std::string>* refusals = nullptr);
+    void StartJobs(const std::vector<tavrin::jobs::TJob*>& jobs);
     void ShowJobState(const tavrin::jobs::TJob& job);
+    void BuildCentralArea();
+    void BindJobTable();
+    void WatchJob(tavrin::jobs::TJob& job);
+    void JobActivityChanged(const tavrin::jobs::TJob& job);
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 

@@ -133,14 +133,16 @@ TEST_F(LogKeeping, TheListFollowsTheNewestLineOnlyWhileItShowsTheBottom) {
     EXPECT_EQ(Text(window, 0), "line 48");
     const QModelIndex topNow = window.lstLog->indexAt(QPoint(5, 2));
     EXPECT_EQ(Text(window, topNow.row()), "line 120");
-    EXPECT_EQ(window.lstLog->currentIndex().data().toString(), "line 125");
+    EXPECT_EQ(window.lstLog->currentIndex().data(TActivityLogModel::TextRole).toString(),
+              "line 125");
 
     // Back at the bottom, it follows again and the newest is the one selected.
     bar->setValue(bar->maximum());
     append(5);
     EXPECT_TRUE(window.lstLog->Following());
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(window.lstLog->currentIndex().data().toString(), "line 454");
+    EXPECT_EQ(window.lstLog->currentIndex().data(TActivityLogModel::TextRole).toString(),
+              "line 454");
     EXPECT_EQ(window.lstLog->selectionModel()->selectedRows().size(), 1);
 }
 
@@ -162,7 +164,7 @@ TEST_F(LogKeeping, WideLinesShowWholeAndSelectedLinesCopyAndSave) {
         return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
     };
     EXPECT_EQ(toolTipAt(0), "") << "a line that fits needs no tool tip";
-    EXPECT_EQ(toolTipAt(1), wide);
+    EXPECT_EQ(toolTipAt(1), ShownLogLine(window.LogLines->Line(1)));
 
     QStringList menu;
     for (QAction* action : window.lstLog->actions())
@@ -178,12 +180,19 @@ TEST_F(LogKeeping, WideLinesShowWholeAndSelectedLinesCopyAndSave) {
     window.lstLog->setFocus();
     QApplication::clipboard()->clear();
     QTest::keyClick(window.lstLog, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), "Import > short\nExport > third");
+    // Each line with its time stamp in front.
+    const std::regex stamped(
+        "\\d\\d:\\d\\d:\\d\\d Import > short\n\\d\\d:\\d\\d:\\d\\d Export > third");
+    EXPECT_TRUE(std::regex_match(QApplication::clipboard()->text().toStdString(), stamped))
+        << QApplication::clipboard()->text().toStdString();
 
     const std::string saved = dir_ + "/saved.log";
     boxes_.QueueChosenPath(saved);
     window.lstLog->actSaveLogAs->trigger();
-    EXPECT_EQ(testsrv::ReadWholeFile(saved), "Import > short\n" + wide + "\nExport > third\n");
+    EXPECT_EQ(testsrv::ReadWholeFile(saved), ShownLogLine(window.LogLines->Line(0)) + "\n" +
+                                                 ShownLogLine(window.LogLines->Line(1)) + "\n" +
+                                                 ShownLogLine(window.LogLines->Line(2)) + "\n");
+    EXPECT_EQ(ShownLogLine(window.LogLines->Line(1)).substr(9), wide);
     boxes_.QueueChosenPath(dir_ + "/no/such/folder/saved.log");
     window.lstLog->actSaveLogAs->trigger();
     const auto errors = boxes_.Texts(tavrin::TMessageKind::mkError);

@@ -53,8 +53,9 @@ TEST(MainForm, OpensWithCaptionMenuToolBarAndBothMonitorsStopped) {
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
 
     const QList<QAction*> menus = window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 1);
+    ASSERT_EQ(menus.size(), 2);
     EXPECT_EQ(menus[0]->text(), "Monitor");
+    EXPECT_EQ(menus[1]->text(), "Help");
     EXPECT_EQ(
         ActionTexts(window.Monitor1->actions()),
         QStringList({"Start IMPORT monitor", "Start EXPORT monitor", "Settings", "-", "Exit"}));
