@@ -116,8 +116,12 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
 }
 
 void TfrExport::LoadConfiguration(RConfiguration& configuration) {
-    configuration_ = LoadExportConfiguration();
+    ShowConfiguration(LoadExportConfiguration());
     configuration = configuration_;
+}
+
+void TfrExport::ShowConfiguration(const RConfiguration& configuration) {
+    configuration_ = configuration;
     ShowRecord(this, TDirection::Export, configuration_);
     protocolRule_->Apply();
 }

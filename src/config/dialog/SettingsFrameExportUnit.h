@@ -21,6 +21,9 @@ public:
     // Writes the controls (not the kept copy) to the file, key by key. Throws
     // ESettingsWriteError when a write fails.
     void SaveConfiguration();
+    // Shows a record that came from elsewhere (another job's section, a copied job) and
+    // keeps it as the page's copy.
+    void ShowConfiguration(const RConfiguration& configuration);
     const RConfiguration& Configuration() const { return configuration_; }
 
     void btnLocalFolderClick();

@@ -115,8 +115,12 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
 }
 
 void TfrImport::LoadConfiguration(RConfiguration& configuration) {
-    configuration_ = LoadImportConfiguration();
+    ShowConfiguration(LoadImportConfiguration());
     configuration = configuration_;
+}
+
+void TfrImport::ShowConfiguration(const RConfiguration& configuration) {
+    configuration_ = configuration;
     ShowRecord(this, TDirection::Import, configuration_);
     // Showing the record raised no change signals, so the rules run once here.
     chkKeepAlivePropertiesChange();
