@@ -43,6 +43,11 @@ TConnectionOutcome TestConnection(const RConfiguration& config, int replyLimitMs
             // The answer is in; a server that hangs up before the goodbye changes nothing.
         }
         return {true, "Logged in, " + files + " in " + folder};
+    } catch (const remote::ERemoteRefused& refused) {
+        // The reply code tells a refused login from a missing folder at a glance; the reply's
+        // own line end would only add an empty line under it.
+        return {false, ServerAddress(config.Host, config.Port) + ": " +
+                           std::to_string(refused.Code()) + " " + TrimRight(refused.what())};
     } catch (const std::exception& failure) {
         return {false, ServerAddress(config.Host, config.Port) + ": " + failure.what()};
     }
