@@ -47,8 +47,11 @@ TEST_F(JobSaveTest, SaveWritesEveryChangedPageAndNamesTheJobs) {
          {"General.LogSSL=0", "Import.CheckInterval=0x1E"},
          "Settings saved.",
          {}},
-        {"nothing changed", [](JobSaveTest&) {}, {"Import.CheckInterval=0x1E"},
-         "No settings were changed.", {}},
+        {"nothing changed",
+         [](JobSaveTest&) {},
+         {"Import.CheckInterval=0x1E"},
+         "No settings were changed.",
+         {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -82,31 +85,44 @@ TEST_F(JobSaveTest, BadFieldsAreShownAndNothingIsSaved) {
     };
     const std::string missing = "/nonexistent-dir/tavrin-x";
     const std::vector<Row> rows = {
-        {"empty host and a port out of range", "Import",
+        {"empty host and a port out of range",
+         "Import",
          [](JobSaveTest& t) {
              t.ImportForm()->edtHost->setText(" ");
              t.ImportForm()->edtPort->setText("65536");
          },
          {"Host is empty", "Port \"65536\" is not a number from 1 to 65535"},
          {"edtHost", "edtPort"}},
-        {"port zero", "Export", [](JobSaveTest& t) { t.ExportForm()->edtPort->setText("0"); },
-         {"Port \"0\" is not a number from 1 to 65535"}, {"edtPort"}},
-        {"port no number", "Export", [](JobSaveTest& t) { t.ExportForm()->edtPort->setText("ftp"); },
-         {"Port \"ftp\" is not a number from 1 to 65535"}, {"edtPort"}},
-        {"check interval no integer (checked whatever Keep alive says)", "Import",
+        {"port zero",
+         "Export",
+         [](JobSaveTest& t) { t.ExportForm()->edtPort->setText("0"); },
+         {"Port \"0\" is not a number from 1 to 65535"},
+         {"edtPort"}},
+        {"port no number",
+         "Export",
+         [](JobSaveTest& t) { t.ExportForm()->edtPort->setText("ftp"); },
+         {"Port \"ftp\" is not a number from 1 to 65535"},
+         {"edtPort"}},
+        {"check interval no integer (checked whatever Keep alive says)",
+         "Import",
          [](JobSaveTest& t) { t.ImportForm()->edtCheckInterval->setText("abc"); },
-         {"'abc' is not a valid integer value"}, {"edtCheckInterval"}},
-        {"settle time no integer", "Export",
+         {"'abc' is not a valid integer value"},
+         {"edtCheckInterval"}},
+        {"settle time no integer",
+         "Export",
          [](JobSaveTest& t) { t.ExportForm()->edtSettleTime->setText("1.5"); },
-         {"'1.5' is not a valid integer value"}, {"edtSettleTime"}},
-        {"unreadable TLS certificate", "Import",
+         {"'1.5' is not a valid integer value"},
+         {"edtSettleTime"}},
+        {"unreadable TLS certificate",
+         "Import",
          [missing](JobSaveTest& t) {
              t.ImportForm()->chkUseSSL->setChecked(true);
              t.ImportForm()->edtSSLCertificate->setText(QString::fromStdString(missing));
          },
          {"Cannot read TLS certificate \"" + missing + "\": No such file or directory"},
          {"edtSSLCertificate"}},
-        {"TLS files of an SFTP job are not used, its key file is", "Export",
+        {"TLS files of an SFTP job are not used, its key file is",
+         "Export",
          [missing](JobSaveTest& t) {
              t.ExportForm()->chkUseSSL->setChecked(true);
              t.ExportForm()->edtSSLKey->setText(QString::fromStdString(missing));
@@ -115,15 +131,19 @@ TEST_F(JobSaveTest, BadFieldsAreShownAndNothingIsSaved) {
          },
          {"Cannot read SSH key \"" + missing + "\": No such file or directory"},
          {"edtSSHKey"}},
-        {"no import folder", "Import",
+        {"no import folder",
+         "Import",
          [](JobSaveTest& t) { t.ImportForm()->edtLocalFolder->clear(); },
-         {"Import folder is not set"}, {"edtLocalFolder"}},
-        {"a missing staging folder the user does not create", "Import",
+         {"Import folder is not set"},
+         {"edtLocalFolder"}},
+        {"a missing staging folder the user does not create",
+         "Import",
          [missing](JobSaveTest& t) {
              t.ImportForm()->chkDownloadToFolder->setChecked(true);
              t.ImportForm()->edtDownloadToFolder->setText(QString::fromStdString(missing));
          },
-         {"Staging folder \"" + missing + "\" does not exist"}, {"edtDownloadToFolder"}},
+         {"Staging folder \"" + missing + "\" does not exist"},
+         {"edtDownloadToFolder"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -142,8 +162,7 @@ TEST_F(JobSaveTest, BadFieldsAreShownAndNothingIsSaved) {
             shown += (shown.empty() ? "" : "\n") + problem;
         EXPECT_EQ(job->lbProblems->text().toStdString(), shown);
         for (const char* field : row.markedFields)
-            EXPECT_FALSE(job->Form()->findChild<QWidget*>(field)->styleSheet().isEmpty())
-                << field;
+            EXPECT_FALSE(job->Form()->findChild<QWidget*>(field)->styleSheet().isEmpty()) << field;
         EXPECT_TRUE(job->Form()->findChild<QWidget*>("edtRemoteFolder")->styleSheet().isEmpty());
         dialog_->reject();
     }
@@ -156,9 +175,9 @@ TEST_F(JobSaveTest, MissingLocalFolderIsCreatedWhenTheUserSaysSo) {
     ImportForm()->edtLocalFolder->setText(QString::fromStdString(folder));
     recorder_.QueueWarningAnswer(true);
     Save();
-    EXPECT_EQ(recorder_.Texts(TMessageKind::mkWarning),
-              std::vector<std::string>{"Import folder \"" + folder +
-                                       "\" does not exist.\r\nCreate it?"});
+    EXPECT_EQ(
+        recorder_.Texts(TMessageKind::mkWarning),
+        std::vector<std::string>{"Import folder \"" + folder + "\" does not exist.\r\nCreate it?"});
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_TRUE(HasLine("Import.LocalFolder=" + folder));

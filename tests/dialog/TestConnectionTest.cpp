@@ -59,12 +59,10 @@ TEST_F(TestConnectionTest, ShowsTheOutcomeOnThePage) {
     const std::string live = "127.0.0.1:" + std::to_string(server.Port()) + ": ";
     const std::string dead = "127.0.0.1:" + std::to_string(refusing.Port()) + ": ";
     const std::vector<Row> rows = {
-        {"logs in and lists the folder (the subfolder is no file)", server.Port(), "secret",
-         "/out", [](const std::string& text) { return text == "Logged in, 3 files in /out"; }},
+        {"logs in and lists the folder (the subfolder is no file)", server.Port(), "secret", "/out",
+         [](const std::string& text) { return text == "Logged in, 3 files in /out"; }},
         {"wrong password: the server's refusal with host and port", server.Port(), "wrong", "/out",
-         [live](const std::string& text) {
-             return text == live + "530 Authentication failed.";
-         }},
+         [live](const std::string& text) { return text == live + "530 Authentication failed."; }},
         {"a folder that is not there", server.Port(), "secret", "/missing",
          [live](const std::string& text) {
              return text == live + "550 No such file or directory.";

@@ -55,8 +55,8 @@ void CheckPort(const TFieldReader& page, TProblems& problems) {
     const std::string port = page.Text("edtPort");
     const std::optional<int32_t> number = TryStrToInt(port);
     if (!number || *number < 1 || *number > 65535)
-        problems.push_back({page.Edit("edtPort"), "Port " + Quoted(port) +
-                                                      " is not a number from 1 to 65535"});
+        problems.push_back(
+            {page.Edit("edtPort"), "Port " + Quoted(port) + " is not a number from 1 to 65535"});
 }
 
 // The same integer rule the settings file reads and writes by.
@@ -73,8 +73,8 @@ void CheckInteger(const TFieldReader& page, const char* name, TProblems& problem
 
 // A folder the job works in locally: one that is missing can be made now, which is what the
 // user almost always wants for a new job.
-void CheckLocalFolder(QWidget* owner, const TFieldReader& page, const char* name,
-                      const char* what, TProblems& problems) {
+void CheckLocalFolder(QWidget* owner, const TFieldReader& page, const char* name, const char* what,
+                      TProblems& problems) {
     QLineEdit* edit = page.Edit(name);
     const std::string folder = page.Text(name);
     if (folder.empty()) {
@@ -84,15 +84,14 @@ void CheckLocalFolder(QWidget* owner, const TFieldReader& page, const char* name
     std::error_code error;
     if (std::filesystem::is_directory(folder, error))
         return;
-    if (!AskWarning(owner, std::string(what) + " " + Quoted(folder) +
-                               " does not exist.\r\nCreate it?")) {
+    if (!AskWarning(owner,
+                    std::string(what) + " " + Quoted(folder) + " does not exist.\r\nCreate it?")) {
         problems.push_back({edit, std::string(what) + " " + Quoted(folder) + " does not exist"});
         return;
     }
     std::filesystem::create_directories(folder, error);
     if (error)
-        problems.push_back(
-            {edit, "Cannot create " + Quoted(folder) + ": " + error.message()});
+        problems.push_back({edit, "Cannot create " + Quoted(folder) + ": " + error.message()});
 }
 
 // An empty name means "none" to the TLS and SSH layers, so only a named file must be readable.

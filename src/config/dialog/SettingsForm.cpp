@@ -168,8 +168,7 @@ void TfrmSettings::FormShow() {
         AddJobPage(new TJobPage(TDirection::Export, pnlSettings));
         const std::string path = tavrin::ConfigFilePath();
         for (const tavrin::TStoredJob& job : tavrin::ReadNamedJobs(path))
-            AddJobPage(
-                new TJobPage(job.Name, job.Direction, job.Section, job.Record, pnlSettings));
+            AddJobPage(new TJobPage(job.Name, job.Direction, job.Section, job.Record, pnlSettings));
         treeOptions->setCurrentItem(generalNode_);
     });
 }
@@ -212,9 +211,8 @@ TJobPage* TfrmSettings::DisplayedJob() const {
 
 std::vector<std::string> TfrmSettings::GeneralTexts() const {
     std::vector<std::string> texts;
-    for (const QCheckBox* check :
-         {frGeneral_->chkLogMonitor, frGeneral_->chkLogSSL, frGeneral_->chkLogFile,
-          frGeneral_->chkLogVerbose})
+    for (const QCheckBox* check : {frGeneral_->chkLogMonitor, frGeneral_->chkLogSSL,
+                                   frGeneral_->chkLogFile, frGeneral_->chkLogVerbose})
         texts.push_back(check->isChecked() ? "1" : "0");
     texts.push_back(std::to_string(frGeneral_->spnLogLines->value()));
     texts.push_back(tavrin::TextOf(frGeneral_->edtLogFile));

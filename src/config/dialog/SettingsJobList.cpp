@@ -70,8 +70,8 @@ std::string TfrmSettings::DuplicateJob(const std::string& source, const std::str
     if (std::string problem = NameProblem(name, nullptr); !problem.empty())
         return problem;
     // The copy takes what the page shows now, typed but unsaved values too.
-    TJobPage* job = AddJobPage(
-        new TJobPage(name, original->Direction(), {}, original->Record(), pnlSettings));
+    TJobPage* job =
+        AddJobPage(new TJobPage(name, original->Direction(), {}, original->Record(), pnlSettings));
     treeOptions->setCurrentItem(NodeOf(job));
     return {};
 }
@@ -164,10 +164,9 @@ void TfrmSettings::btnDuplicateClick() {
 
 void TfrmSettings::btnRenameClick() {
     if (const TJobPage* job = DisplayedJob(); job && !job->IsStandard())
-        AskName(this, "New name of \"" + job->Name() + "\":", job->Name(),
-                [this, from = job->Name()](const std::string& name) {
-                    return RenameJob(from, name);
-                });
+        AskName(
+            this, "New name of \"" + job->Name() + "\":", job->Name(),
+            [this, from = job->Name()](const std::string& name) { return RenameJob(from, name); });
 }
 
 void TfrmSettings::btnRemoveClick() {
