@@ -63,6 +63,10 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(lstLog);
 
     BuildStatusBar();
+    jobs_ = std::make_unique<tavrin::jobs::TJobSet>(tavrin::jobs::StandardJobs(), std::string(),
+                                                    LogEvent());
+    connect(jobs_.get(), &tavrin::jobs::TJobSet::JobStateChanged, this,
+            [this](tavrin::jobs::TJob* job, tavrin::jobs::TJobState) { ShowJobState(*job); });
     BindMonitorCommands();
     InstallErrorMessageSink();
 
@@ -254,80 +258,81 @@ void TfmMainForm::BindMonitorCommands() {
 }
 
 namespace {
-// Marks a direction as switching for the length of one command.
-class TSwitching {
-public:
-    explicit TSwitching(bool& flag) : flag_(flag) { flag_ = true; }
-    ~TSwitching() { flag_ = false; }
-    TSwitching(const TSwitching&) = delete;
-    TSwitching& operator=(const TSwitching&) = delete;
-
-private:
-    bool& flag_;
+// How the window shows each of today's two jobs.
+struct TJobLook {
+    const char* job;
+    int panel;
+    const char* startCaption;
+    const char* stopCaption;
+    const char* stoppedPanel;
+    const char* activePanel;
+    int stoppedImage;
+    int activeImage;
+};
+const TJobLook kJobLooks[] = {
+    {"Import", 0, "Start IMPORT monitor", "Stop IMPORT monitor", "Import monitor: STOPPED",
+     "Import monitor: ACTIVE", tiImportStopped, tiImportActive},
+    {"Export", 1, "Start EXPORT monitor", "Stop EXPORT monitor", "Export monitor: STOPPED",
+     "Export monitor: ACTIVE", tiExportStopped, tiExportActive},
 };
 } // namespace
 
-// A stop sends QUIT with the event loop turning; a second command that arrived then would
-// start a monitor the first one goes on to show as stopped. It is ignored instead.
 void TfmMainForm::Startimportmonitor1Click() {
-    if (importSwitching_)
-        return;
-    TSwitching switching(importSwitching_);
-    if (ImportMonitor) {
-        // A poller in the middle of a cycle outlives its monitor and frees itself later.
-        ImportMonitor->RequestStop();
-        std::erase_if(finishingPollers_, [](const auto& poller) { return poller.isNull(); });
-        if (ImportMonitor->Checker().Busy())
-            finishingPollers_.emplace_back(&ImportMonitor->Checker());
-        // Taken out of the field first: a window close that arrives during the QUIT finds
-        // no monitor left to destroy a second time.
-        std::unique_ptr<TMonitorFTP> stopping = std::move(ImportMonitor);
-        stopping.reset();
-        Startimportmonitor1->setText(QStringLiteral("Start IMPORT monitor"));
-        SetStatusPanel(0, QStringLiteral("Import monitor: STOPPED"));
-        SetButtonImage(tbtnImport, tiImportStopped);
-        return;
-    }
-    ImportConfig = tavrin::LoadImportConfiguration();
-    if (RefusedStart("Import", tavrin::ImportStartProblems(ImportConfig)))
-        return;
-    // What the checks cannot see (an unreadable register) fails here; the field stays clear
-    // and the direction shows as stopped.
-    ImportMonitor = std::make_unique<TMonitorFTP>(ImportConfig, LogEvent());
-    Startimportmonitor1->setText(QStringLiteral("Stop IMPORT monitor"));
-    SetStatusPanel(0, QStringLiteral("Import monitor: ACTIVE"));
-    SetButtonImage(tbtnImport, tiImportActive);
+    ToggleJob("Import");
 }
 
 void TfmMainForm::StartEXPORTmonitor1Click() {
-    if (exportSwitching_)
-        return;
-    TSwitching switching(exportSwitching_);
-    if (ExportMonitor) {
-        ExportMonitor.reset(); // waits for an upload in progress
-        StartEXPORTmonitor1->setText(QStringLiteral("Start EXPORT monitor"));
-        SetStatusPanel(1, QStringLiteral("Export monitor: STOPPED"));
-        SetButtonImage(tbtnExport, tiExportStopped);
-        return;
-    }
-    ExportConfig = tavrin::LoadExportConfiguration();
-    if (RefusedStart("Export", tavrin::ExportStartProblems(ExportConfig)))
-        return;
-    ExportMonitor = std::make_unique<TFolderMonitor>(ExportConfig, LogEvent());
-    StartEXPORTmonitor1->setText(QStringLiteral("Stop EXPORT monitor"));
-    SetStatusPanel(1, QStringLiteral("Export monitor: ACTIVE"));
-    SetButtonImage(tbtnExport, tiExportActive);
+    ToggleJob("Export");
 }
 
-// A monitor that could do no work at all is not started: the direction stays stopped and
-// one box names everything that is missing. Shown here rather than raised, so that a
-// restart after saving the settings still goes on to the other direction.
-bool TfmMainForm::RefusedStart(const char* direction, const std::vector<std::string>& problems) {
-    if (problems.empty())
-        return false;
-    tavrin::ShowErrorBox(this, std::string(direction) + " monitor not started:\n" +
-                                   tavrin::JoinedProblems(problems, "\n"));
-    return true;
+// A command that arrives while its job is still starting or stopping is ignored, so the
+// captions, panels and images always tell what the job does.
+void TfmMainForm::ToggleJob(const std::string& name) {
+    tavrin::jobs::TJob* job = jobs_->Find(name);
+    if (job == nullptr)
+        return;
+    switch (job->State()) {
+    case tavrin::jobs::TJobState::Running:
+        jobs_->Stop(*job);
+        break;
+    case tavrin::jobs::TJobState::Stopped:
+    case tavrin::jobs::TJobState::FailedToStart:
+        StartJob(*job);
+        break;
+    case tavrin::jobs::TJobState::Starting:
+    case tavrin::jobs::TJobState::Stopping:
+        break;
+    }
+}
+
+// A job that could do no work at all is not started: the direction stays stopped and one box
+// names everything that is missing. Shown here rather than raised, so that a restart after
+// saving the settings still goes on to the other direction. What the checks cannot see (an
+// unreadable register) is raised to the command's handler.
+void TfmMainForm::StartJob(tavrin::jobs::TJob& job) {
+    try {
+        jobs_->Start(job);
+    } catch (const tavrin::jobs::EJobRefused& refused) {
+        tavrin::ShowErrorBox(this, job.Name() + " monitor not started:\n" +
+                                       tavrin::JoinedProblems(refused.Problems(), "\n"));
+        return;
+    }
+    (job.Kind() == tavrin::jobs::TJobKind::Import ? ImportConfig : ExportConfig) = job.Config();
+}
+
+void TfmMainForm::ShowJobState(const tavrin::jobs::TJob& job) {
+    for (const TJobLook& look : kJobLooks) {
+        if (job.Name() != look.job)
+            continue;
+        const bool active = job.State() == tavrin::jobs::TJobState::Running ||
+                            job.State() == tavrin::jobs::TJobState::Starting;
+        QAction* action = look.panel == 0 ? Startimportmonitor1 : StartEXPORTmonitor1;
+        QToolButton* button = look.panel == 0 ? tbtnImport : tbtnExport;
+        action->setText(QString::fromLatin1(active ? look.stopCaption : look.startCaption));
+        SetStatusPanel(look.panel,
+                       QString::fromLatin1(active ? look.activePanel : look.stoppedPanel));
+        SetButtonImage(button, active ? look.activeImage : look.stoppedImage);
+    }
 }
 
 void TfmMainForm::Settings1Click() {
@@ -335,16 +340,22 @@ void TfmMainForm::Settings1Click() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     ApplyLogKeeping(tavrin::LoadLogKeeping());
-    // New settings reach running monitors only through a restart, import first. A direction
-    // that is being switched by another command is left to that command.
-    if (ImportMonitor && !importSwitching_) {
-        Startimportmonitor1Click();
-        Startimportmonitor1Click();
-    }
-    if (ExportMonitor && !exportSwitching_) {
-        StartEXPORTmonitor1Click();
-        StartEXPORTmonitor1Click();
-    }
+    // New settings reach running jobs only through a restart, import first. A job that is
+    // being started or stopped by another command is left to that command.
+    QPointer<TfmMainForm> window(this);
+    jobs_->RestartRunning([window](tavrin::jobs::TJob& job, std::exception_ptr failure) {
+        if (!window)
+            return;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const tavrin::jobs::EJobRefused& refused) {
+            tavrin::ShowErrorBox(window.data(),
+                                 job.Name() + " monitor not started:\n" +
+                                     tavrin::JoinedProblems(refused.Problems(), "\n"));
+        } catch (const std::exception& other) {
+            tavrin::ShowErrorBox(window.data(), other.what());
+        }
+    });
 }
 
 void TfmMainForm::tbtnSettingsClick() {
@@ -356,16 +367,10 @@ void TfmMainForm::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-// Export first, then import (without a stop request); menu, panels and images stay as they are.
-// Import cycles in progress (also those of monitors stopped earlier) have their connections
-// cut first: the program must not wait on a server that went quiet.
+// Export first, then import; menu, panels and images stay as they are. Cycles in progress
+// (also those of jobs still stopping) have their connections cut: the program must not wait
+// on a server that went quiet.
 void TfmMainForm::FormClose() {
-    if (ImportMonitor)
-        ImportMonitor->Checker().CutConnections();
-    for (const QPointer<TFTPChecker>& poller : finishingPollers_)
-        if (poller)
-            poller->CutConnections();
-    finishingPollers_.clear();
-    ExportMonitor.reset();
-    ImportMonitor.reset();
+    disconnect(jobs_.get(), &tavrin::jobs::TJobSet::JobStateChanged, this, nullptr);
+    jobs_->StopAllNow();
 }

@@ -10,11 +10,9 @@
 #include "config/LogEvent.h"
 #include "config/LogFileWriter.h"
 #include "config/SettingsFile.h"
-#include "export/FolderMonitorUnit.h"
-#include "import/MonitorFTPUnit.h"
+#include "jobs/JobSet.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -50,10 +48,9 @@ public:
     void tbtnSettingsClick();
     // The image index a tool button shows now.
     static int ButtonImage(const QToolButton* button);
-    // Whether a start or stop of that direction is under way (a stop's QUIT keeps the event
-    // loop turning); commands for that direction are ignored meanwhile.
-    bool ImportSwitching() const { return importSwitching_; }
-    bool ExportSwitching() const { return exportSwitching_; }
+
+    // The jobs behind the two directions ("Import" and "Export").
+    tavrin::jobs::TJobSet& Jobs() { return *jobs_; }
 
     // The "General" keys for the log: how many lines stay, and the optional log file.
     void ApplyLogKeeping(const tavrin::TLogKeepingValues& keeping);
@@ -75,10 +72,6 @@ public:
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;
 
-    // A monitor field being set is what "running" means; captions, panels and images follow.
-    std::unique_ptr<TFolderMonitor> ExportMonitor;
-    std::unique_ptr<TMonitorFTP> ImportMonitor;
-
     // Settings of each direction as last loaded.
     RConfiguration ExportConfig;
     RConfiguration ImportConfig;
@@ -97,15 +90,16 @@ private:
     void Exit1Click();
     void FormClose();
     void BindMonitorCommands();
-    bool RefusedStart(const char* direction, const std::vector<std::string>& problems);
+    // Stops a running job, starts a stopped one; a job that is starting or stopping is left
+    // to that.
+    void ToggleJob(const std::string& name);
+    void StartJob(tavrin::jobs::TJob& job);
+    void ShowJobState(const tavrin::jobs::TJob& job);
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     bool shown_ = false;
-    bool importSwitching_ = false;
-    bool exportSwitching_ = false;
     std::unique_ptr<tavrin::TLogFileWriter> logFile_;
-    // Pollers of stopped monitors that are still finishing their cycle.
-    std::vector<QPointer<TFTPChecker>> finishingPollers_;
+    std::unique_ptr<tavrin::jobs::TJobSet> jobs_;
 };

@@ -21,6 +21,8 @@ constexpr auto kWatchStartStep = std::chrono::milliseconds(50);
 constexpr int kWatchStartSteps = 200;
 
 const std::string kDQ = "\"";
+// The job of a monitor built without one: today's single export.
+const std::string kDefaultJobName = "Export";
 
 // A reply or command line ends at CR or LF, so such a name would put a second command on the
 // control connection.
@@ -85,8 +87,11 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 } // namespace
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
-                               std::vector<std::chrono::milliseconds> retryDelays)
-    : Config(config), OnLog(std::move(onLog)), Note("Export"),
+                               std::vector<std::chrono::milliseconds> retryDelays,
+                               const std::string& jobName)
+    : Config(config), OnLog(std::move(onLog)),
+      Prefix((jobName.empty() ? kDefaultJobName : jobName) + " > "),
+      Note(jobName.empty() ? kDefaultJobName : jobName),
       Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
       WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
@@ -117,7 +122,7 @@ TFolderMonitor::~TFolderMonitor() {
 
 void TFolderMonitor::DoLog(const std::string& text, TColor colour) const {
     if (OnLog)
-        OnLog(this, "Export > " + text, colour);
+        OnLog(this, Prefix + text, colour);
 }
 
 TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {

@@ -76,8 +76,11 @@ class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
     // folder cannot be watched. `retryDelays` replaces the pauses between retries (tests).
+    // `jobName` names the job it runs for: its lines begin with it and " > ", and its note of
+    // an interrupted upload bears it; empty gives today's single export.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
-                   std::vector<std::chrono::milliseconds> retryDelays = {});
+                   std::vector<std::chrono::milliseconds> retryDelays = {},
+                   const std::string& jobName = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -108,6 +111,7 @@ private:
 
     RConfiguration Config;
     TLogEvent OnLog;
+    std::string Prefix;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
     // The upload in progress, for the next start should this run end in the middle of it.

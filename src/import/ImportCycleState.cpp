@@ -3,9 +3,7 @@
 #include "config/UserMessages.h"
 #include "remote/RemoteSession.h"
 
-#include <QTimer>
-
-#include <map>
+#include <QCoreApplication>
 
 bool TStableFileTracker::SeenUnchanged(const tavrin::remote::TRemoteEntry& entry) {
     TSeen now{entry.sizeKnown, entry.modifiedKnown, entry.sizeKnown ? entry.size : 0,
@@ -23,54 +21,33 @@ void TStableFileTracker::EndListing() {
 }
 
 std::shared_ptr<TSharedRegister> AcquireRegister(const std::string& path) {
-    // Only the window's thread runs import pollers; no lock.
-    static std::map<std::string, std::weak_ptr<TSharedRegister>> live;
-    for (auto it = live.begin(); it != live.end();)
-        it = it->second.expired() ? live.erase(it) : std::next(it);
-    if (auto found = live.find(path); found != live.end())
-        return found->second.lock();
-    auto shared = std::make_shared<TSharedRegister>();
-    shared->path = path;
-    shared->names.LoadIfPresent(path);
-    live[path] = shared;
-    return shared;
+    auto loaded = std::make_shared<TSharedRegister>();
+    loaded->path = path;
+    loaded->names.LoadIfPresent(path);
+    return loaded;
 }
 
-namespace tavrin::importbox {
-namespace {
-bool gOpen = false;
-int gRunningCycles = 0;
+namespace tavrin {
 
-void ShowWhenNoCycleRuns(const std::string& text) {
-    // A modal box started from inside a cycle's socket wait would keep that cycle below it
-    // until someone clicks; wait until every cycle has unwound.
-    if (gRunningCycles > 0) {
-        QTimer::singleShot(50, [text] { ShowWhenNoCycleRuns(text); });
-        return;
-    }
-    ShowErrorMessage(text);
-    gOpen = false;
-}
-} // namespace
-
-bool Show(const std::string& text) {
-    if (gOpen)
+bool TErrorBox::Show(const std::string& text) {
+    if (open_.exchange(true))
         return false;
-    gOpen = true;
-    QTimer::singleShot(0, [text] { ShowWhenNoCycleRuns(text); });
+    QCoreApplication* app = QCoreApplication::instance();
+    auto present = [self = shared_from_this(), text] {
+        if (self->show_)
+            self->show_(text);
+        else
+            ShowErrorMessage(text);
+        self->open_ = false;
+    };
+    if (app == nullptr) {
+        present();
+        return true;
+    }
+    // Posted even on the main thread: a box opened from inside a cycle would hold the cycle
+    // below it until someone clicks.
+    QMetaObject::invokeMethod(app, std::move(present), Qt::QueuedConnection);
     return true;
 }
 
-bool Open() {
-    return gOpen;
-}
-
-TCycleScope::TCycleScope() {
-    ++gRunningCycles;
-}
-
-TCycleScope::~TCycleScope() {
-    --gRunningCycles;
-}
-
-} // namespace tavrin::importbox
+} // namespace tavrin

@@ -1,10 +1,11 @@
 #pragma once
-// What the import pollers keep between and beside their cycles: the size and time each
-// unfetched file showed in the last listing, the register that pollers of one register file
-// share, and the one error box they may have open.
+// What the import poller keeps between and beside its cycles: the size and time each
+// unfetched file showed in the last listing, its register, and its job's error box.
 #include "import/DownloadedFilesRegister.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,29 +36,33 @@ private:
     std::unordered_map<std::string, TSeen> previous_, current_;
 };
 
-// After a restart during a busy cycle the old poller finishes its cycle while the new one
-// starts: both work on one list, so neither fetches what the other has, and the last full
-// save holds every name. `fetching` keeps two pollers off the same file at the same time.
+// The poller's register: the names in memory, the file they are saved to, and the names
+// being fetched right now.
 struct TSharedRegister {
     std::string path;
     TDownloadedFilesRegister names;
     std::unordered_set<std::string> fetching;
 };
-// The live register of that file, or a new one loaded from it (raises as LoadIfPresent).
+// A register loaded from `path` when that file exists (raises as LoadIfPresent).
 std::shared_ptr<TSharedRegister> AcquireRegister(const std::string& path);
 
-// The import's error box never holds a cycle: it opens later, once no import cycle is on the
-// stack, and while it is open further failures go to the log only.
-namespace tavrin::importbox {
-// False when a box is already open or waiting to open (then nothing is shown).
-bool Show(const std::string& text);
-bool Open();
-// Held by every running cycle and keep-alive tick.
-class TCycleScope {
+namespace tavrin {
+
+// A job's error box: one at a time. The box opens on the application's main thread, never
+// inside a cycle; while it is open further failures of the same job go to the log only.
+// `show` presents the text (and returns once the box is closed); empty means the program's
+// error-message sink.
+class TErrorBox : public std::enable_shared_from_this<TErrorBox> {
 public:
-    TCycleScope();
-    ~TCycleScope();
-    TCycleScope(const TCycleScope&) = delete;
-    TCycleScope& operator=(const TCycleScope&) = delete;
+    using TShow = std::function<void(const std::string& text)>;
+    explicit TErrorBox(TShow show = {}) : show_(std::move(show)) {}
+    // Any thread. False when a box of this job is already open or waiting to open.
+    bool Show(const std::string& text);
+    bool Open() const { return open_; }
+
+private:
+    TShow show_;
+    std::atomic<bool> open_{false};
 };
-} // namespace tavrin::importbox
+
+} // namespace tavrin

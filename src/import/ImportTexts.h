@@ -4,6 +4,9 @@
 
 namespace tavrin::importtext {
 
+// The job of a monitor built without one: today's single import.
+inline const std::string kDefaultJobName = "Import";
+
 // "name" with the double quotes around it.
 std::string Quoted(const std::string& text);
 // A failure text as one log line: the CR LF a server's reply ends in goes, and so do blanks at

@@ -27,8 +27,10 @@ using tavrin::importtext::Quoted;
 
 // ---- TFTPChecker ----------------------------------------------------------------------------
 
-TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
-    : QTimer(nullptr), onLog_(std::move(onLog)), config_(config) {
+TFTPChecker::TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath,
+                         std::shared_ptr<tavrin::TErrorBox> errorBox)
+    : QTimer(nullptr), onLog_(std::move(onLog)), config_(config),
+      errorBox_(errorBox ? std::move(errorBox) : std::make_shared<tavrin::TErrorBox>()) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     tavrin::remote::CheckSessionSettings(config_);
     tavrin::remote::TRemoteEvents events;
@@ -77,19 +79,17 @@ void TFTPChecker::Dispose() {
     if (disposed_)
         return;
     disposed_ = true;
-    // Nothing may start on this poller while the QUIT below keeps the event loop turning.
-    busy_ = true;
     stop();
     keepAliveTimer_->stop();
-    // A poller that outlived its monitor has no log left to write to: its failures get the
+    // A poller whose monitor was closed has no log left to write to: its failures get the
     // box instead of a line.
-    const bool canLog = LogMonitor && onLog_ && !disposeAfterCycle_;
     auto report = [&](const std::string& text) {
-        if (canLog)
+        if (LogMonitor && onLog_ && !logClosed_)
             LogMessage(text, clRed);
         else
-            tavrin::importbox::Show(text);
+            errorBox_->Show(text);
     };
+    tavrin::net::TSocketGroupScope grouped(stop_->sockets_);
     try {
         // A server that stopped answering must not hold up the stop for a whole read time.
         session_->SetReplyTimeout(kQuitReplyLimitMs);
@@ -99,7 +99,7 @@ void TFTPChecker::Dispose() {
         // The names fetched in this run matter more than a polite goodbye: save anyway.
         CloseAfterFailure();
         const std::string reason = OneLine(failure.what());
-        if (!sockets_.IsShutDown()) // cut by the stop itself: nothing went wrong
+        if (!stop_->Cut()) // cut by the stop itself: nothing went wrong
             report(reason.empty() ? "Failed while closing the connection to " + HostPort() + "."
                                   : reason);
     }
@@ -111,28 +111,31 @@ void TFTPChecker::Dispose() {
     }
 }
 
-void TFTPChecker::FinishAndDisposeLater() {
-    stopRequested_ = true;
-    disposeAfterCycle_ = true;
-}
-
-void TFTPChecker::CutConnections() {
-    if (busy_)
+void TPollerStop::CutIfBusy() {
+    // Paired with TFTPChecker::BeginBusy: the stop is requested before this looks, and a
+    // cycle marks itself busy before it looks at the request, so no cycle slips past both.
+    if (stopRequested_ && busy_)
         sockets_.ShutDown();
 }
 
-void TFTPChecker::PollCycle() {
-    if (busy_) {
-        // Both timers fire together every 10 s, and the keep-alive tick often comes first:
-        // dropping the poll behind its NOOP would make every other poll go missing.
-        if (noopRunning_)
-            pollAfterNoop_ = true;
-        return;
+bool TFTPChecker::BeginBusy() {
+    // Called from inside a cycle (a log line's handler), a tick has nothing to do.
+    if (stop_->busy_.exchange(true))
+        return false;
+    // A stopped poller starts nothing more; its disposal is on the way.
+    if (stop_->StopRequested()) {
+        stop_->busy_ = false;
+        return false;
     }
-    busy_ = true;
+    return true;
+}
+
+void TFTPChecker::PollCycle() {
+    if (!BeginBusy())
+        return;
+    const auto began = std::chrono::steady_clock::now();
     {
-        tavrin::importbox::TCycleScope running;
-        tavrin::net::TSocketGroupScope grouped(sockets_);
+        tavrin::net::TSocketGroupScope grouped(stop_->sockets_);
         try {
             RunCycle();
         } catch (const std::exception& failure) {
@@ -141,13 +144,18 @@ void TFTPChecker::PollCycle() {
             CycleFailed("Unexpected failure in the import cycle.");
         }
     }
-    busy_ = false;
-    if (stopRequested_)
+    stop_->busy_ = false;
+    if (stop_->StopRequested())
         stop();
-    if (disposeAfterCycle_) {
-        Dispose();
-        deleteLater();
-    }
+    DropTicksMissedDuring(std::chrono::steady_clock::now() - began);
+}
+
+void TFTPChecker::DropTicksMissedDuring(std::chrono::steady_clock::duration busyFor) {
+    // A timer whose interval passed during the call has a tick overdue; restarting it drops
+    // that tick, so the next one comes a whole interval after the end.
+    for (QTimer* timer : {static_cast<QTimer*>(this), keepAliveTimer_.get()})
+        if (timer->isActive() && busyFor >= std::chrono::milliseconds(timer->interval()))
+            timer->start();
 }
 
 void TFTPChecker::RunCycle() {
@@ -196,7 +204,7 @@ void TFTPChecker::RunCycle() {
         unusableNames_.EndListing();
     }
 
-    if ((!config_.KeepAlive || stopRequested_) && session_->IsConnected()) {
+    if ((!config_.KeepAlive || StopRequested()) && session_->IsConnected()) {
         doing_ = "closing the connection to " + HostPort();
         session_->Close(true);
         doing_.clear();
@@ -231,7 +239,7 @@ std::string TFTPChecker::HostPort() const {
 }
 
 void TFTPChecker::CycleFailed(const std::string& text) {
-    if (sockets_.IsShutDown()) {
+    if (stop_->Cut()) {
         // The stop cut the connection under the cycle; that is no failure to report.
         CloseAfterFailure();
         return;
@@ -242,7 +250,7 @@ void TFTPChecker::CycleFailed(const std::string& text) {
         line = "Failed while " + (doing_.empty() ? "talking to " + HostPort() : doing_) + ".";
     doing_.clear();
     LogMessage(line, clRed);
-    tavrin::importbox::Show(line);
+    errorBox_->Show(line);
     CloseAfterFailure();
 }
 
@@ -257,14 +265,12 @@ void TFTPChecker::CloseAfterFailure() {
 
 void TFTPChecker::KeepAliveTick() {
     // A NOOP is a command like any other: it must not go out while a cycle talks to the
-    // server, and no cycle may start while the NOOP waits for its reply.
-    if (busy_)
+    // server.
+    if (!BeginBusy())
         return;
-    busy_ = true;
-    noopRunning_ = true;
+    const auto began = std::chrono::steady_clock::now();
     {
-        tavrin::importbox::TCycleScope running;
-        tavrin::net::TSocketGroupScope grouped(sockets_);
+        tavrin::net::TSocketGroupScope grouped(stop_->sockets_);
         try {
             if (session_->IsConnected()) {
                 doing_ = "sending NOOP to " + HostPort();
@@ -280,25 +286,15 @@ void TFTPChecker::KeepAliveTick() {
             CycleFailed(failure.what());
         }
     }
-    busy_ = false;
-    noopRunning_ = false;
-    if (pollAfterNoop_ && !disposeAfterCycle_ && !stopRequested_) {
-        pollAfterNoop_ = false;
-        PollCycle();
-        return;
-    }
-    pollAfterNoop_ = false;
-    if (disposeAfterCycle_) {
-        Dispose();
-        deleteLater();
-    }
+    stop_->busy_ = false;
+    DropTicksMissedDuring(std::chrono::steady_clock::now() - began);
 }
 
 void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
     // A line with nothing to say is no line: the prefix alone tells nobody anything.
     if (text.find_first_not_of(" \r\n\t") == std::string::npos)
         return;
-    if (LogMonitor && onLog_ && !disposeAfterCycle_)
+    if (LogMonitor && onLog_ && !logClosed_)
         onLog_(this, text, colour);
 }
 
@@ -328,37 +324,52 @@ void TFTPChecker::KeyPassword(std::string& password) {
 // ---- TMonitorFTP ----------------------------------------------------------------------------
 
 TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog)
-    : TMonitorFTP(config, std::move(onLog), tavrin::RegisterFilePath()) {}
+    : TMonitorFTP(config, std::move(onLog), TImportJobParts{}) {}
 
 TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog, std::string registerPath)
-    : onLog_(std::move(onLog)) {
-    checker_ = new TFTPChecker(
+    : TMonitorFTP(config, std::move(onLog), TImportJobParts{std::move(registerPath), {}, {}}) {}
+
+TMonitorFTP::TMonitorFTP(const RConfiguration& config, TLogEvent onLog, TImportJobParts parts)
+    : onLog_(std::move(onLog)),
+      prefix_((parts.jobName.empty() ? tavrin::importtext::kDefaultJobName : parts.jobName) +
+              " > ") {
+    checker_ = std::make_unique<TFTPChecker>(
         config,
         [this](const void* sender, const std::string& text, TColor colour) {
             DoLog(sender, text, colour);
         },
-        std::move(registerPath));
+        parts.registerPath.empty() ? tavrin::RegisterFilePath() : parts.registerPath,
+        std::move(parts.errorBox));
     if (LogMonitor)
         DoLog(this, "Monitor started", clMaroon);
 }
 
 TMonitorFTP::~TMonitorFTP() {
-    if (checker_->Busy())
-        // Freeing it now would pull the client out from under its own running cycle; it
-        // finishes, closes, saves and deletes itself, and forwards nothing through us.
-        checker_->FinishAndDisposeLater();
-    else
-        delete checker_;
-    checker_ = nullptr;
-    if (LogMonitor)
-        DoLog(this, "Monitor closed", clMaroon);
+    checker_.reset();
+    Close();
 }
 
 void TMonitorFTP::RequestStop() {
     checker_->RequestStop();
+    // A cycle in progress goes on to its end; from the user's side the monitor is closed now.
+    if (checker_->Busy())
+        Close();
+}
+
+void TMonitorFTP::Close() {
+    std::lock_guard lock(logMutex_);
+    if (closed_)
+        return;
+    if (LogMonitor)
+        DoLog(this, "Monitor closed", clMaroon);
+    closed_ = true;
+    if (checker_)
+        checker_->CloseLog();
 }
 
 void TMonitorFTP::DoLog(const void*, const std::string& text, TColor colour) {
-    if (onLog_)
-        onLog_(this, "Import > " + text, colour);
+    // Under the lock, so that no line of a finishing cycle follows "Monitor closed".
+    std::lock_guard lock(logMutex_);
+    if (onLog_ && !closed_)
+        onLog_(this, prefix_ + text, colour);
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The import monitor: TMonitorFTP is the handle the window starts and stops; TFTPChecker is
-// its poller, a periodic timer that lists one server folder and fetches every regular file
-// not fetched before. Everything here runs on the window's thread; socket calls keep the
-// event loop turning, so ticks and menu commands can arrive in the middle of a cycle.
+// The import monitor: TMonitorFTP is the handle a job starts and stops; TFTPChecker is its
+// poller, a periodic timer that lists one server folder and fetches every regular file not
+// fetched before. Both live on the thread that made them (a job's worker thread), and so do
+// their timers and cycles; only TPollerStop is meant for other threads.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "import/DownloadedFilesRegister.h"
@@ -14,15 +14,41 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+
+// What another thread may do to a running poller: ask it to stop, and cut the connections of
+// a cycle that does not end by itself. Shared, so that it outlives the poller.
+class TPollerStop {
+public:
+    void RequestStop() { stopRequested_ = true; }
+    bool StopRequested() const { return stopRequested_; }
+    // Cuts the connections of a cycle or NOOP in progress, so the call it is blocked in fails
+    // at once; an idle poller keeps its connection for a proper QUIT.
+    void CutIfBusy();
+    // Cuts every connection of the poller, now and from now on.
+    void CutAll() { sockets_.ShutDown(); }
+    bool Cut() const { return sockets_.IsShutDown(); }
+    // A cycle or NOOP is in progress.
+    bool Busy() const { return busy_; }
+
+private:
+    friend class TFTPChecker;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> busy_{false};
+    tavrin::net::TSocketGroup sockets_;
+};
 
 class TFTPChecker : public QTimer {
 public:
     // Set-up: the remote session from the settings, poll interval, register
     // loaded from `registerPath` when present, then both timers enabled. Raises on a Port that
     // is not a number and on a register file that exists but cannot be read.
-    TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath);
+    // `errorBox` is the job's; without one the poller has a box of its own.
+    TFTPChecker(const RConfiguration& config, TLogEvent onLog, std::string registerPath,
+                std::shared_ptr<tavrin::TErrorBox> errorBox = {});
     // Disposal: QUIT when connected, register saved. Failures go to the error box.
     ~TFTPChecker() override;
     TFTPChecker(const TFTPChecker&) = delete;
@@ -31,16 +57,12 @@ public:
     void PollCycle();
     void KeepAliveTick();
 
-    bool Busy() const { return busy_; }
-    bool StopRequested() const { return stopRequested_; }
-    void RequestStop() { stopRequested_ = true; }
-    // The monitor goes away while a cycle runs: from now on nothing is forwarded, and when the
-    // cycle is over the poller disconnects, saves its register and deletes itself.
-    void FinishAndDisposeLater();
-    // The program is ending: a cycle or keep-alive in progress has its connections cut, so
-    // the call it is blocked in fails at once and the cycle ends (and, after
-    // FinishAndDisposeLater, saves). An idle poller keeps its connection for a proper QUIT.
-    void CutConnections();
+    bool Busy() const { return stop_->busy_; }
+    bool StopRequested() const { return stop_->StopRequested(); }
+    void RequestStop() { stop_->RequestStop(); }
+    const std::shared_ptr<TPollerStop>& Stopper() const { return stop_; }
+    // Any thread: the monitor is closed; failures from now on go to the error box.
+    void CloseLog() { logClosed_ = true; }
 
     const TDownloadedFilesRegister& LocalFileList() const { return register_->names; }
     const TStableFileTracker& StableFiles() const { return stable_; }
@@ -69,10 +91,13 @@ private:
     void MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
+    // A tick that fell due while a cycle or NOOP ran is dropped, not delivered late.
+    void DropTicksMissedDuring(std::chrono::steady_clock::duration busyFor);
     std::string HostPort() const;
     void CloseAfterFailure();
     void Dispose();
 
+    bool BeginBusy();
     void LogMessage(const std::string& text, TColor colour);
     void LogTransfer(const std::string& text);
     void SessionStatus(tavrin::remote::TSessionStatus status, const std::string& text);
@@ -88,17 +113,22 @@ private:
     TLogEvent onLog_;
     std::unique_ptr<tavrin::remote::TRemoteSession> session_;
     std::vector<tavrin::remote::TRemoteEntry> listing_;
-    bool busy_ = false;
-    bool stopRequested_ = false;
-    bool disposeAfterCycle_ = false;
     bool disposed_ = false;
-    bool noopRunning_ = false;
-    bool pollAfterNoop_ = false;
+    std::atomic<bool> logClosed_{false};
     RConfiguration config_;
     std::unique_ptr<QTimer> keepAliveTimer_;
-    // Every socket a cycle or keep-alive tick opens, so that a stop can cut them all from
-    // inside the event loop that the blocked call keeps turning.
-    tavrin::net::TSocketGroup sockets_;
+    std::shared_ptr<tavrin::TErrorBox> errorBox_;
+    // Holds every socket a cycle or keep-alive tick opens, so that a stop can cut them.
+    std::shared_ptr<TPollerStop> stop_ = std::make_shared<TPollerStop>();
+};
+
+// What a monitor takes from the job it runs for: the register file, the job's name (its lines
+// begin with it and " > ") and the error box. Empty fields get today's single import: the
+// register at tavrin::RegisterFilePath(), the name "Import", a box of its own.
+struct TImportJobParts {
+    std::string registerPath;
+    std::string jobName;
+    std::shared_ptr<tavrin::TErrorBox> errorBox;
 };
 
 class TMonitorFTP {
@@ -106,17 +136,29 @@ public:
     // Raises what the poller's set-up raises; the monitor then does not exist.
     TMonitorFTP(const RConfiguration& config, TLogEvent onLog);
     TMonitorFTP(const RConfiguration& config, TLogEvent onLog, std::string registerPath);
+    TMonitorFTP(const RConfiguration& config, TLogEvent onLog, TImportJobParts parts);
+    // Disposes of the poller (QUIT, register saved) on the calling thread, which must be the
+    // monitor's own; a cycle is never running then.
     ~TMonitorFTP();
     TMonitorFTP(const TMonitorFTP&) = delete;
     TMonitorFTP& operator=(const TMonitorFTP&) = delete;
 
+    // Any thread. The poller stops after the cycle in progress (with QUIT), and the monitor
+    // says "Monitor closed" now: what the finishing cycle writes afterwards is not forwarded.
     void RequestStop();
-    // Puts "Import > " in front and hands the line to OnLog with the monitor as sender.
+    // Puts the job's prefix in front and hands the line to OnLog with the monitor as sender.
     void DoLog(const void* sender, const std::string& text, TColor colour);
 
     TFTPChecker& Checker() { return *checker_; }
+    std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
 
 private:
+    // Logs "Monitor closed" once; nothing is forwarded after it.
+    void Close();
+
     TLogEvent onLog_;
-    TFTPChecker* checker_ = nullptr; // owned, unless handed over to finish a running cycle
+    std::string prefix_;
+    std::recursive_mutex logMutex_;
+    bool closed_ = false;
+    std::unique_ptr<TFTPChecker> checker_;
 };

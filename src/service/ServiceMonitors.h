@@ -1,18 +1,13 @@
 #pragma once
-// The service's counterpart of the window's monitor commands: start the chosen monitors,
-// restart the running ones after the settings changed (import first), and stop both as
-// closing the window does (export first, then import, registers saved).
-#include "export/FolderMonitorUnit.h"
-#include "import/MonitorFTPUnit.h"
-
-#include <QObject>
-#include <QPointer>
+// The service's presentation of the job set: which jobs to run, their start failures as one
+// text for standard error, and a stop at the program's end. What starting, restarting and
+// stopping do is the job set's.
+#include "jobs/JobSet.h"
 
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace tavrin::service {
 
@@ -24,8 +19,9 @@ public:
 
 class TServiceMonitors {
 public:
-    TServiceMonitors(bool runImport, bool runExport);
-    // Stops what still runs, without waiting for a busy import cycle.
+    // `configPath`: the settings file every start and restart reads.
+    TServiceMonitors(bool runImport, bool runExport, std::string configPath);
+    // Stops what still runs, as StopNow does.
     ~TServiceMonitors();
     TServiceMonitors(const TServiceMonitors&) = delete;
     TServiceMonitors& operator=(const TServiceMonitors&) = delete;
@@ -34,35 +30,20 @@ public:
     // now. On failure nothing is left running and EMonitorStartError says why.
     void Start();
     // The settings file was changed: log switches read again, then each running monitor
-    // stopped and started again, import first. Raises as Start does, with nothing left
-    // running.
-    void Restart();
-    // Export first, then import; an import cycle in progress has its connections cut, so it
-    // ends at once. `stopped` is called once no import poller is left and the register is
-    // saved.
-    void Stop(std::function<void()> stopped);
-
-    bool ImportRunning() const { return ImportMonitor != nullptr; }
-    bool ExportRunning() const { return ExportMonitor != nullptr; }
+    // stopped and started again, import first, one after the other. A monitor that cannot
+    // start again goes to `failed` (with the reason); the others go on.
+    void Restart(std::function<void(const EMonitorStartError& failure)> failed);
+    // The program ends: export first, then import; cycles in progress have their connections
+    // cut, registers are saved.
+    void StopNow();
 
 private:
-    void StartImport();
-    void StartExport();
-    void StopImport();
-    void StopExport();
-    void StopAllNow();
-    void ForgetPoller(QObject* gone);
-    void ReportStoppedWhenDone();
+    void StartJob(jobs::TJob& job);
 
     bool runImport_;
     bool runExport_;
-    std::unique_ptr<TFolderMonitor> ExportMonitor;
-    std::unique_ptr<TMonitorFTP> ImportMonitor;
-    // Pollers whose monitor went while they were in the middle of a cycle: each finishes
-    // that cycle, saves its register and deletes itself.
-    std::vector<QPointer<QObject>> finishingPollers_;
-    std::vector<QMetaObject::Connection> watches_;
-    std::function<void()> stopped_;
+    std::string configPath_;
+    std::unique_ptr<jobs::TJobSet> jobs_;
 };
 
 } // namespace tavrin::service

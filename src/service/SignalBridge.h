@@ -26,8 +26,8 @@ private:
     void ReadPipe();
 
     QSocketNotifier* notifier_ = nullptr;
-    // OnSignal may keep the event loop turning (a QUIT to a slow server); a signal that
-    // arrives meanwhile waits here until the one in hand is dealt with.
+    // A signal that arrives while OnSignal deals with another (a stop waits for the jobs'
+    // workers) waits here until that one is dealt with.
     std::deque<int> pending_;
     bool dispatching_ = false;
 };

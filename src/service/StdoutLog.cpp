@@ -98,12 +98,11 @@ std::string FormatLogLine(std::chrono::system_clock::time_point when, const std:
                           TColor colour, const std::string& fallbackDirection) {
     std::string direction = fallbackDirection;
     std::string message = text;
-    for (const char* prefix : {"Import > ", "Export > "}) {
-        if (text.rfind(prefix, 0) == 0) {
-            direction = std::string(prefix, 6);
-            message = text.substr(9);
-            break;
-        }
+    // A job's line begins with the job's name (one word) and " > ".
+    const size_t mark = text.find(" > ");
+    if (mark != std::string::npos && mark > 0 && text.find(' ') == mark) {
+        direction = text.substr(0, mark);
+        message = text.substr(mark + 3);
     }
     return TimeStamp(when) + " " + direction + " " + LevelWord(colour) + " " + OnOneLine(message);
 }
@@ -125,13 +124,16 @@ TLogEvent StdoutLogEvent() {
     };
 }
 
+void WriteErrorBoxLine(const std::string& text, const std::string& direction) {
+    if (ClaimRedLine(WithoutTime(FormatLogLine({}, text, clRed, direction))))
+        return;
+    WriteLogLine(text, clRed, direction);
+}
+
 void InstallErrorLineSink() {
-    const std::thread::id importThread = std::this_thread::get_id();
-    SetErrorMessageSink([importThread](const std::string& text) {
-        const char* direction = std::this_thread::get_id() == importThread ? "Import" : "Export";
-        if (ClaimRedLine(WithoutTime(FormatLogLine({}, text, clRed, direction))))
-            return;
-        WriteLogLine(text, clRed, direction);
+    const std::thread::id mainThread = std::this_thread::get_id();
+    SetErrorMessageSink([mainThread](const std::string& text) {
+        WriteErrorBoxLine(text, std::this_thread::get_id() == mainThread ? "Service" : "Export");
     });
 }
 

@@ -16,8 +16,8 @@ namespace tavrin::service {
 // "start", "info", "file", "tls" or "error" for the five log colours; "info" for any other.
 const char* LevelWord(TColor colour);
 
-// One finished line without its line break. The direction is taken from the monitor's
-// "Import > " / "Export > " prefix, which is dropped; a text without one gets
+// One finished line without its line break. The direction is the job's name that begins a
+// job's line (the name, then " > "), which is dropped; a text without one gets
 // `fallbackDirection`. Line breaks inside the text (a multi-line reply) become spaces, so
 // one log line stays one output line.
 std::string FormatLogLine(std::chrono::system_clock::time_point when, const std::string& text,
@@ -30,10 +30,12 @@ void WriteLogLine(const std::string& text, TColor colour,
 // The sink the monitors are given.
 TLogEvent StdoutLogEvent();
 
-// Routes every error box of the monitors into red lines; a box that repeats a red line its
-// monitor has just written through StdoutLogEvent is not printed a second time. The import monitor
-// runs on the thread that installs the sink, the export monitor's uploads on their own watch
-// thread, and that is how a message finds its direction.
+// An error box of the job called `direction` as a red line; a box that repeats a red line the
+// job has just written through StdoutLogEvent is not printed a second time.
+void WriteErrorBoxLine(const std::string& text, const std::string& direction);
+
+// Routes every other error box into red lines, as WriteErrorBoxLine does. Those of the export
+// watch thread come from a thread of their own, and that is how they find their direction.
 void InstallErrorLineSink();
 
 } // namespace tavrin::service

@@ -6,7 +6,7 @@
 // start, the settings file named by --config cannot be read, or another program holds the
 // settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
-#include "service/ServiceAntiFreeze.h"
+#include "platform/FileLock.h"
 #include "service/ServiceMonitors.h"
 #include "service/SignalBridge.h"
 #include "service/StdoutLog.h"
@@ -47,6 +47,7 @@ std::string SettingsFileProblem(const std::string& path) {
 struct TServiceOptions {
     bool runImport = true;
     bool runExport = true;
+    std::string configPath;
 };
 
 TServiceOptions ParseCommandLine(const QCoreApplication& app) {
@@ -75,23 +76,37 @@ TServiceOptions ParseCommandLine(const QCoreApplication& app) {
                      qPrintable(parser.positionalArguments().front()));
         std::exit(kExitBadUsage);
     }
-    // Everything that looks for the settings file (every start, every SIGHUP) finds this one.
-    // A file named here that cannot be read is a mistake: running on defaults would hide it.
+    TServiceOptions options;
+    // Every start and every SIGHUP reads this file. A file named here that cannot be read is
+    // a mistake: running on defaults would hide it.
     if (parser.isSet(config)) {
         const QByteArray path = parser.value(config).toLocal8Bit();
         if (std::string problem = SettingsFileProblem(path.constData()); !problem.empty()) {
             std::fprintf(stderr, "tavrin-service: %s\n", problem.c_str());
             std::exit(kExitCannotStart);
         }
-        setenv("TAVRIN_CONFIG", path.constData(), 1);
+        options.configPath = path.constData();
+    } else {
+        options.configPath = tavrin::ConfigFilePath();
     }
-
-    TServiceOptions options;
     if (parser.isSet(import) || parser.isSet(exportOption)) {
         options.runImport = parser.isSet(import);
         options.runExport = parser.isSet(exportOption);
     }
     return options;
+}
+
+// One program per settings file and register: a second one would fetch the same files.
+tavrin::TProgramLocks LockSettingsAndRegister(const std::string& configPath) {
+    tavrin::TProgramLocks taken;
+    for (const std::string& file : {configPath, tavrin::RegisterFilePath()}) {
+        try {
+            taken.locks.push_back(std::make_unique<tavrin::fs::TFileLock>(file));
+        } catch (const tavrin::fs::ELockUnavailable& failure) {
+            taken.warnings.push_back(failure.what());
+        }
+    }
+    return taken;
 }
 
 } // namespace
@@ -105,10 +120,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     const TServiceOptions options = ParseCommandLine(app);
 
-    // One program per settings file and register: a second one would fetch the same files.
     tavrin::TProgramLocks locks;
     try {
-        locks = tavrin::LockSettingsAndRegister();
+        locks = LockSettingsAndRegister(options.configPath);
     } catch (const tavrin::fs::EFileInUse& inUse) {
         std::fprintf(stderr, "tavrin-service: %s\n", inUse.what());
         return kExitCannotStart;
@@ -116,35 +130,34 @@ int main(int argc, char** argv) {
     for (const std::string& warning : locks.warnings)
         WriteLogLine(warning, clHotLight);
 
-    TServiceAntiFreeze antiFreeze;
     InstallErrorLineSink();
     TSignalBridge signalBridge;
-    TServiceMonitors monitors(options.runImport, options.runExport);
+    TServiceMonitors monitors(options.runImport, options.runExport, options.configPath);
     bool stopping = false;
 
     auto cannotStart = [&](const std::exception& failure) {
+        if (stopping)
+            return;
         std::fprintf(stderr, "tavrin-service: %s\n", failure.what());
         std::fflush(stderr);
         stopping = true;
-        monitors.Stop([] { QCoreApplication::exit(kExitCannotStart); });
+        monitors.StopNow();
+        QCoreApplication::exit(kExitCannotStart);
     };
 
     signalBridge.OnSignal = [&](int signalNumber) {
         if (stopping)
             return; // the first stop is under way; it ends the program
         if (signalNumber == SIGHUP) {
-            WriteLogLine("Settings read again from " + tavrin::ConfigFilePath(), clHotLight);
-            try {
-                monitors.Restart();
-            } catch (const EMonitorStartError& failure) {
-                cannotStart(failure);
-            }
+            WriteLogLine("Settings read again from " + options.configPath, clHotLight);
+            monitors.Restart(cannotStart);
             return;
         }
         stopping = true;
         WriteLogLine(signalNumber == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM",
                      clHotLight);
-        monitors.Stop([] { QCoreApplication::exit(0); });
+        monitors.StopNow();
+        QCoreApplication::exit(0);
     };
 
     try {

@@ -1,5 +1,5 @@
 // Monitor commands that arrive while a stop is still talking to the server are ignored, so
-// captions, panels, images and monitors always agree; and SIGTERM, SIGINT and SIGHUP close
+// captions, panels, images and jobs always agree; and SIGTERM, SIGINT and SIGHUP close
 // the window the way Exit does: monitors stopped, the register saved.
 #include "app/MainForm.h"
 #include "app/SignalCloser.h"
@@ -72,23 +72,35 @@ protected:
             lines << QString::fromStdString(window.LogLines->Line(row).Text);
         return lines;
     }
-    // Starts the import monitor and runs one cycle: connected (keep-alive), one file fetched.
+    static tavrin::jobs::TJobState State(TfmMainForm& window, const char* job) {
+        return window.Jobs().Find(job)->State();
+    }
+    // Starts the import monitor and waits for its first cycle to end: connected (keep-alive),
+    // the file fetched (now or in an earlier run).
     void StartConnectedImport(TfmMainForm& window) {
+        const size_t listedBefore = Count("LIST");
         window.Startimportmonitor1->trigger();
-        ASSERT_TRUE(window.ImportMonitor);
-        window.ImportMonitor->Checker().PollCycle();
-        ASSERT_TRUE(std::filesystem::exists(dir_ + "/held.txt"))
+        ASSERT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Running);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::filesystem::exists(dir_ + "/held.txt") && Count("LIST") > listedBefore;
+            },
+            20000))
             << Log(window).join('\n').toStdString();
-        ASSERT_FALSE(window.ImportMonitor->Checker().Busy());
+        quitsBefore_ = Count("QUIT");
     }
-    bool QuitArrived() const {
+    size_t Count(const std::string& command) const {
         const auto commands = server_.Commands();
-        return std::find(commands.begin(), commands.end(), "QUIT") != commands.end();
+        return static_cast<size_t>(
+            std::count_if(commands.begin(), commands.end(),
+                          [&](const std::string& c) { return c.rfind(command, 0) == 0; }));
     }
+    bool QuitArrived() const { return Count("QUIT") > quitsBefore_; }
 
     std::string dir_;
     testsrv::ScriptedFtpServer server_;
     std::atomic<bool> holdQuit_{true};
+    size_t quitsBefore_ = 0;
     tavrin::TMessageRecorder boxes_;
 };
 
@@ -104,49 +116,42 @@ TEST_F(CommandsAndSignals, CommandsDuringASlowStopAreIgnored) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         StartConnectedImport(window);
 
-        bool arrived = false, switchingSeen = false;
-        QTimer poll;
-        poll.setInterval(5);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (arrived || !QuitArrived())
-                return;
-            arrived = true;
-            switchingSeen = window.ImportSwitching();
-            switch (arrives) {
-            case Arrives::ToolButton:
-                window.tbtnImport->click();
-                break;
-            case Arrives::MenuItem:
-                window.Startimportmonitor1->trigger();
-                break;
-            case Arrives::SettingsSaved:
-                QTimer::singleShot(0, [] {
-                    if (auto* dialog =
-                            qobject_cast<TfrmSettings*>(QApplication::activeModalWidget()))
-                        dialog->btnSave->click();
-                });
-                window.Settings1->trigger();
-                break;
-            }
-            holdQuit_ = false;
-        });
-        poll.start();
         window.tbtnImport->click(); // the stop: QUIT, held by the server
-        poll.stop();
-        EXPECT_TRUE(arrived);
-        EXPECT_TRUE(switchingSeen);
-        EXPECT_FALSE(window.ImportMonitor);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QuitArrived(); }, 10000));
+        EXPECT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Stopping);
+        EXPECT_TRUE(ShowsImportStopped(window));
+        switch (arrives) {
+        case Arrives::ToolButton:
+            window.tbtnImport->click();
+            break;
+        case Arrives::MenuItem:
+            window.Startimportmonitor1->trigger();
+            break;
+        case Arrives::SettingsSaved:
+            QTimer::singleShot(0, [] {
+                if (auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget()))
+                    dialog->btnSave->click();
+            });
+            window.Settings1->trigger();
+            break;
+        }
+        holdQuit_ = false;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return State(window, "Import") == tavrin::jobs::TJobState::Stopped; }, 10000));
         EXPECT_TRUE(ShowsImportStopped(window));
         QTest::qWait(20);
-        EXPECT_FALSE(window.ImportMonitor) << "nothing started behind the window's back";
+        EXPECT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Stopped)
+            << "nothing started behind the window's back";
         EXPECT_EQ(Log(window).filter("Monitor started").size(), 1);
 
         // Afterwards the commands work again.
         window.tbtnImport->click();
-        EXPECT_TRUE(window.ImportMonitor);
+        EXPECT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Running);
         EXPECT_TRUE(ShowsImportActive(window));
         window.tbtnImport->click();
         EXPECT_TRUE(ShowsImportStopped(window));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return State(window, "Import") == tavrin::jobs::TJobState::Stopped; }, 10000));
     }
 }
 
@@ -162,13 +167,13 @@ TEST_F(CommandsAndSignals, TermIntAndHupCloseTheWindowWithMonitorsStoppedAndRegi
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         StartConnectedImport(window);
         window.StartEXPORTmonitor1->trigger();
-        ASSERT_TRUE(window.ExportMonitor);
+        ASSERT_EQ(State(window, "Export"), tavrin::jobs::TJobState::Running);
 
         ASSERT_EQ(::kill(::getpid(), signal), 0);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 10000));
         EXPECT_EQ(closer.LastSignal(), signal);
-        EXPECT_FALSE(window.ImportMonitor);
-        EXPECT_FALSE(window.ExportMonitor);
+        EXPECT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Stopped);
+        EXPECT_EQ(State(window, "Export"), tavrin::jobs::TJobState::Stopped);
         const QStringList log = Log(window);
         EXPECT_LT(log.indexOf("Export > Monitor closed"), log.indexOf("Import > Monitor closed"));
         EXPECT_GE(log.indexOf("Export > Monitor closed"), 0);

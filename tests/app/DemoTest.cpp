@@ -65,7 +65,7 @@ int RunDemoDriver() {
     ::kill(::getpid(), SIGTERM);
     if (!QTest::qWaitFor([&] { return !window.isVisible(); }, 10000))
         return 5;
-    return window.ImportMonitor ? 6 : 0;
+    return window.Jobs().Find("Import")->State() == tavrin::jobs::TJobState::Stopped ? 0 : 6;
 }
 
 TEST(Demo, StartsFreshEachTimeAndTheThreeFilesArriveBothTimes) {

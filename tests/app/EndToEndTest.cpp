@@ -56,7 +56,8 @@ TEST(EndToEnd, BothMonitorsMoveFilesAgainstARealServer) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         window.Startimportmonitor1->trigger();
         window.StartEXPORTmonitor1->trigger();
-        ASSERT_TRUE(window.ImportMonitor && window.ExportMonitor);
+        ASSERT_EQ(window.Jobs().Find("Import")->State(), tavrin::jobs::TJobState::Running);
+        ASSERT_EQ(window.Jobs().Find("Export")->State(), tavrin::jobs::TJobState::Running);
 
         const QByteArray dropped = "dropped by the user\n";
         {

@@ -40,6 +40,17 @@ protected:
             << "LocalFolder=" << dir << "\n[Export]\nLocalFolder=" << dir
             << "\nHost=127.0.0.1\nPort=21\n";
     }
+    static tavrin::jobs::TJobState State(TfmMainForm& window, const char* job) {
+        return window.Jobs().Find(job)->State();
+    }
+    static bool Running(TfmMainForm& window, const char* job) {
+        return State(window, job) == tavrin::jobs::TJobState::Running;
+    }
+    // A stop ends on the job's worker; the window hears of it through its event loop.
+    static bool WaitStopped(TfmMainForm& window, const char* job) {
+        return QTest::qWaitFor(
+            [&] { return State(window, job) == tavrin::jobs::TJobState::Stopped; }, 10000);
+    }
     QStringList Log(const TfmMainForm& window) const {
         QCoreApplication::processEvents(); // lines from other threads land on a later turn
         QStringList lines;
@@ -58,22 +69,23 @@ TEST_F(MonitorControl, StartAndStopToggleCaptionsPanelsAndImages) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     window.Startimportmonitor1->trigger();
-    ASSERT_TRUE(window.ImportMonitor);
+    ASSERT_TRUE(Running(window, "Import"));
     EXPECT_EQ(window.Startimportmonitor1->text(), "Stop IMPORT monitor");
     EXPECT_EQ(window.StatusPanelText(0), "Import monitor: ACTIVE");
     EXPECT_EQ(TfmMainForm::ButtonImage(window.tbtnImport), 0);
 
     window.tbtnExport->click(); // the tool button does what the menu item does
-    ASSERT_TRUE(window.ExportMonitor);
+    ASSERT_TRUE(Running(window, "Export"));
     EXPECT_EQ(window.StartEXPORTmonitor1->text(), "Stop EXPORT monitor");
     EXPECT_EQ(window.StatusPanelText(1), "Export monitor: ACTIVE");
     EXPECT_EQ(TfmMainForm::ButtonImage(window.tbtnExport), 2);
     EXPECT_EQ(window.tbtnExport->text(), "Export monitor"); // captions never change
 
     window.tbtnImport->click();
+    EXPECT_EQ(window.StatusPanelText(0), "Import monitor: STOPPED"); // at once, while it stops
+    ASSERT_TRUE(WaitStopped(window, "Import"));
     window.StartEXPORTmonitor1->trigger();
-    EXPECT_FALSE(window.ImportMonitor);
-    EXPECT_FALSE(window.ExportMonitor);
+    ASSERT_TRUE(WaitStopped(window, "Export"));
     EXPECT_EQ(window.Startimportmonitor1->text(), "Start IMPORT monitor");
     EXPECT_EQ(window.StatusPanelText(0), "Import monitor: STOPPED");
     EXPECT_EQ(TfmMainForm::ButtonImage(window.tbtnImport), 1);
@@ -90,7 +102,7 @@ TEST_F(MonitorControl, BadPortLeavesTheDirectionStoppedWithTheErrorBox) {
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.Startimportmonitor1->trigger();
-    EXPECT_FALSE(window.ImportMonitor);
+    EXPECT_FALSE(Running(window, "Import"));
     EXPECT_EQ(window.Startimportmonitor1->text(), "Start IMPORT monitor");
     EXPECT_EQ(window.StatusPanelText(0), "Import monitor: STOPPED");
     EXPECT_EQ(boxes_.Texts(tavrin::TMessageKind::mkError),
@@ -146,8 +158,8 @@ TEST_F(MonitorControl, SettingsThatCannotWorkLeaveTheDirectionStoppedWithOneMess
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         (c.import ? window.Startimportmonitor1 : window.StartEXPORTmonitor1)->trigger();
-        EXPECT_FALSE(window.ImportMonitor);
-        EXPECT_FALSE(window.ExportMonitor);
+        EXPECT_EQ(State(window, c.import ? "Import" : "Export"),
+                  tavrin::jobs::TJobState::FailedToStart);
         EXPECT_EQ(window.StatusPanelText(c.import ? 0 : 1),
                   c.import ? "Import monitor: STOPPED" : "Export monitor: STOPPED");
         const auto shown = boxes_.Texts(tavrin::TMessageKind::mkError);
@@ -171,7 +183,6 @@ TEST_F(MonitorControl, SavedSettingsRestartRunningMonitorsImportFirst) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.Startimportmonitor1->trigger();
     window.StartEXPORTmonitor1->trigger();
-    const TMonitorFTP* oldImport = window.ImportMonitor.get();
 
     // Press Save once the modal dialog is up (the "Settings saved." box goes to the recorder).
     QTimer::singleShot(0, [] {
@@ -180,9 +191,9 @@ TEST_F(MonitorControl, SavedSettingsRestartRunningMonitorsImportFirst) {
         dialog->btnSave->click();
     });
     window.Settings1->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Jobs().Restarting(); }, 10000));
 
-    EXPECT_TRUE(window.ImportMonitor && window.ExportMonitor);
-    EXPECT_NE(window.ImportMonitor.get(), oldImport);
+    EXPECT_TRUE(Running(window, "Import") && Running(window, "Export"));
     EXPECT_EQ(boxes_.Texts(tavrin::TMessageKind::mkInformation),
               std::vector<std::string>{"Settings saved."});
     const QStringList log = Log(window);
@@ -197,7 +208,6 @@ TEST_F(MonitorControl, CancelledSettingsRestartNothingAndClosingDestroysExportFi
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.Startimportmonitor1->trigger();
     window.StartEXPORTmonitor1->trigger();
-    const TFolderMonitor* exportMonitor = window.ExportMonitor.get();
 
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget());
@@ -205,12 +215,12 @@ TEST_F(MonitorControl, CancelledSettingsRestartNothingAndClosingDestroysExportFi
         dialog->btnCancel->click();
     });
     window.tbtnSettings->click();
-    EXPECT_EQ(window.ExportMonitor.get(), exportMonitor);
+    EXPECT_TRUE(Running(window, "Import") && Running(window, "Export"));
     EXPECT_EQ(Log(window).size(), 2);
 
     window.close();
-    EXPECT_FALSE(window.ImportMonitor);
-    EXPECT_FALSE(window.ExportMonitor);
+    EXPECT_EQ(State(window, "Import"), tavrin::jobs::TJobState::Stopped);
+    EXPECT_EQ(State(window, "Export"), tavrin::jobs::TJobState::Stopped);
     EXPECT_EQ(Log(window).mid(2),
               QStringList({"Export > Monitor closed", "Import > Monitor closed"}));
     // Closing does not touch the captions and panels.

@@ -8,7 +8,7 @@
 #include "import/MonitorFTPUnit.h"
 #include "servers/FaultyFtpdServer.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <dirent.h>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace importtest;
@@ -105,17 +106,14 @@ TEST_F(ImportFault, FailedDownloadsLeaveNothingUnderTheFinalNameAndTheNextCycleM
         TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
         QPointer<TFTPChecker> checker(&monitor.Checker());
         if (row.kill) {
-            // The kill comes from the event loop while the cycle waits for data, as a crash
+            // The kill comes from another thread while the cycle waits for data, as a crash
             // of the server would.
-            QTimer watch;
-            QObject::connect(&watch, &QTimer::timeout, [&] {
-                if (server.WaitForEvent("stall", std::chrono::milliseconds(0))) {
-                    watch.stop();
+            std::thread killer([&] {
+                if (server.WaitForEvent("stall", std::chrono::milliseconds(30000)))
                     server.Kill();
-                }
             });
-            watch.start(20);
             checker->PollCycle();
+            killer.join();
         } else {
             checker->PollCycle();
         }
@@ -336,17 +334,16 @@ TEST_F(ImportFault, TransferSwitchOffHidesTransferLinesAndNoNoopCutsIntoACycle) 
     LogFileTransfer = false;
     config.KeepAlive = true;
     TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
-    // A keep-alive tick in the middle of the cycle's transfer sends nothing.
+    // A keep-alive tick in the middle of the cycle (here from inside its own log line) sends
+    // nothing.
     server.SetFaults(FaultPlan().GrowOnListing("one.bin", 1, 1));
     int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
+    log.onLine = [&](const LogLine&) {
         ++ticks;
         monitor.Checker().KeepAliveTick();
-    });
-    tick.start(0);
+    };
     monitor.Checker().PollCycle();
-    tick.stop();
+    log.onLine = nullptr;
     EXPECT_GT(ticks, 0);
     auto noops = [&] {
         std::vector<std::string> all = server.Commands();
@@ -354,9 +351,11 @@ TEST_F(ImportFault, TransferSwitchOffHidesTransferLinesAndNoNoopCutsIntoACycle) 
     };
     EXPECT_EQ(noops(), 0);
     EXPECT_EQ(FileHash(scratch.local + "/one.bin"), FileHash(Served("one.bin")));
-    // Idle and connected, the tick does send one; a poll tick meanwhile runs right after it.
+    // Idle and connected, the tick does send one; a poll tick that came meanwhile runs right
+    // after it.
     QTimer::singleShot(0, [&] { monitor.Checker().PollCycle(); });
     monitor.Checker().KeepAliveTick();
+    QCoreApplication::processEvents();
     EXPECT_EQ(noops(), 1);
     std::vector<std::string> all = server.Commands();
     auto noop = std::find(all.begin(), all.end(), "NOOP");

@@ -200,20 +200,21 @@ TEST_P(ImportRealServer, StopDuringACycleFinishesTheEntriesThenQuits) {
         Put("f" + std::to_string(i) + ".bin", Payload(200000, 10 + i));
     StartServer();
     auto* monitor = new TMonitorFTP(config, log.Sink(), scratch.registerPath);
-    QPointer<TFTPChecker> checker(&monitor->Checker());
-    // The user stops the monitor while the first file is on its way: the stop arrives
-    // through the event loop during a socket wait, as from the menu.
+    // The user stops the monitor while the first file is on its way; the monitor goes once
+    // the cycle is over, as a job's worker does it.
+    bool stopped = false;
     log.onLine = [&](const LogLine& line) {
-        if (line.text == "Import > Getting file \"f0.bin\"" && monitor)
+        if (line.text == "Import > Getting file \"f0.bin\"" && !stopped) {
+            stopped = true;
+            monitor->RequestStop();
             QTimer::singleShot(0, [&] {
-                monitor->RequestStop();
                 delete monitor;
                 monitor = nullptr;
             });
+        }
     };
-    QTimer::singleShot(0, checker.data(), [&] { checker->PollCycle(); });
-    ASSERT_TRUE(WaitUntil([&] { return checker.isNull(); }));
-    EXPECT_EQ(monitor, nullptr);
+    QTimer::singleShot(0, [&] { monitor->Checker().PollCycle(); });
+    ASSERT_TRUE(WaitUntil([&] { return monitor == nullptr; }));
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(ReadFile(scratch.local + "/f" + std::to_string(i) + ".bin"),
                   Payload(200000, 10 + i));

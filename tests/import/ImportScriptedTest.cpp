@@ -13,6 +13,7 @@
 #include <atomic>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace importtest;
 
@@ -168,6 +169,28 @@ TEST_F(ImportScripted, SwitchChangedBetweenTwoLinesGovernsTheNextOne) {
     EXPECT_EQ(log.lines.back().colour, clHotLight);
     EXPECT_EQ(CommandCount("DELE a.txt"), 1u);
     EXPECT_TRUE(monitor.Checker().LocalFileList().Contains("a.txt"));
+}
+
+} // namespace
+
+namespace {
+
+// A tick that falls due while a cycle still runs is dropped: the next cycle comes a whole
+// interval after the long one, not straight after it.
+TEST_F(ImportScripted, TickDueDuringALongCycleIsDropped) {
+    server.Handle("LIST", testsrv::ServeData(kUnixListing));
+    auto serve = testsrv::ServeData("hello");
+    server.Handle("RETR", [serve](testsrv::ScriptedSession& session, const std::string& line) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // longer than the interval
+        serve(session, line);
+    });
+    config.KeepAlive = false;
+    config.CheckInterval = 1;
+    TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("Import > Getting file \"a.txt\" done") == 1; }));
+    RunEventsFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(CommandCount("LIST"), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return CommandCount("LIST") == 2; }, std::chrono::seconds(5)));
 }
 
 } // namespace

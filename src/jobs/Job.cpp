@@ -1,0 +1,227 @@
+#include "jobs/Job.h"
+
+#include "config/ConfigPaths.h"
+#include "config/SettingsFile.h"
+#include "config/StartChecks.h"
+#include "config/UserMessages.h"
+#include "export/FolderMonitorUnit.h"
+#include "import/MonitorFTPUnit.h"
+
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <future>
+
+namespace tavrin::jobs {
+namespace {
+
+// A cycle still running this long after the stop has its connections cut; with the QUIT's
+// own 3 s limit the whole stop stays within 5 s.
+constexpr int kStopGraceMs = 1500;
+// Whatever is still talking to the server then is cut as well.
+constexpr int kStopLimitMs = 4500;
+// How long a destructor or the program's end waits for a worker whose connections are cut.
+constexpr unsigned long kStopNowWaitMs = 10000;
+
+} // namespace
+
+// The job's worker: builds the monitor, runs the event loop its timers need until told to
+// quit, and disposes of the monitor on its way out.
+class TJobWorker : public QThread {
+public:
+    TJobWorker(std::function<void()> build, std::function<void()> destroy)
+        : build_(std::move(build)), destroy_(std::move(destroy)) {}
+    // Blocks until the monitor is built; rethrows what its set-up raised.
+    void StartAndWaitBuilt() {
+        std::future<void> built = built_.get_future();
+        start();
+        built.get();
+    }
+
+    // After wait(): everything the worker did is visible to the caller. QThread::wait
+    // already makes it so; this says it in a way ThreadSanitizer can see (Qt's own locks are
+    // invisible to it).
+    void Joined() const { (void)ended_.load(std::memory_order_acquire); }
+    // Ends the event loop after the event in progress; what the caller did before is visible
+    // to the disposal that follows on the worker (the same reasoning as Joined).
+    void Quit() {
+        quitting_.store(true, std::memory_order_release);
+        quit();
+    }
+
+protected:
+    void run() override {
+        try {
+            build_();
+        } catch (...) {
+            ended_.store(true, std::memory_order_release);
+            built_.set_exception(std::current_exception());
+            return;
+        }
+        built_.set_value();
+        exec();
+        (void)quitting_.load(std::memory_order_acquire);
+        destroy_();
+        ended_.store(true, std::memory_order_release);
+    }
+
+private:
+    std::function<void()> build_, destroy_;
+    std::promise<void> built_;
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> quitting_{false};
+};
+
+EJobRefused::EJobRefused(const std::string& job, std::vector<std::string> problems)
+    : std::runtime_error(job + " monitor not started: " + JoinedProblems(problems, "; ")),
+      problems_(std::move(problems)) {}
+
+TJob::TJob(TJobDefinition definition, std::string configPath, TLogEvent log, QObject* parent)
+    : QObject(parent), definition_(std::move(definition)), configPath_(std::move(configPath)),
+      log_(std::move(log)) {
+    // Boxes open on the main thread; a job gone by then leaves its box to the program's sink.
+    QPointer<TJob> self(this);
+    errorBox_ = std::make_shared<TErrorBox>([self](const std::string& text) {
+        if (self)
+            self->ShowErrorBox(text);
+        else
+            ShowErrorMessage(text);
+    });
+}
+
+TJob::~TJob() {
+    StopNow();
+}
+
+bool TJob::Watching() const {
+    return state_ == TJobState::Running && export_ && export_->Watching();
+}
+
+bool TJob::CycleRunning() const {
+    return state_ == TJobState::Running && stopper_ && stopper_->Busy();
+}
+
+void TJob::ShowErrorBox(const std::string& text) {
+    if (OnErrorBox)
+        OnErrorBox(*this, text);
+    else
+        ShowErrorMessage(text);
+}
+
+void TJob::SetState(TJobState state) {
+    if (state_ == state)
+        return;
+    state_ = state;
+    emit StateChanged(state);
+}
+
+void TJob::Start() {
+    if (state_ != TJobState::Stopped && state_ != TJobState::FailedToStart)
+        return;
+    SetState(TJobState::Starting);
+    const std::string path = configPath_.empty() ? ConfigFilePath() : configPath_;
+    const bool import = definition_.kind == TJobKind::Import;
+    try {
+        config_ = import ? LoadImportConfiguration(path) : LoadExportConfiguration(path);
+        std::vector<std::string> problems =
+            import ? ImportStartProblems(config_) : ExportStartProblems(config_);
+        if (!problems.empty())
+            throw EJobRefused(definition_.name, std::move(problems));
+        worker_ =
+            std::make_unique<TJobWorker>([this] { BuildMonitor(); }, [this] { DestroyMonitor(); });
+        const uint64_t generation = ++generation_;
+        connect(
+            worker_.get(), &QThread::finished, this,
+            [this, generation] { WorkerFinished(generation); }, Qt::QueuedConnection);
+        worker_->StartAndWaitBuilt();
+    } catch (const std::exception& failure) {
+        if (worker_) {
+            worker_->wait();
+            worker_->Joined();
+            worker_.reset();
+        }
+        const auto* refused = dynamic_cast<const EJobRefused*>(&failure);
+        lastError_ = refused ? JoinedProblems(refused->Problems(), "\n") : failure.what();
+        SetState(TJobState::FailedToStart);
+        throw;
+    }
+    lastError_.clear();
+    SetState(TJobState::Running);
+}
+
+// On the worker thread.
+void TJob::BuildMonitor() {
+    if (definition_.kind == TJobKind::Import) {
+        import_ = std::make_unique<TMonitorFTP>(config_, log_,
+                                                TImportJobParts{definition_.registerPath.empty()
+                                                                    ? RegisterFilePath()
+                                                                    : definition_.registerPath,
+                                                                definition_.name, errorBox_});
+        stopper_ = import_->Stopper();
+    } else {
+        export_ = std::make_unique<TFolderMonitor>(
+            config_, log_, std::vector<std::chrono::milliseconds>{}, definition_.name);
+    }
+}
+
+// On the worker thread, after its event loop: QUIT, register saved, "Monitor closed".
+void TJob::DestroyMonitor() {
+    import_.reset();
+    export_.reset();
+}
+
+void TJob::Stop(std::function<void()> stopped) {
+    if (state_ != TJobState::Running)
+        return;
+    if (stopped)
+        whenStopped_.push_back(std::move(stopped));
+    SetState(TJobState::Stopping);
+    if (import_) {
+        import_->RequestStop();
+        std::shared_ptr<TPollerStop> stopper = stopper_;
+        QTimer::singleShot(kStopGraceMs, this, [stopper] { stopper->CutIfBusy(); });
+        QTimer::singleShot(kStopLimitMs, this, [stopper] { stopper->CutAll(); });
+    }
+    // Its timers are the worker's: the loop ends after the tick in progress, if any.
+    worker_->Quit();
+}
+
+void TJob::StopNow() {
+    if (!worker_)
+        return;
+    // A cycle cut short by the end reports nothing: the monitor is closed first.
+    if (import_ && state_ == TJobState::Running)
+        import_->RequestStop();
+    SetState(TJobState::Stopping);
+    if (stopper_) {
+        stopper_->RequestStop();
+        stopper_->CutIfBusy();
+    }
+    worker_->Quit();
+    if (!worker_->wait(kStopNowWaitMs)) {
+        if (stopper_)
+            stopper_->CutAll();
+        worker_->wait(kStopNowWaitMs);
+    }
+    WorkerFinished(generation_);
+}
+
+void TJob::WorkerFinished(uint64_t generation) {
+    if (!worker_ || generation != generation_)
+        return; // a late signal of a worker already dealt with
+    worker_->wait();
+    worker_->Joined();
+    worker_.reset();
+    stopper_.reset();
+    SetState(TJobState::Stopped);
+    std::vector<std::function<void()>> callbacks;
+    callbacks.swap(whenStopped_);
+    for (const std::function<void()>& callback : callbacks)
+        callback();
+}
+
+} // namespace tavrin::jobs

@@ -1,0 +1,114 @@
+#pragma once
+// A job: one named import or export with its own settings, register, log prefix, state and
+// last error. Its monitor lives on a worker thread of its own (poll timers, cycles, the
+// export's watch); the job itself lives on its owner's thread, and so do its state changes.
+#include "config/CommonTypesUnit.h"
+#include "config/LogEvent.h"
+#include "import/ImportCycleState.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TFolderMonitor;
+class TMonitorFTP;
+class TPollerStop;
+
+namespace tavrin::jobs {
+
+enum class TJobKind { Import, Export };
+enum class TJobState { Stopped, Starting, Running, Stopping, FailedToStart };
+
+// What defines a job: its name (its lines begin with it and " > "), its kind and, for an
+// import, its register file (empty: tavrin::RegisterFilePath()).
+struct TJobDefinition {
+    std::string name;
+    TJobKind kind = TJobKind::Import;
+    std::string registerPath;
+};
+
+// A start refused before anything ran; Problems() names every reason.
+class EJobRefused : public std::runtime_error {
+public:
+    EJobRefused(const std::string& job, std::vector<std::string> problems);
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+private:
+    std::vector<std::string> problems_;
+};
+
+class TJobWorker;
+
+class TJob : public QObject {
+    Q_OBJECT
+public:
+    // `configPath` is the settings file read at each start; empty: ConfigFilePath() then.
+    TJob(TJobDefinition definition, std::string configPath, TLogEvent log,
+         QObject* parent = nullptr);
+    // Stops as StopNow does.
+    ~TJob() override;
+    TJob(const TJob&) = delete;
+    TJob& operator=(const TJob&) = delete;
+
+    const std::string& Name() const { return definition_.name; }
+    std::string LogPrefix() const { return definition_.name + " > "; }
+    TJobKind Kind() const { return definition_.kind; }
+    TJobState State() const { return state_; }
+    // Why the last start failed; empty after a good start.
+    const std::string& LastError() const { return lastError_; }
+    // The settings the job was last started with.
+    const RConfiguration& Config() const { return config_; }
+    // A running export job that watches its folder.
+    bool Watching() const;
+    // A running import job in the middle of a cycle or keep-alive.
+    bool CycleRunning() const;
+
+    // Reads the job's section of the settings file afresh and starts the monitor on the
+    // job's worker thread. Raises EJobRefused when the settings cannot work, or what the
+    // monitor's set-up raises (a register that cannot be read); the job is then
+    // FailedToStart. Only from Stopped or FailedToStart.
+    void Start();
+    // Asynchronous: a cycle in progress may end (its connections are cut after a grace),
+    // then QUIT and the register saved. `stopped` runs on the owner's thread once the job
+    // is Stopped. Only from Running; otherwise nothing happens and `stopped` is not called.
+    void Stop(std::function<void()> stopped = {});
+    // The program ends: connections cut at once, the monitor disposed of (register saved)
+    // and the worker waited for, with a bound. Any state.
+    void StopNow();
+
+    // Where the job's error boxes go, on the main thread; unset: the program's message sink.
+    std::function<void(const TJob& job, const std::string& text)> OnErrorBox;
+
+signals:
+    void StateChanged(tavrin::jobs::TJobState state);
+
+private:
+    void SetState(TJobState state);
+    void BuildMonitor();
+    void DestroyMonitor();
+    void WorkerFinished(uint64_t generation);
+    void ShowErrorBox(const std::string& text);
+
+    TJobDefinition definition_;
+    std::string configPath_;
+    TLogEvent log_;
+    TJobState state_ = TJobState::Stopped;
+    std::string lastError_;
+    RConfiguration config_;
+    std::shared_ptr<TErrorBox> errorBox_;
+    std::unique_ptr<TJobWorker> worker_;
+    // Which worker a queued "finished" belongs to.
+    uint64_t generation_ = 0;
+    // Made and destroyed on the worker thread.
+    std::unique_ptr<TMonitorFTP> import_;
+    std::unique_ptr<TFolderMonitor> export_;
+    std::shared_ptr<TPollerStop> stopper_;
+    std::vector<std::function<void()>> whenStopped_;
+};
+
+} // namespace tavrin::jobs

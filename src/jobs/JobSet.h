@@ -1,0 +1,61 @@
+#pragma once
+// The jobs of one program, in the order they were added (today "Import", then "Export"), and
+// what the window and the service do to them: start one, stop one, restart the running ones
+// after the settings changed (one after the other, in order), stop all at the end (in
+// reverse order).
+#include "jobs/Job.h"
+
+#include <QObject>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrin::jobs {
+
+// Today's two jobs: "Import" with its register where it always was (LocalFileList.txt,
+// found when the job starts), and "Export".
+std::vector<TJobDefinition> StandardJobs();
+
+class TJobSet : public QObject {
+    Q_OBJECT
+public:
+    // `configPath`: the settings file every start reads (empty: ConfigFilePath() at the
+    // time). `log` receives every job's lines, already prefixed.
+    TJobSet(std::vector<TJobDefinition> definitions, std::string configPath, TLogEvent log,
+            QObject* parent = nullptr);
+    // Stops every job as StopAllNow does.
+    ~TJobSet() override;
+
+    const std::vector<std::unique_ptr<TJob>>& Jobs() const { return jobs_; }
+    TJob* Find(const std::string& name) const;
+
+    // A start's failure reaches the caller (see TJob::Start).
+    void Start(TJob& job) { job.Start(); }
+    void Stop(TJob& job, std::function<void()> stopped = {}) { job.Stop(std::move(stopped)); }
+    // Every running job is stopped and started again, one job after the other in the set's
+    // order; a job that is starting or stopping is left alone. A start that fails goes to
+    // `failed` and the restart goes on; `done` runs at the end.
+    void RestartRunning(std::function<void(TJob& job, std::exception_ptr failure)> failed,
+                        std::function<void()> done = {});
+    // The program ends: every job stopped at once, the last one first; registers saved.
+    void StopAllNow();
+    // Whether a restart is under way.
+    bool Restarting() const { return restarting_ > 0; }
+
+signals:
+    // Any job's state changed (on the set's thread).
+    void JobStateChanged(tavrin::jobs::TJob* job, tavrin::jobs::TJobState state);
+
+private:
+    void RestartFrom(std::shared_ptr<std::vector<TJob*>> pending,
+                     std::function<void(TJob&, std::exception_ptr)> failed,
+                     std::function<void()> done);
+
+    std::vector<std::unique_ptr<TJob>> jobs_;
+    int restarting_ = 0;
+};
+
+} // namespace tavrin::jobs
