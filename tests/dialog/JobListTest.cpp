@@ -86,6 +86,50 @@ TEST_F(JobListTest, AddDuplicateRenameRemoveChangeTheListOnly) {
     EXPECT_EQ(ReadFile(configPath_), GoodFile());
 }
 
+// Save carries out the session's renames, removals and additions in the file; keys the pages
+// do not show (Enabled, anything unknown) go with a renamed section, and the untouched jobs
+// keep their text.
+TEST_F(JobListTest, SaveWritesNamedJobsAndTellsWhichChanged) {
+    const std::string named =
+        "[Import:Alpha]\nLocalFolder=" + dir_ +
+        "\nHost=a.example\nEnabled=0\nCustom=kept\n[Export:Beta]\nLocalFolder=" + dir_ +
+        "\nHost=b.example\n";
+    WriteFile(configPath_, GoodFile() + named);
+    Open();
+    EXPECT_EQ(NodeTexts(),
+              (std::vector<std::string>{"1. Import", "2. Export", "Alpha", "Beta", "3. General"}));
+    ASSERT_NE(ImportForm("Alpha"), nullptr);
+    EXPECT_EQ(ImportForm("Alpha")->edtHost->text(), "a.example");
+
+    ASSERT_EQ(dialog_->RenameJob("Alpha", "Gamma"), "");
+    ImportForm("Gamma")->edtRemoteFolder->setText("/in");
+    recorder_.QueueWarningAnswer(true);
+    ASSERT_TRUE(dialog_->RemoveJob("Beta"));
+    ASSERT_EQ(dialog_->AddJob(TDirection::Export, "Delta"), "");
+    ExportForm("Delta")->edtHost->setText("d.example");
+    ExportForm("Delta")->edtLocalFolder->setText(QString::fromStdString(dir_));
+    Save();
+
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(recorder_.Texts(TMessageKind::mkInformation),
+              std::vector<std::string>{
+                  "Settings saved.\r\n\r\nSaved: Gamma, Delta\r\n\r\nRemoved: Beta"});
+    EXPECT_EQ(dialog_->ChangedJobs(), (std::vector<std::string>{"Gamma", "Delta"}));
+    EXPECT_EQ(dialog_->RemovedJobs(), (std::vector<std::string>{"Beta", "Alpha"}));
+    const std::string text = ReadFile(configPath_);
+    EXPECT_TRUE(text.starts_with(GoodFile())) << text;
+    for (const char* line : {"Import:Gamma.Host=a.example", "Import:Gamma.Enabled=0",
+                             "Import:Gamma.Custom=kept", "Import:Gamma.RemoteFolder=/in",
+                             "Export:Delta.Host=d.example", "Export:Delta.PassiveMode=1"})
+        EXPECT_TRUE(HasLine(line)) << line << "\n" << text;
+    for (const char* gone : {"[Import:Alpha]", "[Export:Beta]"})
+        EXPECT_EQ(text.find(gone), std::string::npos) << gone;
+
+    Open();
+    EXPECT_EQ(NodeTexts(),
+              (std::vector<std::string>{"1. Import", "2. Export", "Gamma", "Delta", "3. General"}));
+}
+
 TEST_F(JobListTest, SelectJobOpensTheDialogOnThatJob) {
     TfrmSettings dialog;
     ASSERT_TRUE(dialog.SelectJob("export"));

@@ -20,7 +20,7 @@ bool SameJobName(const std::string& a, const std::string& b) {
     return SameTextAscii(a, b);
 }
 
-std::string JobNameProblem(const std::string& name, const std::vector<std::string>& taken) {
+std::string NewJobNameProblem(const std::string& name, const std::vector<std::string>& taken) {
     if (name.empty() || name.size() > kLongestName || name.front() == ' ' || name.back() == ' ' ||
         !std::all_of(name.begin(), name.end(), AllowedInName))
         return "A job name is 1 to 64 letters, digits, spaces, '-', '_' or '.', and does not "

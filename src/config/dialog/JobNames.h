@@ -10,6 +10,6 @@ namespace tavrin {
 bool SameJobName(const std::string& a, const std::string& b);
 
 // Empty when `name` may be given to a job next to the names in `taken`; otherwise why not.
-std::string JobNameProblem(const std::string& name, const std::vector<std::string>& taken);
+std::string NewJobNameProblem(const std::string& name, const std::vector<std::string>& taken);
 
 } // namespace tavrin

@@ -47,7 +47,7 @@ std::string TfrmSettings::NameProblem(const std::string& name, const TJobPage* e
     // A job removed in this session keeps its name until Save has taken it out of the file.
     for (const auto& [section, removedName] : removed_)
         taken.push_back(removedName);
-    return tavrin::JobNameProblem(name, taken);
+    return tavrin::NewJobNameProblem(name, taken);
 }
 
 std::string TfrmSettings::AddJob(TDirection direction, const std::string& name) {
