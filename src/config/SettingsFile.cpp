@@ -82,15 +82,26 @@ TSettingsSource PageSource(const RConfiguration& record,
 } // namespace
 
 RConfiguration LoadRecord(TDirection direction, const std::string& path) {
+    return LoadRecord(direction, SectionName(direction), path);
+}
+
+RConfiguration LoadRecord(TDirection direction, const std::string& jobSection,
+                          const std::string& path) {
     SettingsReader in(path);
     RConfiguration c;
     for (const TSettingKey& key : SettingKeys())
         if (IsUsedBy(key, direction))
-            SetFromStored(c, key, in.Text(SectionOf(key, direction), key.Name, key.Default));
+            SetFromStored(c, key,
+                          in.Text(SectionOf(key, direction, jobSection), key.Name, key.Default));
     return c;
 }
 
 void SaveSettings(TDirection direction, const TSettingsSource& source, const std::string& path) {
+    SaveSettings(direction, SectionName(direction), source, path);
+}
+
+void SaveSettings(TDirection direction, const std::string& jobSection,
+                  const TSettingsSource& source, const std::string& path) {
     SettingsWriter out(path);
     for (const TSettingKey& key : SettingKeys()) {
         if (!IsUsedBy(key, direction))
@@ -100,7 +111,7 @@ void SaveSettings(TDirection direction, const TSettingsSource& source, const std
             continue;
         if (TypeOf(key) == TKeyType::Integer)
             text = std::to_string(StrToInt(*text));
-        const std::string section = SectionOf(key, direction);
+        const std::string section = SectionOf(key, direction, jobSection);
         if (key.Save == TKeySave::WhenChosen && *text == key.Default &&
             !HasKey(path, section, key.Name))
             continue;
@@ -109,8 +120,14 @@ void SaveSettings(TDirection direction, const TSettingsSource& source, const std
 }
 
 void SaveRecord(TDirection direction, const RConfiguration& record, const std::string& path) {
+    SaveRecord(direction, SectionName(direction), record, path);
+}
+
+void SaveRecord(TDirection direction, const std::string& jobSection, const RConfiguration& record,
+                const std::string& path) {
     SaveSettings(
-        direction, [&record](const TSettingKey& key) { return StoredText(record, key); }, path);
+        direction, jobSection,
+        [&record](const TSettingKey& key) { return StoredText(record, key); }, path);
 }
 
 RConfiguration LoadImportConfiguration(const std::string& path) {

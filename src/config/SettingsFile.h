@@ -135,4 +135,14 @@ using TSettingsSource = std::function<std::optional<std::string>(const TSettingK
 // Writes a direction's keys from `source`, in table order, by the rules of the page saves.
 void SaveSettings(TDirection direction, const TSettingsSource& source, const std::string& path);
 
+// The same for the job of settings section `section` (config/JobSections.h): "Import" and
+// "Export" are the calls above; a named job's section holds every key of its direction,
+// PassiveMode and BinaryMode included.
+RConfiguration LoadRecord(TDirection direction, const std::string& section,
+                          const std::string& path);
+void SaveRecord(TDirection direction, const std::string& section, const RConfiguration& record,
+                const std::string& path);
+void SaveSettings(TDirection direction, const std::string& section, const TSettingsSource& source,
+                  const std::string& path);
+
 } // namespace tavrin

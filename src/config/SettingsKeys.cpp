@@ -98,6 +98,12 @@ std::string SectionOf(const TSettingKey& key, TDirection direction) {
     return key.SharedSection ? key.SharedSection : SectionName(direction);
 }
 
+std::string SectionOf(const TSettingKey& key, TDirection direction, const std::string& jobSection) {
+    if (SameTextAscii(jobSection, SectionName(direction)))
+        return SectionOf(key, direction);
+    return jobSection;
+}
+
 std::string StoredText(const RConfiguration& record, const TSettingKey& key) {
     struct {
         const RConfiguration& r;

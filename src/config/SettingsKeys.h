@@ -57,6 +57,9 @@ bool IsUsedBy(const TSettingKey& key, TDirection direction);
 // "Import" or "Export".
 const std::string& SectionName(TDirection direction);
 std::string SectionOf(const TSettingKey& key, TDirection direction);
+// Where a job stored in `jobSection` keeps the key: the rule above for the plain "Import" and
+// "Export" sections, the job's own section for any other.
+std::string SectionOf(const TSettingKey& key, TDirection direction, const std::string& jobSection);
 
 // A field's value as the file stores it.
 std::string StoredText(const RConfiguration& record, const TSettingKey& key);

@@ -1,6 +1,7 @@
 #include "jobs/Job.h"
 
 #include "config/ConfigPaths.h"
+#include "config/JobSections.h"
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
 #include "config/UserMessages.h"
@@ -76,6 +77,20 @@ private:
     std::atomic<bool> quitting_{false};
 };
 
+std::string SectionOf(const TJobDefinition& definition) {
+    if (!definition.section.empty())
+        return definition.section;
+    return definition.kind == TJobKind::Import ? "Import" : "Export";
+}
+
+TJobDefinition DefinitionOf(const TJobSection& section) {
+    return {section.name,
+            section.direction == TDirection::Import ? TJobKind::Import : TJobKind::Export,
+            {},
+            section.section,
+            section.enabled};
+}
+
 EJobRefused::EJobRefused(const std::string& job, std::vector<std::string> problems)
     : std::runtime_error(job + " monitor not started: " + JoinedProblems(problems, "; ")),
       problems_(std::move(problems)) {}
@@ -126,7 +141,8 @@ void TJob::Start() {
     const std::string path = configPath_.empty() ? ConfigFilePath() : configPath_;
     const bool import = definition_.kind == TJobKind::Import;
     try {
-        config_ = import ? LoadImportConfiguration(path) : LoadExportConfiguration(path);
+        config_ = LoadRecord(import ? TDirection::Import : TDirection::Export,
+                             SectionOf(definition_), path);
         std::vector<std::string> problems =
             import ? ImportStartProblems(config_) : ExportStartProblems(config_);
         if (!problems.empty())
@@ -156,11 +172,11 @@ void TJob::Start() {
 // On the worker thread.
 void TJob::BuildMonitor() {
     if (definition_.kind == TJobKind::Import) {
-        import_ = std::make_unique<TMonitorFTP>(config_, log_,
-                                                TImportJobParts{definition_.registerPath.empty()
-                                                                    ? RegisterFilePath()
-                                                                    : definition_.registerPath,
-                                                                definition_.name, errorBox_});
+        import_ = std::make_unique<TMonitorFTP>(
+            config_, log_,
+            TImportJobParts{definition_.registerPath.empty() ? RegisterFilePathFor(definition_.name)
+                                                             : definition_.registerPath,
+                            definition_.name, errorBox_});
         stopper_ = import_->Stopper();
     } else {
         export_ = std::make_unique<TFolderMonitor>(

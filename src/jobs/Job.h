@@ -5,6 +5,7 @@
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "import/ImportCycleState.h"
+#include "jobs/JobActivity.h"
 
 #include <QObject>
 
@@ -15,6 +16,9 @@
 #include <string>
 #include <vector>
 
+namespace tavrin {
+struct TJobSection;
+}
 class TFolderMonitor;
 class TMonitorFTP;
 class TPollerStop;
@@ -24,13 +28,30 @@ namespace tavrin::jobs {
 enum class TJobKind { Import, Export };
 enum class TJobState { Stopped, Starting, Running, Stopping, FailedToStart };
 
-// What defines a job: its name (its lines begin with it and " > "), its kind and, for an
-// import, its register file (empty: tavrin::RegisterFilePath()).
+// What defines a job: its name (its lines begin with it and " > "), its kind, its section of
+// the settings file (empty: "Import" or "Export" by its kind), whether it runs when all
+// enabled jobs are started and, for an import, its register file (empty:
+// tavrin::RegisterFilePathFor(name) when the job starts).
 struct TJobDefinition {
+    TJobDefinition() = default;
+    TJobDefinition(std::string name_, TJobKind kind_, std::string registerPath_ = {},
+                   std::string section_ = {}, bool enabled_ = true)
+        : name(std::move(name_)), kind(kind_), registerPath(std::move(registerPath_)),
+          section(std::move(section_)), enabled(enabled_) {}
+
     std::string name;
     TJobKind kind = TJobKind::Import;
     std::string registerPath;
+    std::string section;
+    bool enabled = true;
+
+    bool operator==(const TJobDefinition&) const = default;
 };
+
+// The settings section the job reads.
+std::string SectionOf(const TJobDefinition& definition);
+// The jobs a settings file defines (config/JobSections.h), as definitions.
+TJobDefinition DefinitionOf(const TJobSection& section);
 
 // A start refused before anything ran; Problems() names every reason.
 class EJobRefused : public std::runtime_error {
@@ -55,6 +76,7 @@ public:
     TJob(const TJob&) = delete;
     TJob& operator=(const TJob&) = delete;
 
+    const TJobDefinition& Definition() const { return definition_; }
     const std::string& Name() const { return definition_.name; }
     std::string LogPrefix() const { return definition_.name + " > "; }
     TJobKind Kind() const { return definition_.kind; }
@@ -81,11 +103,17 @@ public:
     // and the worker waited for, with a bound. Any state.
     void StopNow();
 
+    // What the job is doing and has done, for the window; changes come with ActivityChanged.
+    const TJobActivity& Activity() const { return activity_; }
+
     // Where the job's error boxes go, on the main thread; unset: the program's message sink.
     std::function<void(const TJob& job, const std::string& text)> OnErrorBox;
 
 signals:
     void StateChanged(tavrin::jobs::TJobState state);
+    // Activity() changed; at most ten times a second, and at once when a transfer ends or
+    // the job fails or recovers.
+    void ActivityChanged();
 
 private:
     void SetState(TJobState state);
@@ -99,6 +127,7 @@ private:
     TLogEvent log_;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
+    TJobActivity activity_;
     RConfiguration config_;
     std::shared_ptr<TErrorBox> errorBox_;
     std::unique_ptr<TJobWorker> worker_;

@@ -1,5 +1,7 @@
 #include "jobs/JobSet.h"
 
+#include "base/StrUtils.h"
+
 #include <QPointer>
 
 namespace tavrin::jobs {
@@ -10,13 +12,29 @@ std::vector<TJobDefinition> StandardJobs() {
 
 TJobSet::TJobSet(std::vector<TJobDefinition> definitions, std::string configPath, TLogEvent log,
                  QObject* parent)
-    : QObject(parent) {
-    for (TJobDefinition& definition : definitions) {
-        auto job = std::make_unique<TJob>(std::move(definition), configPath, log);
-        TJob* raw = job.get();
-        connect(raw, &TJob::StateChanged, this,
-                [this, raw](TJobState state) { emit JobStateChanged(raw, state); });
-        jobs_.push_back(std::move(job));
+    : QObject(parent), configPath_(std::move(configPath)), log_(std::move(log)) {
+    for (TJobDefinition& definition : definitions)
+        Add(std::move(definition));
+}
+
+TJob& TJobSet::Add(TJobDefinition definition) {
+    auto job = std::make_unique<TJob>(std::move(definition), configPath_, log_);
+    TJob* raw = job.get();
+    connect(raw, &TJob::StateChanged, this,
+            [this, raw](TJobState state) { emit JobStateChanged(raw, state); });
+    connect(raw, &TJob::ActivityChanged, this, [this, raw] { emit JobActivityChanged(raw); });
+    jobs_.push_back(std::move(job));
+    return *raw;
+}
+
+void TJobSet::Remove(TJob& job) {
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+        if (it->get() != &job)
+            continue;
+        std::unique_ptr<TJob> gone = std::move(*it);
+        jobs_.erase(it);
+        gone->StopNow();
+        return;
     }
 }
 
@@ -26,7 +44,7 @@ TJobSet::~TJobSet() {
 
 TJob* TJobSet::Find(const std::string& name) const {
     for (const std::unique_ptr<TJob>& job : jobs_)
-        if (job->Name() == name)
+        if (SameTextAscii(job->Name(), name))
             return job.get();
     return nullptr;
 }

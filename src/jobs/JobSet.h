@@ -30,7 +30,13 @@ public:
     ~TJobSet() override;
 
     const std::vector<std::unique_ptr<TJob>>& Jobs() const { return jobs_; }
+    // By name, case ignored (job names are unique that way).
     TJob* Find(const std::string& name) const;
+    // A new job at the end of the set, stopped. The caller keeps the names unique.
+    TJob& Add(TJobDefinition definition);
+    // Stops the job (as StopNow does) and removes it from the set; the pointer is invalid
+    // after.
+    void Remove(TJob& job);
 
     // A start's failure reaches the caller (see TJob::Start).
     void Start(TJob& job) { job.Start(); }
@@ -48,12 +54,16 @@ public:
 signals:
     // Any job's state changed (on the set's thread).
     void JobStateChanged(tavrin::jobs::TJob* job, tavrin::jobs::TJobState state);
+    // A job's Activity() changed (on the set's thread).
+    void JobActivityChanged(tavrin::jobs::TJob* job);
 
 private:
     void RestartFrom(std::shared_ptr<std::vector<TJob*>> pending,
                      std::function<void(TJob&, std::exception_ptr)> failed,
                      std::function<void()> done);
 
+    std::string configPath_;
+    TLogEvent log_;
     std::vector<std::unique_ptr<TJob>> jobs_;
     int restarting_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
@@ -282,6 +283,71 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key,
     for (const Line& line : lines)
         out += line.text + line.end;
     return ReplaceFile(target, out, read == ReadResult::ok);
+}
+
+std::vector<std::string> TIniFile::ReadSections() const {
+    std::vector<std::string> sections;
+    std::string contents;
+    if (ReadWholeFile(fileName_, contents) != ReadResult::ok)
+        return sections;
+    std::vector<Line> lines = SplitLines(contents);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (auto name = SectionName(ParsedText(lines, i)))
+            sections.emplace_back(*name);
+    return sections;
+}
+
+namespace {
+
+// Reads the file, lets `change` edit its lines and puts it back; `change` returns false to
+// leave the file alone (nothing to do, or a refusal: `changed` says which).
+bool EditLines(const std::string& fileName,
+               const std::function<bool(std::vector<Line>& lines, bool& changed)>& change) {
+    const std::string target = ResolveTarget(fileName);
+    std::string contents;
+    ReadResult read = ReadWholeFile(target, contents);
+    if (read == ReadResult::failed)
+        return false;
+    std::vector<Line> lines = SplitLines(contents);
+    bool changed = false;
+    if (!change(lines, changed))
+        return !changed;
+    std::string out;
+    for (const Line& line : lines)
+        out += line.text + line.end;
+    return ReplaceFile(target, out, read == ReadResult::ok);
+}
+
+} // namespace
+
+bool TIniFile::EraseSection(const std::string& section) {
+    return EditLines(fileName_, [&section](std::vector<Line>& lines, bool& changed) {
+        auto range = FindSection(lines, section);
+        if (!range)
+            return false; // nothing to remove: done
+        changed = true;
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->header),
+                    lines.begin() + static_cast<std::ptrdiff_t>(range->end));
+        return true;
+    });
+}
+
+bool TIniFile::RenameSection(const std::string& from, const std::string& to) {
+    if (!Writable(to, "k", "") || TrimBlanks(to) != to)
+        return false;
+    return EditLines(fileName_, [&](std::vector<Line>& lines, bool& changed) {
+        changed = true; // every early way out is a refusal
+        auto range = FindSection(lines, from);
+        if (!range)
+            return false;
+        if (!SameTextAscii(from, to) && FindSection(lines, to))
+            return false;
+        std::string& text = lines[range->header].text;
+        const size_t open = text.find('[');
+        const size_t close = text.find(']', open);
+        text = text.substr(0, open + 1) + to + text.substr(close);
+        return true;
+    });
 }
 
 } // namespace tavrin

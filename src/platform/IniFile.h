@@ -8,6 +8,7 @@
 // escaping); blanks around names and values are not part of them.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -33,6 +34,16 @@ public:
     // when a name or the value holds a line break or NUL (it would forge other keys), a key
     // holds "=" or a section "]". The folder must exist.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+    // The section names in the order of the file, as the file spells them (a name that appears
+    // twice is listed twice). A missing or unreadable file has none.
+    std::vector<std::string> ReadSections() const;
+    // Removes the section's header and lines up to the next section (the first section of that
+    // name). True when the file no longer has it, also when it never had it.
+    bool EraseSection(const std::string& section);
+    // Gives the section's header the new name; its lines stay as they are. False when the
+    // section is missing, `to` is no writable name or another section is named `to` already.
+    bool RenameSection(const std::string& from, const std::string& to);
 
 private:
     std::string fileName_;

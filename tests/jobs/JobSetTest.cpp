@@ -301,3 +301,18 @@ TEST(JobSet, RestartRunsOneJobAfterTheOtherAndLosesNoName) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(JobSetMembers, AddedJobsAreFoundIgnoringCaseAndRemovedStopped) {
+    Scratch scratch;
+    SharedLog log;
+    TJobSet set({}, scratch.settings, log.Sink());
+    TJob& added = set.Add({"Scans", TJobKind::Import, {}, "Import:Scans", true});
+    EXPECT_EQ(set.Find("scans"), &added);
+    EXPECT_FALSE(added.Activity().current.has_value());
+    set.Remove(added);
+    EXPECT_EQ(set.Find("Scans"), nullptr);
+}
+
+} // namespace
