@@ -1,7 +1,7 @@
 #pragma once
-// Names of transfer jobs as the settings dialog accepts them: 1 to 64 letters, digits,
-// spaces, '-', '_' or '.', never starting or ending with a space (the settings file would
-// not keep those), unique across both directions whatever the case.
+// Names of transfer jobs as the settings dialog accepts them: the settings file's rule (1 to
+// 64 letters, digits, spaces, "-", "_" or ".", no space at either end), and unique across
+// both directions whatever the case.
 #include <string>
 #include <vector>
 

@@ -281,16 +281,13 @@ void TfrmSettings::btnSaveClick() {
     ReconcileSharedBoxes();
     if (!CheckChangedJobs())
         return; // the fields say what is wrong; nothing was written
-    const bool generalChanged = frGeneral_ && GeneralTexts() != generalTexts_;
-    bool anything = generalChanged || !removed_.empty();
-    for (TJobPage* job : jobs_)
-        anything = anything || job->IsChanged();
     // The result is OK whatever the writes do: jobs written before a failure have changed.
     setResult(QDialog::Accepted);
     tavrin::RunGuarded(this, [&] {
         removedNow_.clear();
         WriteChangedPages();
-        std::string text = anything ? "Settings saved." : "No settings were changed.";
+        // With nothing changed the file already holds what the pages show.
+        std::string text = "Settings saved.";
         if (!changedJobs_.empty())
             text += "\r\n\r\nSaved: " + JoinedNames(changedJobs_);
         if (!removedNow_.empty())
