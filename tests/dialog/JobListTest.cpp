@@ -100,6 +100,8 @@ TEST_F(JobListTest, SaveWritesNamedJobsAndTellsWhichChanged) {
               (std::vector<std::string>{"1. Import", "2. Export", "Alpha", "Beta", "3. General"}));
     ASSERT_NE(ImportForm("Alpha"), nullptr);
     EXPECT_EQ(ImportForm("Alpha")->edtHost->text(), "a.example");
+    EXPECT_FALSE(Job("Alpha")->chkJobEnabled->isChecked());
+    EXPECT_EQ(Job("Import")->chkJobEnabled, nullptr); // the window's buttons start "Import"
 
     ASSERT_EQ(dialog_->RenameJob("Alpha", "Gamma"), "");
     ImportForm("Gamma")->edtRemoteFolder->setText("/in");
@@ -118,9 +120,10 @@ TEST_F(JobListTest, SaveWritesNamedJobsAndTellsWhichChanged) {
     EXPECT_EQ(dialog_->RemovedJobs(), (std::vector<std::string>{"Beta", "Alpha"}));
     const std::string text = ReadFile(configPath_);
     EXPECT_TRUE(text.starts_with(GoodFile())) << text;
-    for (const char* line : {"Import:Gamma.Host=a.example", "Import:Gamma.Enabled=0",
-                             "Import:Gamma.Custom=kept", "Import:Gamma.RemoteFolder=/in",
-                             "Export:Delta.Host=d.example", "Export:Delta.PassiveMode=1"})
+    for (const char* line :
+         {"Import:Gamma.Host=a.example", "Import:Gamma.Enabled=0", "Import:Gamma.Custom=kept",
+          "Import:Gamma.RemoteFolder=/in", "Export:Delta.Host=d.example",
+          "Export:Delta.PassiveMode=1", "Export:Delta.Enabled=1"})
         EXPECT_TRUE(HasLine(line)) << line << "\n" << text;
     for (const char* gone : {"[Import:Alpha]", "[Export:Beta]"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
@@ -128,6 +131,12 @@ TEST_F(JobListTest, SaveWritesNamedJobsAndTellsWhichChanged) {
     Open();
     EXPECT_EQ(NodeTexts(),
               (std::vector<std::string>{"1. Import", "2. Export", "Gamma", "Delta", "3. General"}));
+    // "Run this job" alone is a change of the job.
+    Job("Delta")->chkJobEnabled->setChecked(false);
+    Save();
+    EXPECT_EQ(dialog_->ChangedJobs(), std::vector<std::string>{"Delta"});
+    EXPECT_TRUE(HasLine("Export:Delta.Enabled=0"));
+    EXPECT_TRUE(HasLine("Import:Gamma.Enabled=0"));
 }
 
 TEST_F(JobListTest, SelectJobOpensTheDialogOnThatJob) {

@@ -9,6 +9,7 @@
 #include "config/dialog/SettingsFrameImportUnit.h"
 #include "config/dialog/SettingsPageParts.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,10 +40,13 @@ void ShowInForm(QWidget* form, const RConfiguration& record) {
 } // namespace
 
 TJobPage::TJobPage(const std::string& name, TDirection direction, const std::string& section,
-                   const RConfiguration& record, QWidget* parent)
+                   const RConfiguration& record, bool enabled, QWidget* parent)
     : QFrame(parent), name_(name), direction_(direction), section_(section), standard_(false),
-      loaded_(record) {
+      loaded_(record), savedEnabled_(enabled) {
     Build();
+    chkJobEnabled = NewCheck("chkJobEnabled", QStringLiteral("Run this job"), this);
+    chkJobEnabled->setChecked(enabled);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, chkJobEnabled);
     ShowInForm(form_, loaded_);
     if (!section_.empty())
         savedTexts_ = ControlTexts();
@@ -116,8 +120,13 @@ RConfiguration TJobPage::Record() const {
     return record;
 }
 
+bool TJobPage::IsEnabled() const {
+    return chkJobEnabled == nullptr || chkJobEnabled->isChecked();
+}
+
 bool TJobPage::IsChanged() const {
-    return section_.empty() || section_ != Section() || savedTexts_ != ControlTexts();
+    return section_.empty() || section_ != Section() || savedTexts_ != ControlTexts() ||
+           IsEnabled() != savedEnabled_;
 }
 
 bool TJobPage::IsChanged(const char* control) const {
@@ -140,12 +149,16 @@ void TJobPage::Save(const std::string& path) {
         exported->SaveConfiguration();
     else
         SaveJobRecord(direction_, Section(), Record(), path);
+    // A job's Enabled is written when it is new or was changed, so other files keep theirs.
+    if (!standard_ && (section_.empty() || IsEnabled() != savedEnabled_))
+        SaveJobEnabledFlag(Section(), IsEnabled(), path);
 }
 
 void TJobPage::MarkSaved() {
     loaded_ = Record();
     section_ = Section();
     savedTexts_ = ControlTexts();
+    savedEnabled_ = IsEnabled();
 }
 
 std::vector<TFieldProblem> TJobPage::Check(QWidget* owner) const {

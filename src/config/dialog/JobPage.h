@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -23,7 +24,7 @@ class TJobPage : public QFrame {
 public:
     // `section` is where the record came from; empty for a job not in the file yet.
     TJobPage(const std::string& name, TDirection direction, const std::string& section,
-             const RConfiguration& record, QWidget* parent = nullptr);
+             const RConfiguration& record, bool enabled, QWidget* parent = nullptr);
     // The "Import" and "Export" jobs, loaded by their pages as they always were.
     TJobPage(TDirection direction, QWidget* parent = nullptr);
     ~TJobPage() override;
@@ -57,6 +58,11 @@ public:
     void btnTestConnectionClick();
     bool IsTesting() const { return testing_; }
 
+    bool IsEnabled() const;
+
+    // "Run this job": whether the service starts it (named jobs only; null for the two
+    // standard ones, which the window's own buttons start).
+    QCheckBox* chkJobEnabled = nullptr;
     QPushButton* btnTestConnection;
     QLabel* lbTestResult;
     QLabel* lbProblems;
@@ -72,6 +78,7 @@ private:
     bool standard_;
     QWidget* form_ = nullptr;
     RConfiguration loaded_;
+    bool savedEnabled_ = true;
     std::vector<std::string> savedTexts_;
     std::vector<QWidget*> markedFields_;
     std::thread tester_;

@@ -12,8 +12,8 @@ std::vector<TStoredJob> ReadNamedJobs(const std::string& path) {
     for (const TJobSection& job : ReadJobSections(path, skipped)) {
         if (job.section == SectionName(job.direction))
             continue; // "Import" and "Export" have their pages already
-        jobs.push_back(
-            {job.name, job.direction, job.section, LoadRecord(job.direction, job.section, path)});
+        jobs.push_back({job.name, job.direction, job.section,
+                        LoadRecord(job.direction, job.section, path), job.enabled});
     }
     return jobs;
 }
@@ -21,6 +21,10 @@ std::vector<TStoredJob> ReadNamedJobs(const std::string& path) {
 void SaveJobRecord(TDirection direction, const std::string& section, const RConfiguration& record,
                    const std::string& path) {
     SaveRecord(direction, section, record, path);
+}
+
+void SaveJobEnabledFlag(const std::string& section, bool enabled, const std::string& path) {
+    SaveJobEnabled(section, enabled, path);
 }
 
 void RemoveJobFromFile(const std::string& section, const std::string& path) {

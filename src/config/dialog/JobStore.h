@@ -14,12 +14,15 @@ struct TStoredJob {
     TDirection Direction;
     std::string Section;
     RConfiguration Record;
+    bool Enabled = true;
 };
 
 // The named jobs in file order; sections with bad or duplicate names are left out.
 std::vector<TStoredJob> ReadNamedJobs(const std::string& path);
 void SaveJobRecord(TDirection direction, const std::string& section, const RConfiguration& record,
                    const std::string& path);
+// Whether the service runs a named job (its Enabled key).
+void SaveJobEnabledFlag(const std::string& section, bool enabled, const std::string& path);
 void RemoveJobFromFile(const std::string& section, const std::string& path);
 void RenameJobInFile(const std::string& from, const std::string& to, const std::string& path);
 

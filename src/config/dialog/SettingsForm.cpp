@@ -168,7 +168,8 @@ void TfrmSettings::FormShow() {
         AddJobPage(new TJobPage(TDirection::Export, pnlSettings));
         const std::string path = tavrin::ConfigFilePath();
         for (const tavrin::TStoredJob& job : tavrin::ReadNamedJobs(path))
-            AddJobPage(new TJobPage(job.Name, job.Direction, job.Section, job.Record, pnlSettings));
+            AddJobPage(new TJobPage(job.Name, job.Direction, job.Section, job.Record, job.Enabled,
+                                    pnlSettings));
         treeOptions->setCurrentItem(generalNode_);
     });
 }
