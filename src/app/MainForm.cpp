@@ -6,6 +6,7 @@
 #include "config/UserMessages.h"
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsForm.h"
+#include "secrets/keyring/DesktopKeyring.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -65,6 +66,10 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
     BuildStatusBar();
     jobs_ = std::make_unique<tavrin::jobs::TJobSet>(tavrin::jobs::StandardJobs(), std::string(),
                                                     LogEvent());
+    // Jobs that keep their passwords in the desktop keyring find them there.
+    keyring_ = std::make_unique<tavrin::TDesktopKeyring>();
+    for (const auto& job : jobs_->Jobs())
+        job->SetKeyring(keyring_.get());
     connect(jobs_.get(), &tavrin::jobs::TJobSet::JobStateChanged, this,
             [this](tavrin::jobs::TJob* job, tavrin::jobs::TJobState) { ShowJobState(*job); });
     BindMonitorCommands();
@@ -336,9 +341,11 @@ void TfmMainForm::ShowJobState(const tavrin::jobs::TJob& job) {
 }
 
 void TfmMainForm::Settings1Click() {
-    TfrmSettings dialog(this);
+    TfrmSettings dialog(this, keyring_.get());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (!dialog.SaveNote().empty())
+        AddLogLine(this, dialog.SaveNote(), clRed);
     ApplyLogKeeping(tavrin::LoadLogKeeping());
     // New settings reach running jobs only through a restart, import first. A job that is
     // being started or stopped by another command is left to that command.

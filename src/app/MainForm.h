@@ -11,6 +11,7 @@
 #include "config/LogFileWriter.h"
 #include "config/SettingsFile.h"
 #include "jobs/JobSet.h"
+#include "secrets/Keyring.h"
 
 #include <QMainWindow>
 
@@ -101,5 +102,6 @@ private:
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     bool shown_ = false;
     std::unique_ptr<tavrin::TLogFileWriter> logFile_;
+    std::unique_ptr<tavrin::TKeyring> keyring_;
     std::unique_ptr<tavrin::jobs::TJobSet> jobs_;
 };

@@ -35,6 +35,11 @@ struct RServerSettings {
     std::string SSHKey;
     std::string SSHKeyPass;
     bool SSHAgent = false;
+    // "keyring": Password, SSLPass and SSHKeyPass are kept in the desktop keyring and the
+    // file's are empty. Empty (or "file"): they are the file's.
+    std::string PasswordStore;
+    // A file whose first line is the password (for the service, which has no keyring).
+    std::string PasswordFile;
 
     bool operator==(const RServerSettings&) const = default;
 };
@@ -59,6 +64,19 @@ struct RConfiguration : RServerSettings {
     bool ExportExisting = false;
     // Import: a broken binary download goes on where it stopped when the server can resume.
     bool ResumeDownloads = true;
+    // Which files the direction takes (rules/FileFilter.h): name patterns separated by ";"
+    // (no Include: every name), letter case ignored with IgnoreCase, sizes with k/M/G and an
+    // age in seconds. Empty texts set no bound, so the defaults take every file.
+    std::string Include;
+    std::string Exclude;
+    bool IgnoreCase = false;
+    std::string MinSize;
+    std::string MaxSize;
+    std::string MinAge;
+    // Import: fetch from the folders below RemoteFolder too, down to MaxDepth levels, into the
+    // same folders below LocalFolder.
+    bool Recursive = false;
+    int32_t MaxDepth = 10;
 
     const RServerSettings& Server() const { return *this; }
     RServerSettings& Server() { return *this; }

@@ -125,7 +125,8 @@ void SaveLogKeeping(const TLogKeepingValues& values);
 // LoadRecord is LoadImportConfiguration / LoadExportConfiguration. SaveRecord writes every key
 // of the direction in the pages' order, Booleans as "1"/"0" and integers as decimal; keys that
 // only some files have (ImplicitTLS, the SFTP keys, ForcePASV, UsePasvAddress, UseMLSD,
-// ResumeDownloads) only when they differ from their default or the file already has them.
+// ResumeDownloads, PasswordStore, PasswordFile) only when they differ from their default or the
+// file already has them.
 RConfiguration LoadRecord(TDirection direction, const std::string& path);
 void SaveRecord(TDirection direction, const RConfiguration& record, const std::string& path);
 

@@ -57,6 +57,20 @@ const TSettingKey kKeys[] = {
     {nullptr, "UsePasvAddress", "0", kBoth, kWhenChosen, nullptr, &R::UsePasvAddress},
     {nullptr, "UseMLSD", "1", kBoth, kWhenChosen, nullptr, &R::UseMLSD},
     {nullptr, "ResumeDownloads", "1", kImport, kWhenChosen, nullptr, &R::ResumeDownloads},
+    // Which files a direction takes; sizes and ages are texts so that a value that cannot be
+    // read stops the start instead of quietly taking every file.
+    {nullptr, "Include", "", kBoth, kWhenChosen, nullptr, &R::Include},
+    {nullptr, "Exclude", "", kBoth, kWhenChosen, nullptr, &R::Exclude},
+    {nullptr, "IgnoreCase", "0", kBoth, kWhenChosen, nullptr, &R::IgnoreCase},
+    {nullptr, "MinSize", "", kBoth, kWhenChosen, nullptr, &R::MinSize},
+    {nullptr, "MaxSize", "", kBoth, kWhenChosen, nullptr, &R::MaxSize},
+    {nullptr, "MinAge", "", kBoth, kWhenChosen, nullptr, &R::MinAge},
+    {nullptr, "Recursive", "0", kImport, kWhenChosen, nullptr, &R::Recursive},
+    {nullptr, "MaxDepth", "10", kImport, kWhenChosen, nullptr, &R::MaxDepth, 0},
+    // Where the passwords are: the dialog's keyring box sets PasswordStore; PasswordFile is
+    // written by hand for the service.
+    {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},
+    {nullptr, "PasswordFile", "", kBoth, kWhenChosen, nullptr, &R::PasswordFile},
 };
 
 const std::string kImportSection = "Import";

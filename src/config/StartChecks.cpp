@@ -1,6 +1,7 @@
 #include "config/StartChecks.h"
 
 #include "base/StrUtils.h"
+#include "config/FilterSettings.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -60,6 +61,12 @@ void CheckTls(const RConfiguration& config, TProblems& problems) {
     CheckReadable("TLS key", config.SSLKey, problems);
 }
 
+// A filter that cannot be read would take files nobody meant to move, or none at all.
+void CheckFilter(const RConfiguration& config, TProblems& problems) {
+    for (std::string& problem : rules::FilterProblems(FilterSettingsOf(config)))
+        problems.push_back(std::move(problem));
+}
+
 } // namespace
 
 std::vector<std::string> ImportStartProblems(const RConfiguration& config) {
@@ -70,6 +77,7 @@ std::vector<std::string> ImportStartProblems(const RConfiguration& config) {
     if (config.FirstToTemp)
         CheckFolder("Staging folder", config.TempFolder, problems);
     CheckTls(config, problems);
+    CheckFilter(config, problems);
     return problems;
 }
 
@@ -79,6 +87,7 @@ std::vector<std::string> ExportStartProblems(const RConfiguration& config) {
     CheckPort(config.Port, problems);
     CheckFolder("Export folder", config.LocalFolder, problems);
     CheckTls(config, problems);
+    CheckFilter(config, problems);
     return problems;
 }
 

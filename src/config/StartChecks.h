@@ -12,9 +12,10 @@ namespace tavrin {
 // Empty when the import monitor can start; otherwise every reason why not, in the order of
 // the settings page: an empty Host, a Port that is no number or out of range, an import (or
 // staging) folder that is not set or does not exist, a TLS certificate or key that cannot be
-// read.
+// read, a filter key that cannot be read (a pattern with an unbalanced "[", a size that is no
+// size).
 std::vector<std::string> ImportStartProblems(const RConfiguration& config);
-// The same for the export monitor: Host, Port, the watched folder, the TLS files.
+// The same for the export monitor: Host, Port, the watched folder, the TLS files, the filter.
 std::vector<std::string> ExportStartProblems(const RConfiguration& config);
 
 // The problems as one text: joined by `separator`, or empty when there are none.

@@ -59,6 +59,18 @@ void TExportQueue::AddExisting(Clock::time_point now) {
         Settle(file.name, now, 0);
 }
 
+TExportQueue::Clock::duration TExportQueue::AgeWait(const Snapshot& file) const {
+    if (policy_.minAge.count() <= 0 || !file.valid)
+        return Clock::duration::zero();
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds(file.mtimeNs)));
+    const auto age = std::chrono::system_clock::now() - modified;
+    if (age >= policy_.minAge)
+        return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(policy_.minAge - age);
+}
+
 TExportQueue::Clock::time_point TExportQueue::DueAt(const Entry& entry) const {
     return entry.retryWait ? entry.changed : entry.changed + policy_.settle;
 }
@@ -82,6 +94,13 @@ std::optional<TExportJob> TExportQueue::TakeDue(Clock::time_point now) {
                 entry.changed = now;
                 continue;
             }
+        }
+        if (const auto wait = AgeWait(Stat(best->first)); wait > Clock::duration::zero()) {
+            // Held, not left out: due the moment it is old enough, or settling anew should
+            // it change before.
+            entry.changed = now + wait;
+            entry.retryWait = true;
+            continue;
         }
         TExportJob job{best->first, entry.retry};
         entries_.erase(best);

@@ -22,6 +22,9 @@ struct TExportPolicy {
     // Sent before everything else, whatever exportExisting says: the file an earlier run was
     // uploading when it ended.
     std::string sendFirst;
+    // A file waits until it has gone this long without being modified. Every arriving file is
+    // brand new, so this holds it back instead of leaving it out.
+    std::chrono::seconds minAge{0};
 };
 
 // One file handed out: its bare name and how many tries came before this one.
@@ -35,6 +38,7 @@ enum class TExportOutcome {
     Failed,   // not sent; may be retried
     Changed,  // it changed while it was sent: it waits to settle and goes again
     Vanished, // no longer there
+    LeftOut,  // the job's filter does not take it
     Stopped   // the monitor stopped in the middle
 };
 
@@ -79,6 +83,8 @@ private:
 
     Snapshot Stat(const std::string& name) const;
     Clock::time_point DueAt(const Entry& entry) const;
+    // How long the file still has to wait to be minAge old; zero when it is.
+    Clock::duration AgeWait(const Snapshot& file) const;
     void Settle(const std::string& name, Clock::time_point now, int retry);
 
     std::string folder_;

@@ -1,7 +1,9 @@
 #include "export/FolderMonitorUnit.h"
 
 #include "config/ConfigPaths.h"
+#include "config/FilterSettings.h"
 #include "config/LogSwitches.h"
+#include "config/StartChecks.h"
 #include "export/FailureReason.h"
 #include "platform/FileSystem.h"
 
@@ -75,6 +77,8 @@ TExportPolicy PolicyOf(const RConfiguration& config,
                        std::vector<std::chrono::milliseconds> retryDelays,
                        const std::string& sendFirst) {
     TExportPolicy policy;
+    // A MinAge that cannot be read has failed the start already (the filter comes first).
+    policy.minAge = std::chrono::seconds(tavrin::rules::ParseSeconds(config.MinAge).value_or(0));
     policy.sendFirst = sendFirst;
     policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
     policy.retryFailed = config.RetryFailed;
@@ -88,8 +92,8 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays,
-                               const std::string& jobName)
-    : Config(config), OnLog(std::move(onLog)),
+                               const std::string& jobName, TProgressEvent onProgress)
+    : Config(config), OnLog(std::move(onLog)), OnProgress(std::move(onProgress)),
       Prefix((jobName.empty() ? kDefaultJobName : jobName) + " > "),
       Note(jobName.empty() ? kDefaultJobName : jobName),
       Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
@@ -133,6 +137,14 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
         if (Note.Read(Config.LocalFolder) == name)
             Note.Clear(); // nothing left to send again
         return TExportOutcome::Vanished;
+    }
+    if (const std::string why = WhyLeftOut(name); !why.empty()) {
+        // Neither sent nor moved; it arrived once, so it is named once.
+        if (LogVerbose)
+            DoLog("File " + name + " is not exported: " + why + ".", clHotLight);
+        if (Note.Read(Config.LocalFolder) == name)
+            Note.Clear(); // an interrupted upload the filter no longer takes is not sent again
+        return TExportOutcome::LeftOut;
     }
     if (job.retry > 0)
         DoLog("Retrying file " + name + " (retry " + std::to_string(job.retry) + ").", clHotLight);
@@ -271,6 +283,23 @@ void TFolderMonitor::CheckRemoteSize(tavrin::remote::TRemoteSession& session,
         throw ERemoteSizeMismatch("The server holds " + std::to_string(*remoteSize) + " bytes of " +
                                   name + ", the local file has " + std::to_string(localSize) +
                                   " bytes.");
+}
+
+tavrin::rules::TFileFilter TFolderMonitor::FilterOf(const RConfiguration& config) {
+    std::vector<std::string> problems;
+    tavrin::rules::TFileFilter filter(tavrin::FilterSettingsOf(config), problems);
+    if (!problems.empty())
+        throw EIdException(tavrin::JoinedProblems(problems, "; "));
+    return filter;
+}
+
+std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {
+    // The age needs no look here: the queue held the file until it was old enough.
+    const LocalState state = StateOf(Config.LocalFolder + "/" + name);
+    std::optional<int64_t> size;
+    if (state.exists)
+        size = state.size;
+    return Filter.WhyLeftOut({name, size, std::nullopt});
 }
 
 void TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {

@@ -4,11 +4,13 @@
 #include "base/IdException.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "export/ExportQueue.h"
 #include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
+#include "rules/FileFilter.h"
 
 #include <atomic>
 #include <chrono>
@@ -80,7 +82,7 @@ public:
     // an interrupted upload bears it; empty gives today's single export.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {},
-                   const std::string& jobName = {});
+                   const std::string& jobName = {}, TProgressEvent onProgress = {});
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -108,9 +110,15 @@ private:
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
     void MoveLocalFile(const std::string& localPath, const std::string& name) const;
+    // Empty when the filter takes the file; otherwise the rule that leaves it out.
+    std::string WhyLeftOut(const std::string& name) const;
+    // Raises EIdException naming every filter value that cannot be read.
+    static tavrin::rules::TFileFilter FilterOf(const RConfiguration& config);
 
     RConfiguration Config;
     TLogEvent OnLog;
+    // Told how each file's upload goes and how its steps ended.
+    TProgressEvent OnProgress;
     std::string Prefix;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
@@ -119,5 +127,7 @@ private:
     bool NoteProblemShown = false;
     // The file an earlier run was uploading when it ended: sent again first.
     std::string Interrupted;
+    // Which files the monitor takes; set up before the watch, so bad settings fail the start.
+    tavrin::rules::TFileFilter Filter = FilterOf(Config);
     TWaitThread WaitThread;
 };

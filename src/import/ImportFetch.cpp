@@ -49,12 +49,13 @@ void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
     const std::string name = entry.name;
     // The cycle is in the remote folder already (it changed into it at login), so the bare
     // name is the path: "out" + "/" + name would point below the folder for a relative one.
-    const std::string& remotePath = name;
+    const std::string remotePath = RemotePathOf(name);
     const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
     TFetchClaim claim(*register_, name);
 
     LogTransfer("Getting file " + Quoted(name));
     try {
+        MakeFoldersFor(folder, name);
         DownloadWhole(entry, remotePath, folder + "/" + name);
     } catch (const std::exception& failure) {
         LogMessage(name + " is not a file or is demaged.", clRed);
@@ -141,6 +142,11 @@ void TFTPChecker::MoveOutOfStaging(const std::string& name) {
     const std::string from = config_.TempFolder + "/" + name;
     const std::string to = config_.LocalFolder + "/" + name;
     int error = 0;
+    try {
+        MakeFoldersFor(config_.LocalFolder, name);
+    } catch (const std::exception& failure) {
+        LogMessage(failure.what(), clRed); // the move below then says where the file stayed
+    }
     // The file stays where it is when the move fails; the line says where to look.
     if (!tavrin::fs::MoveFileNoReplace(from, to, error))
         LogMessage("Cannot move file " + Quoted(from) + " to " + Quoted(to) + ". " +

@@ -163,7 +163,7 @@ void TFTPChecker::RunCycle() {
         ConnectAndEnterFolder();
 
     doing_ = "listing the folder on " + HostPort();
-    listing_ = session_->List();
+    listing_ = ListForCycle();
     doing_.clear();
 
     bool listedWhole = true;
@@ -173,14 +173,15 @@ void TFTPChecker::RunCycle() {
         const std::string& name = entry.name;
         if (name.empty() || name[0] == '.')
             continue;
-        if (const std::string why = WhyNotUsableHere(name); !why.empty()) {
+        if (const std::string why = WhyNotUsable(name); !why.empty()) {
             if (unusableNames_.FirstTime(name))
                 LogMessage("File " + Quoted(Printable(name)) + " is not fetched: " + why +
                                " cannot be used here.",
                            clHotLight);
             continue;
         }
-        if (register_->names.Contains(name) || !retries_.Due(entry))
+        // A left-out file is never registered, so a changed filter can still take it later.
+        if (register_->names.Contains(name) || !TakenByFilter(entry) || !retries_.Due(entry))
             continue;
         // Tracked whatever the setting says, so switching it on needs no extra cycle.
         const bool unchanged = stable_.SeenUnchanged(entry);
@@ -202,6 +203,7 @@ void TFTPChecker::RunCycle() {
         // Only a listing gone through to its end tells which names are no longer there.
         retries_.EndListing();
         unusableNames_.EndListing();
+        leftOut_.EndListing();
     }
 
     if ((!config_.KeepAlive || StopRequested()) && session_->IsConnected()) {

@@ -5,12 +5,15 @@
 // their timers and cycles; only TPollerStop is meant for other threads.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/TransferProgress.h"
 #include "import/DownloadedFilesRegister.h"
 #include "import/ImportCycleState.h"
+#include "import/ImportFilter.h"
 #include "import/ImportRetries.h"
 #include "import/LocalNames.h"
 #include "platform/SocketGroup.h"
 #include "remote/RemoteSession.h"
+#include "rules/LeftOutNotes.h"
 
 #include <QTimer>
 
@@ -81,10 +84,25 @@ public:
         retries_.SetSchedule(std::move(delays), std::move(now));
     }
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
+    // Told how each file's download goes and how its steps ended.
+    void SetProgressEvent(TProgressEvent onProgress) { onProgress_ = std::move(onProgress); }
 
 private:
+    TProgressEvent onProgress_;
     void RunCycle();
     void ConnectAndEnterFolder();
+    // Whether the filter takes the entry; a left-out one is named once while it stays listed.
+    bool TakenByFilter(const tavrin::remote::TRemoteEntry& entry);
+    // The files of the folder, or with Recursive of the tree below it (names relative to it).
+    std::vector<tavrin::remote::TRemoteEntry> ListForCycle();
+    std::string JoinOnServer(const std::string& folder, const std::string& name);
+    // Empty when the name (a relative path with Recursive) can be a file below the import
+    // folder; otherwise why not.
+    std::string WhyNotUsable(const std::string& name) const;
+    // The server path of a listed name, relative to the import's folder.
+    std::string RemotePathOf(const std::string& name);
+    // Makes the folders of a relative path below `root`; raises when one cannot be made.
+    static void MakeFoldersFor(const std::string& root, const std::string& name);
     void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
     void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
@@ -108,6 +126,7 @@ private:
     TStableFileTracker stable_;
     TFetchRetries retries_;
     TNamesReported unusableNames_;
+    tavrin::rules::TLeftOutNotes leftOut_;
     // What the cycle is doing with which server, for a failure that brings no message.
     std::string doing_;
     TLogEvent onLog_;
@@ -116,6 +135,8 @@ private:
     bool disposed_ = false;
     std::atomic<bool> logClosed_{false};
     RConfiguration config_;
+    // Built from config_ as the poller is made; a filter that cannot be read fails the start.
+    tavrin::rules::TFileFilter filter_ = ImportFilterOf(config_);
     std::unique_ptr<QTimer> keepAliveTimer_;
     std::shared_ptr<tavrin::TErrorBox> errorBox_;
     // Holds every socket a cycle or keep-alive tick opens, so that a stop can cut them.
@@ -151,6 +172,10 @@ public:
 
     TFTPChecker& Checker() { return *checker_; }
     std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
+    // Told how each file's download goes (on the poller's thread).
+    void SetProgressEvent(TProgressEvent onProgress) {
+        checker_->SetProgressEvent(std::move(onProgress));
+    }
 
 private:
     // Logs "Monitor closed" once; nothing is forwarded after it.

@@ -7,6 +7,7 @@
 #include "config/UserMessages.h"
 #include "export/FolderMonitorUnit.h"
 #include "import/MonitorFTPUnit.h"
+#include "secrets/SecretSources.h"
 
 #include <QPointer>
 #include <QThread>
@@ -25,6 +26,8 @@ namespace {
 constexpr int kStopGraceMs = 1500;
 // Whatever is still talking to the server then is cut as well.
 constexpr int kStopLimitMs = 4500;
+// ActivityChanged comes at most this often.
+constexpr std::chrono::milliseconds kActivitySignalGap(100);
 // How long a destructor or the program's end waits for a worker whose connections are cut.
 constexpr unsigned long kStopNowWaitMs = 10000;
 
@@ -98,6 +101,14 @@ EJobRefused::EJobRefused(const std::string& job, std::vector<std::string> proble
 TJob::TJob(TJobDefinition definition, std::string configPath, TLogEvent log, QObject* parent)
     : QObject(parent), definition_(std::move(definition)), configPath_(std::move(configPath)),
       log_(std::move(log)) {
+    // The job listens to its own lines: a red one is a failure to show in its row.
+    if (log_) {
+        TLogEvent downstream = std::move(log_);
+        log_ = [this, downstream](const void* sender, const std::string& text, TColor colour) {
+            downstream(sender, text, colour);
+            ReportLine(text, colour);
+        };
+    }
     // Boxes open on the main thread; a job gone by then leaves its box to the program's sink.
     QPointer<TJob> self(this);
     errorBox_ = std::make_shared<TErrorBox>([self](const std::string& text) {
@@ -120,7 +131,54 @@ bool TJob::CycleRunning() const {
     return state_ == TJobState::Running && stopper_ && stopper_->Busy();
 }
 
+void TJob::ReportProgress(const TTransferProgress& progress) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, progress] {
+            tracker_.Progress(progress, std::chrono::steady_clock::now(),
+                              std::chrono::system_clock::now());
+            ActivityTouched();
+        },
+        Qt::QueuedConnection);
+}
+
+void TJob::ReportLine(const std::string& text, TColor colour) {
+    if (colour != clRed)
+        return;
+    const std::string prefix = LogPrefix();
+    std::string line = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    QMetaObject::invokeMethod(
+        this,
+        [this, line = std::move(line)] {
+            tracker_.Failure(line);
+            ActivityTouched();
+        },
+        Qt::QueuedConnection);
+}
+
+void TJob::ActivityTouched() {
+    if (activitySignalDue_)
+        return; // the pending signal will carry this change too
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = now - lastActivitySignal_;
+    if (since >= kActivitySignalGap) {
+        lastActivitySignal_ = now;
+        emit ActivityChanged();
+        return;
+    }
+    activitySignalDue_ = true;
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(kActivitySignalGap - since);
+    QTimer::singleShot(wait + std::chrono::milliseconds(1), this, [this] {
+        activitySignalDue_ = false;
+        lastActivitySignal_ = std::chrono::steady_clock::now();
+        emit ActivityChanged();
+    });
+}
+
 void TJob::ShowErrorBox(const std::string& text) {
+    tracker_.Failure(text);
+    ActivityTouched();
     if (OnErrorBox)
         OnErrorBox(*this, text);
     else
@@ -134,17 +192,34 @@ void TJob::SetState(TJobState state) {
     emit StateChanged(state);
 }
 
+std::string TJob::ConfigPath() const {
+    return configPath_.empty() ? ConfigFilePath() : configPath_;
+}
+
+TDirection TJob::Direction() const {
+    return definition_.kind == TJobKind::Import ? TDirection::Import : TDirection::Export;
+}
+
+bool TJob::SettingsChanged() const {
+    return LoadRecord(Direction(), SectionOf(definition_), ConfigPath()) != config_;
+}
+
 void TJob::Start() {
     if (state_ != TJobState::Stopped && state_ != TJobState::FailedToStart)
         return;
     SetState(TJobState::Starting);
-    const std::string path = configPath_.empty() ? ConfigFilePath() : configPath_;
     const bool import = definition_.kind == TJobKind::Import;
     try {
-        config_ = LoadRecord(import ? TDirection::Import : TDirection::Export,
-                             SectionOf(definition_), path);
+        config_ = LoadRecord(Direction(), SectionOf(definition_), ConfigPath());
         std::vector<std::string> problems =
             import ? ImportStartProblems(config_) : ExportStartProblems(config_);
+        // The passwords from a systemd credential, PasswordFile or the keyring; what keeps
+        // them from being known refuses the job with the settings' own problems.
+        const TSecretResolution secrets =
+            ResolveSecrets(definition_.name, config_, SecretSourcesFromEnvironment(keyring_));
+        for (const std::string& note : secrets.Notes)
+            log_(this, note, clRed);
+        problems.insert(problems.end(), secrets.Problems.begin(), secrets.Problems.end());
         if (!problems.empty())
             throw EJobRefused(definition_.name, std::move(problems));
         worker_ =
@@ -166,6 +241,8 @@ void TJob::Start() {
         throw;
     }
     lastError_.clear();
+    tracker_.Started();
+    ActivityTouched();
     SetState(TJobState::Running);
 }
 
@@ -178,9 +255,11 @@ void TJob::BuildMonitor() {
                                                              : definition_.registerPath,
                             definition_.name, errorBox_});
         stopper_ = import_->Stopper();
+        import_->SetProgressEvent([this](const TTransferProgress& p) { ReportProgress(p); });
     } else {
         export_ = std::make_unique<TFolderMonitor>(
-            config_, log_, std::vector<std::chrono::milliseconds>{}, definition_.name);
+            config_, log_, std::vector<std::chrono::milliseconds>{}, definition_.name,
+            [this](const TTransferProgress& p) { ReportProgress(p); });
     }
 }
 
@@ -233,6 +312,8 @@ void TJob::WorkerFinished(uint64_t generation) {
     worker_->Joined();
     worker_.reset();
     stopper_.reset();
+    tracker_.Stopped();
+    ActivityTouched();
     SetState(TJobState::Stopped);
     std::vector<std::function<void()>> callbacks;
     callbacks.swap(whenStopped_);

@@ -4,10 +4,13 @@
 // export's watch); the job itself lives on its owner's thread, and so do its state changes.
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
+#include "config/SettingsKeys.h"
 #include "import/ImportCycleState.h"
-#include "jobs/JobActivity.h"
+#include "jobs/ActivityTracker.h"
 
 #include <QObject>
+
+#include <chrono>
 
 #include <cstdint>
 #include <functional>
@@ -17,8 +20,9 @@
 #include <vector>
 
 namespace tavrin {
+class TKeyring;
 struct TJobSection;
-}
+} // namespace tavrin
 class TFolderMonitor;
 class TMonitorFTP;
 class TPollerStop;
@@ -77,6 +81,8 @@ public:
     TJob& operator=(const TJob&) = delete;
 
     const TJobDefinition& Definition() const { return definition_; }
+    // Whether the job runs when all enabled jobs are started; nothing else changes.
+    void SetEnabled(bool enabled) { definition_.enabled = enabled; }
     const std::string& Name() const { return definition_.name; }
     std::string LogPrefix() const { return definition_.name + " > "; }
     TJobKind Kind() const { return definition_.kind; }
@@ -89,6 +95,10 @@ public:
     bool Watching() const;
     // A running import job in the middle of a cycle or keep-alive.
     bool CycleRunning() const;
+
+    // Whether the job's section of the settings file now holds other settings than the ones
+    // it was last started with.
+    bool SettingsChanged() const;
 
     // Reads the job's section of the settings file afresh and starts the monitor on the
     // job's worker thread. Raises EJobRefused when the settings cannot work, or what the
@@ -103,8 +113,12 @@ public:
     // and the worker waited for, with a bound. Any state.
     void StopNow();
 
+    // Where Start finds the passwords a job keeps in the desktop keyring; nullptr (the
+    // service): nowhere. Systemd credentials and PasswordFile are read either way.
+    void SetKeyring(TKeyring* keyring) { keyring_ = keyring; }
+
     // What the job is doing and has done, for the window; changes come with ActivityChanged.
-    const TJobActivity& Activity() const { return activity_; }
+    const TJobActivity& Activity() const { return tracker_.Activity(); }
 
     // Where the job's error boxes go, on the main thread; unset: the program's message sink.
     std::function<void(const TJob& job, const std::string& text)> OnErrorBox;
@@ -116,19 +130,29 @@ signals:
     void ActivityChanged();
 
 private:
+    std::string ConfigPath() const;
+    TDirection Direction() const;
     void SetState(TJobState state);
     void BuildMonitor();
     void DestroyMonitor();
     void WorkerFinished(uint64_t generation);
     void ShowErrorBox(const std::string& text);
+    // Any thread: what the monitor says, handed to the job's thread.
+    void ReportProgress(const TTransferProgress& progress);
+    void ReportLine(const std::string& text, TColor colour);
+    // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
+    void ActivityTouched();
 
     TJobDefinition definition_;
     std::string configPath_;
     TLogEvent log_;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
-    TJobActivity activity_;
+    TActivityTracker tracker_;
+    std::chrono::steady_clock::time_point lastActivitySignal_{};
+    bool activitySignalDue_ = false;
     RConfiguration config_;
+    TKeyring* keyring_ = nullptr;
     std::shared_ptr<TErrorBox> errorBox_;
     std::unique_ptr<TJobWorker> worker_;
     // Which worker a queued "finished" belongs to.

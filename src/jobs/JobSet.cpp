@@ -87,6 +87,88 @@ void TJobSet::RestartFrom(std::shared_ptr<std::vector<TJob*>> pending,
     });
 }
 
+void TJobSet::Reconcile(std::vector<TJobDefinition> wanted, bool startStopped,
+                        std::function<void(TJob&, std::exception_ptr)> failed,
+                        std::function<void()> done) {
+    auto isWanted = [&wanted](const TJob& job) {
+        for (const TJobDefinition& definition : wanted)
+            if (SameTextAscii(definition.name, job.Name()))
+                return true;
+        return false;
+    };
+    // The last one first, as at the program's end.
+    for (size_t i = jobs_.size(); i-- > 0;)
+        if (!isWanted(*jobs_[i]))
+            Remove(*jobs_[i]);
+
+    auto pending = std::make_shared<std::vector<TPendingStart>>();
+    std::vector<std::unique_ptr<TJob>> ordered;
+    for (TJobDefinition& definition : wanted) {
+        TJob* job = Find(definition.name);
+        bool wasRunning = false;
+        if (job)
+            job->SetEnabled(definition.enabled);
+        if (job && job->Definition() != definition) {
+            wasRunning = job->State() == TJobState::Running;
+            Remove(*job);
+            job = nullptr;
+        }
+        if (!job) {
+            job = &Add(std::move(definition));
+            if (wasRunning || startStopped)
+                pending->push_back({job, false});
+        } else if (job->State() == TJobState::Running) {
+            if (job->SettingsChanged())
+                pending->push_back({job, true});
+        } else if (startStopped && (job->State() == TJobState::Stopped ||
+                                    job->State() == TJobState::FailedToStart)) {
+            pending->push_back({job, false});
+        }
+        for (auto it = jobs_.begin(); it != jobs_.end(); ++it)
+            if (it->get() == job) {
+                ordered.push_back(std::move(*it));
+                jobs_.erase(it);
+                break;
+            }
+    }
+    jobs_ = std::move(ordered);
+    ++restarting_;
+    StartFrom(std::move(pending), std::move(failed), std::move(done));
+}
+
+void TJobSet::StartFrom(std::shared_ptr<std::vector<TPendingStart>> pending,
+                        std::function<void(TJob&, std::exception_ptr)> failed,
+                        std::function<void()> done) {
+    QPointer<TJobSet> self(this);
+    while (!pending->empty()) {
+        const TPendingStart next = pending->front();
+        pending->erase(pending->begin());
+        auto start = [next, failed] {
+            try {
+                next.job->Start();
+            } catch (...) {
+                if (failed)
+                    failed(*next.job, std::current_exception());
+            }
+        };
+        if (next.restart && next.job->State() == TJobState::Running) {
+            next.job->Stop([self, start, pending, failed, done] {
+                if (!self)
+                    return;
+                start();
+                self->StartFrom(pending, failed, done);
+            });
+            return;
+        }
+        start();
+        if (!self)
+            return;
+    }
+    --restarting_;
+    if (done)
+        done();
+}
+
 void TJobSet::StopAllNow() {
     for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it)
         (*it)->StopNow();

@@ -46,6 +46,16 @@ public:
     // `failed` and the restart goes on; `done` runs at the end.
     void RestartRunning(std::function<void(TJob& job, std::exception_ptr failure)> failed,
                         std::function<void()> done = {});
+    // Brings the set in line with `wanted` (the settings file changed): jobs not wanted any
+    // more are stopped and removed; a job whose definition changed (kind, section, register;
+    // Enabled is only taken over) is replaced, and started again if it ran; a running job
+    // whose settings changed is stopped and started again; with `startStopped`, a wanted job
+    // that is not running is started. One job after the other, in the order of `wanted`, which
+    // also becomes the set's order. A start that fails goes to `failed` and the rest goes on;
+    // `done` runs at the end.
+    void Reconcile(std::vector<TJobDefinition> wanted, bool startStopped,
+                   std::function<void(TJob& job, std::exception_ptr failure)> failed,
+                   std::function<void()> done = {});
     // The program ends: every job stopped at once, the last one first; registers saved.
     void StopAllNow();
     // Whether a restart is under way.
@@ -58,6 +68,13 @@ signals:
     void JobActivityChanged(tavrin::jobs::TJob* job);
 
 private:
+    struct TPendingStart {
+        TJob* job;
+        bool restart; // stop first
+    };
+    void StartFrom(std::shared_ptr<std::vector<TPendingStart>> pending,
+                   std::function<void(TJob&, std::exception_ptr)> failed,
+                   std::function<void()> done);
     void RestartFrom(std::shared_ptr<std::vector<TJob*>> pending,
                      std::function<void(TJob&, std::exception_ptr)> failed,
                      std::function<void()> done);

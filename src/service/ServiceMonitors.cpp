@@ -2,6 +2,7 @@
 
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
+#include "service/JobSelection.h"
 #include "service/StdoutLog.h"
 
 #include <cctype>
@@ -11,6 +12,8 @@ namespace tavrin::service {
 namespace {
 
 EMonitorStartError StartError(const jobs::TJob& job, const std::string& why) {
+    if (job.Name() != "Import" && job.Name() != "Export")
+        return EMonitorStartError("cannot start job " + job.Name() + ": " + why);
     std::string monitor = job.Name();
     for (char& c : monitor)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -32,13 +35,34 @@ std::string Why(std::exception_ptr failure) {
 
 } // namespace
 
-TServiceMonitors::TServiceMonitors(bool runImport, bool runExport, std::string configPath)
-    : runImport_(runImport), runExport_(runExport), configPath_(std::move(configPath)),
-      jobs_(std::make_unique<jobs::TJobSet>(jobs::StandardJobs(), configPath_, StdoutLogEvent())) {
-    for (const std::unique_ptr<jobs::TJob>& job : jobs_->Jobs())
-        job->OnErrorBox = [](const jobs::TJob& from, const std::string& text) {
-            WriteErrorBoxLine(text, from.Name());
-        };
+TServiceMonitors::TServiceMonitors(std::vector<std::string> names, std::string configPath)
+    : names_(std::move(names)), configPath_(std::move(configPath)),
+      jobs_(std::make_unique<jobs::TJobSet>(std::vector<jobs::TJobDefinition>{}, configPath_,
+                                            StdoutLogEvent())) {
+    QObject::connect(jobs_.get(), &jobs::TJobSet::JobActivityChanged, jobs_.get(),
+                     [this](jobs::TJob* job) {
+                         if (auto line = progressLines_.Seen(job->Name(), job->Activity(),
+                                                             TProgressLines::TClock::now()))
+                             WriteLogLine(job->LogPrefix() + *line, clHotLight);
+                     });
+}
+
+void TServiceMonitors::Follow(jobs::TJob& job) {
+    job.OnErrorBox = [](const jobs::TJob& from, const std::string& text) {
+        WriteErrorBoxLine(text, from.Name());
+    };
+}
+
+std::vector<jobs::TJobDefinition> TServiceMonitors::Chosen(std::vector<std::string>& fatal) {
+    TJobChoice choice = ChooseJobs(configPath_, names_);
+    // The skipped sections come first, the missing names last.
+    for (size_t i = 0; i < choice.problems.size(); ++i) {
+        if (i + choice.fatalProblems >= choice.problems.size())
+            fatal.push_back(choice.problems[i]);
+        else
+            WriteLogLine(choice.problems[i], clRed);
+    }
+    return std::move(choice.jobs);
 }
 
 TServiceMonitors::~TServiceMonitors() {
@@ -47,10 +71,16 @@ TServiceMonitors::~TServiceMonitors() {
 
 void TServiceMonitors::Start() {
     LoadLogSwitches(configPath_);
+    std::vector<std::string> fatal;
+    std::vector<jobs::TJobDefinition> chosen = Chosen(fatal);
+    if (!fatal.empty())
+        throw EMonitorStartError(JoinedProblems(fatal, "; "));
     try {
-        for (const std::unique_ptr<jobs::TJob>& job : jobs_->Jobs())
-            if (job->Kind() == jobs::TJobKind::Import ? runImport_ : runExport_)
-                StartJob(*job);
+        for (jobs::TJobDefinition& definition : chosen) {
+            jobs::TJob& job = jobs_->Add(std::move(definition));
+            Follow(job);
+            StartJob(job);
+        }
     } catch (...) {
         StopNow();
         throw;
@@ -73,10 +103,17 @@ void TServiceMonitors::StartJob(jobs::TJob& job) {
 
 void TServiceMonitors::Restart(std::function<void(const EMonitorStartError& failure)> failed) {
     LoadLogSwitches(configPath_);
-    jobs_->RestartRunning([failed](jobs::TJob& job, std::exception_ptr failure) {
-        if (failed)
-            failed(StartError(job, Why(failure)));
-    });
+    std::vector<std::string> fatal;
+    std::vector<jobs::TJobDefinition> chosen = Chosen(fatal);
+    for (const std::string& problem : fatal)
+        WriteLogLine(problem, clRed);
+    jobs_->Reconcile(std::move(chosen), true,
+                     [failed](jobs::TJob& job, std::exception_ptr failure) {
+                         if (failed)
+                             failed(StartError(job, Why(failure)));
+                     });
+    for (const std::unique_ptr<jobs::TJob>& job : jobs_->Jobs())
+        Follow(*job);
 }
 
 void TServiceMonitors::StopNow() {

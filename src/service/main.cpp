@@ -2,11 +2,13 @@
 // files unattended. Log lines go to standard output; SIGTERM/SIGINT stop the monitors as
 // closing the window does, SIGHUP re-reads the settings as saving them in the dialog does.
 //
-// Exit status: 0 after a stop by signal, 1 for a wrong command line, 2 when a monitor cannot
-// start, the settings file named by --config cannot be read, or another program holds the
+// Exit status: 0 after a stop by signal, 1 for a wrong command line, 2 when a job cannot
+// start at the first start (after a SIGHUP such a job only stays stopped), --check found a
+// problem, the settings file named by --config cannot be read, or another program holds the
 // settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
 #include "platform/FileLock.h"
+#include "service/JobSelection.h"
 #include "service/ServiceMonitors.h"
 #include "service/SignalBridge.h"
 #include "service/StdoutLog.h"
@@ -21,9 +23,11 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <iostream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,24 +49,31 @@ std::string SettingsFileProblem(const std::string& path) {
 }
 
 struct TServiceOptions {
-    bool runImport = true;
-    bool runExport = true;
+    // Empty: every enabled job.
+    std::vector<std::string> jobs;
+    bool list = false;
+    bool check = false;
     std::string configPath;
 };
 
 TServiceOptions ParseCommandLine(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Runs Tavrin's import and export monitors without a window; both when neither "
-        "--import nor --export is given. The log goes to standard output.");
+        "Runs Tavrin's transfer jobs without a window: every enabled job of the settings "
+        "file, or the ones named with --job, --import and --export. The log goes to standard "
+        "output.");
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption config(
         "config", "Settings file (default: $TAVRIN_CONFIG, else the per-user MonitorConfig.ini).",
         "FILE");
-    const QCommandLineOption import("import", "Run the import monitor.");
-    const QCommandLineOption exportOption("export", "Run the export monitor.");
-    parser.addOptions({config, import, exportOption});
+    const QCommandLineOption import("import", "Run the job \"Import\".");
+    const QCommandLineOption exportOption("export", "Run the job \"Export\".");
+    const QCommandLineOption job("job", "Run the job NAME (may be given more than once).", "NAME");
+    const QCommandLineOption list("list", "Print each job of the settings file and exit.");
+    const QCommandLineOption check(
+        "check", "Check every job of the settings file; exit 0, or 2 naming every problem.");
+    parser.addOptions({config, import, exportOption, job, list, check});
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tavrin-service: %s\n", qPrintable(parser.errorText()));
         std::exit(kExitBadUsage);
@@ -89,10 +100,14 @@ TServiceOptions ParseCommandLine(const QCoreApplication& app) {
     } else {
         options.configPath = tavrin::ConfigFilePath();
     }
-    if (parser.isSet(import) || parser.isSet(exportOption)) {
-        options.runImport = parser.isSet(import);
-        options.runExport = parser.isSet(exportOption);
-    }
+    if (parser.isSet(import))
+        options.jobs.push_back("Import");
+    if (parser.isSet(exportOption))
+        options.jobs.push_back("Export");
+    for (const QString& name : parser.values(job))
+        options.jobs.push_back(name.toStdString());
+    options.list = parser.isSet(list);
+    options.check = parser.isSet(check);
     return options;
 }
 
@@ -119,6 +134,20 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("tavrin-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     const TServiceOptions options = ParseCommandLine(app);
+    // Both only read the file: no lock, nothing started.
+    if (options.list || options.check) {
+        if (options.list)
+            ListJobs(options.configPath, std::cout);
+        if (options.check) {
+            const size_t problems = CheckJobs(options.configPath, std::cout);
+            std::cout << (problems == 0 ? "No problems found" : "Problems found: ")
+                      << (problems == 0 ? std::string() : std::to_string(problems)) << "\n";
+            std::cout.flush();
+            return problems == 0 ? 0 : kExitCannotStart;
+        }
+        std::cout.flush();
+        return 0;
+    }
 
     tavrin::TProgramLocks locks;
     try {
@@ -132,17 +161,13 @@ int main(int argc, char** argv) {
 
     InstallErrorLineSink();
     TSignalBridge signalBridge;
-    TServiceMonitors monitors(options.runImport, options.runExport, options.configPath);
+    TServiceMonitors monitors(options.jobs, options.configPath);
     bool stopping = false;
 
+    // After a SIGHUP the others keep running: the job stays stopped until the next one.
     auto cannotStart = [&](const std::exception& failure) {
-        if (stopping)
-            return;
-        std::fprintf(stderr, "tavrin-service: %s\n", failure.what());
-        std::fflush(stderr);
-        stopping = true;
-        monitors.StopNow();
-        QCoreApplication::exit(kExitCannotStart);
+        if (!stopping)
+            WriteLogLine(failure.what(), clRed);
     };
 
     signalBridge.OnSignal = [&](int signalNumber) {

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <fstream>
 
@@ -148,7 +150,17 @@ TEST_F(MonitorControl, SettingsThatCannotWorkLeaveTheDirectionStoppedWithOneMess
          false,
          "Host=127.0.0.1\nPort=21\nSSL=1\nSSLKey=" + gone + "/key.pem\nLocalFolder=" + dir,
          {"Cannot read TLS key \"" + gone + "/key.pem\""}},
+        {"password file others may read",
+         true,
+         "Host=127.0.0.1\nPort=21\nLocalFolder=" + dir + "\nPasswordFile=" + dir + "/shared",
+         {"Password file \"" + dir + "/shared\" may be used by other users (mode 0644)"}},
+        {"export password file missing, host empty",
+         false,
+         "Host=\nLocalFolder=" + dir + "\nPasswordFile=" + gone,
+         {"Host is empty", "Password file \"" + gone + "\" cannot be read"}},
     };
+    std::ofstream(dir + "/shared") << "pw\n";
+    std::filesystem::permissions(dir + "/shared", std::filesystem::perms(0644));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::ofstream(tavrin::ConfigFilePath())

@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     const QByteArray folder = home.path().toLocal8Bit();
     setenv("TAVRIN_CONFIG", (folder + "/MonitorConfig.ini").constData(), 1);
     setenv("TEMP", folder.constData(), 1);
+    // The window's tests never reach the user's own keyring.
+    setenv("TAVRIN_KEYRING", "none", 1);
     setenv("XDG_STATE_HOME", (folder + "/state").constData(), 1);
 
     QApplication app(argc, argv);

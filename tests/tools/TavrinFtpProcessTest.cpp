@@ -124,6 +124,16 @@ TEST_F(TavrinFtpProcess, ExitCodesStreamsJobsPasswordsAndTheConversation) {
                                         "[Export]\nHost=127.0.0.1\nPort=" +
                                         std::to_string(tls.Port()) +
                                         "\nUsername=tavrin\nRemoteFolder=/inbox\nSSL=1\n");
+    // Passwords from elsewhere: a systemd credential for the export job, and a password file
+    // others may read for an import job.
+    stdfs::create_directories(work_ + "/creds");
+    testsrv::WriteWholeFile(work_ + "/creds/Export.password", "secret\n");
+    testsrv::WriteWholeFile(work_ + "/shared-pw", "secret\n");
+    stdfs::permissions(work_ + "/shared-pw", stdfs::perms(0644));
+    const std::string sharedConfig = work_ + "/SharedPassword.ini";
+    testsrv::WriteWholeFile(sharedConfig, "[Import]\nHost=127.0.0.1\nPort=" + port +
+                                              "\nUsername=tavrin\nPasswordFile=" + work_ +
+                                              "/shared-pw\n");
     const std::string got = work_ + "/local/got.txt";
     const std::vector<std::string> server = {"127.0.0.1", port, "tavrin"};
     auto with = [](std::vector<std::string> head, std::vector<std::string> tail) {
@@ -200,6 +210,20 @@ TEST_F(TavrinFtpProcess, ExitCodesStreamsJobsPasswordsAndTheConversation) {
          0,
          {"/inbox\n"},
          {"> AUTH SSL", "> PASS ****", "< 230", "> STOR up.txt"}},
+        {"export job, password from its systemd credential",
+         {"--job", "Export", "--config", config, "pwd"},
+         {"CREDENTIALS_DIRECTORY=" + work_ + "/creds"},
+         "",
+         0,
+         {"/inbox\n"},
+         {}},
+        {"a password file others may read refuses the job",
+         {"--job", "Import", "--config", sharedConfig, "pwd"},
+         {},
+         "",
+         2,
+         {},
+         {"Password file \"" + work_ + "/shared-pw\" may be used by other users (mode 0644)"}},
         {"TAVRIN_PASSWORD for \"-\"",
          with(server, {"-", "noop"}),
          {"TAVRIN_PASSWORD=secret"},

@@ -4,6 +4,8 @@
 #include "base/StrUtils.h"
 #include "config/ConfigPaths.h"
 #include "config/SettingsFile.h"
+#include "config/StartChecks.h"
+#include "secrets/SecretSources.h"
 
 #include <functional>
 #include <stdexcept>
@@ -113,6 +115,27 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+// A keyring that holds nothing: a job whose passwords are in the desktop keyring is asked for
+// them here, as a job without a stored password is.
+class TNoKeyring : public TKeyring {
+public:
+    bool Available() override { return false; }
+    TKeyringAnswer Read(const std::string&) override { return {TKeyringStatus::NotFound, "", ""}; }
+    bool Write(const std::string&, const std::string&, std::string& error) override {
+        error = "no keyring";
+        return false;
+    }
+};
+
+// The job's systemd credentials and PasswordFile, as the service reads them.
+void ResolveJobPasswords(const std::string& name, RConfiguration& job) {
+    TNoKeyring none;
+    const TSecretResolution secrets =
+        ResolveSecrets(name, job, SecretSourcesFromEnvironment(&none));
+    if (!secrets.Problems.empty())
+        throw std::runtime_error(JoinedProblems(secrets.Problems, "; "));
+}
+
 TConnectionSettings FromJob(const TToolOptions& options) {
     const std::string path = options.config.empty() ? ConfigFilePath() : options.config;
     const bool import = SameTextAscii(options.job, "Import");
@@ -121,8 +144,8 @@ TConnectionSettings FromJob(const TToolOptions& options) {
                                     "\"; the jobs are Import and Export");
     if (!FileExists(path))
         throw std::runtime_error("settings file \"" + path + "\" not found");
-    const RConfiguration job =
-        import ? LoadImportConfiguration(path) : LoadExportConfiguration(path);
+    RConfiguration job = import ? LoadImportConfiguration(path) : LoadExportConfiguration(path);
+    ResolveJobPasswords(import ? "Import" : "Export", job);
     TConnectionSettings settings;
     settings.host = job.Host;
     const auto port = TryStrToInt(job.Port);

@@ -24,10 +24,16 @@ constexpr int kReplyLimitMs = 15000;
 
 const QString kFieldMark = QStringLiteral("border: 1px solid #c00000;");
 
-QWidget* NewForm(TDirection direction, QWidget* parent) {
+QWidget* NewForm(TDirection direction, QWidget* parent, TKeyring* keyring) {
     if (direction == TDirection::Import)
-        return new TfrImport(parent);
-    return new TfrExport(parent);
+        return new TfrImport(parent, keyring);
+    return new TfrExport(parent, keyring);
+}
+
+TPageSecrets& SecretsOf(QWidget* form) {
+    if (auto* import = qobject_cast<TfrImport*>(form))
+        return import->Secrets();
+    return static_cast<TfrExport*>(form)->Secrets();
 }
 
 void ShowInForm(QWidget* form, const RConfiguration& record) {
@@ -40,10 +46,12 @@ void ShowInForm(QWidget* form, const RConfiguration& record) {
 } // namespace
 
 TJobPage::TJobPage(const std::string& name, TDirection direction, const std::string& section,
-                   const RConfiguration& record, bool enabled, QWidget* parent)
+                   const RConfiguration& record, bool enabled, QWidget* parent, TKeyring* keyring)
     : QFrame(parent), name_(name), direction_(direction), section_(section), standard_(false),
       loaded_(record), savedEnabled_(enabled) {
-    Build();
+    Build(keyring);
+    // A job from the file shows the secrets its own name keeps in the keyring.
+    SecretsOf(form_).Load(name_, loaded_, !section_.empty());
     chkJobEnabled = NewCheck("chkJobEnabled", QStringLiteral("Run this job"), this);
     chkJobEnabled->setChecked(enabled);
     static_cast<QVBoxLayout*>(layout())->insertWidget(0, chkJobEnabled);
@@ -52,10 +60,10 @@ TJobPage::TJobPage(const std::string& name, TDirection direction, const std::str
         savedTexts_ = ControlTexts();
 }
 
-TJobPage::TJobPage(TDirection direction, QWidget* parent)
+TJobPage::TJobPage(TDirection direction, QWidget* parent, TKeyring* keyring)
     : QFrame(parent), name_(SectionName(direction)), direction_(direction),
       section_(SectionName(direction)), standard_(true) {
-    Build();
+    Build(keyring);
     if (auto* import = qobject_cast<TfrImport*>(form_))
         import->LoadConfiguration(loaded_);
     else if (auto* exported = qobject_cast<TfrExport*>(form_))
@@ -69,9 +77,9 @@ TJobPage::~TJobPage() {
         tester_.join();
 }
 
-void TJobPage::Build() {
+void TJobPage::Build(TKeyring* keyring) {
     setObjectName(QStringLiteral("jobPage"));
-    form_ = NewForm(direction_, this);
+    form_ = NewForm(direction_, this, keyring);
     btnTestConnection = new QPushButton(QStringLiteral("Test connection"), this);
     btnTestConnection->setObjectName(QStringLiteral("btnTestConnection"));
     btnTestConnection->setAutoDefault(false);
@@ -107,6 +115,10 @@ std::vector<std::string> TJobPage::ControlTexts() const {
     for (const TSettingKey& key : SettingKeys())
         if (key.Control && IsUsedBy(key, direction_))
             texts.push_back(source(key).value_or(std::string()));
+    // The keyring box has no key of its own (a save sets PasswordStore from it), yet turning
+    // it is a change to save.
+    if (const auto* box = form_->findChild<QCheckBox*>(QStringLiteral("chkKeepInKeyring")))
+        texts.push_back(box->isChecked() ? "1" : "0");
     return texts;
 }
 
@@ -143,12 +155,20 @@ bool TJobPage::IsChanged(const char* control) const {
 }
 
 void TJobPage::Save(const std::string& path) {
-    if (auto* import = qobject_cast<TfrImport*>(form_); import && standard_)
+    if (auto* import = qobject_cast<TfrImport*>(form_); import && standard_) {
         import->SaveConfiguration();
-    else if (auto* exported = qobject_cast<TfrExport*>(form_); exported && standard_)
+        saveNote_ = import->SaveNote();
+    } else if (auto* exported = qobject_cast<TfrExport*>(form_); exported && standard_) {
         exported->SaveConfiguration();
-    else
-        SaveJobRecord(direction_, Section(), Record(), path);
+        saveNote_ = exported->SaveNote();
+    } else {
+        // The whole record, so keys without a control (a copied job's) reach the new section;
+        // the secrets go where the page's keyring box says, under this job's own name.
+        const RConfiguration record = Record();
+        saveNote_ = SecretsOf(form_).Save(
+            direction_, Section(), name_,
+            [&record](const TSettingKey& key) { return StoredText(record, key); }, path);
+    }
     // A job's Enabled is written when it is new or was changed, so other files keep theirs.
     if (!standard_ && (section_.empty() || IsEnabled() != savedEnabled_))
         SaveJobEnabledFlag(Section(), IsEnabled(), path);

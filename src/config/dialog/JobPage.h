@@ -1,11 +1,13 @@
 #pragma once
 // One transfer job in the settings dialog: today's Import or Export page for its settings,
-// with "Test connection" and the problems found before saving beneath it. The page knows the
-// section it was read from, so the dialog can tell a new, renamed or changed job from one
-// that is as the file has it.
+// "Keep passwords in the keyring" included, with "Test connection" and the problems found
+// before saving beneath it. Every job keeps its keyring secrets under its own name. The page knows
+// the section it was read from, so the dialog can tell a new, renamed or changed job from one that
+// is as the file has it.
 #include "config/CommonTypesUnit.h"
 #include "config/SettingsKeys.h"
 #include "config/dialog/JobFieldChecks.h"
+#include "secrets/Keyring.h"
 
 #include <QFrame>
 
@@ -22,11 +24,13 @@ namespace tavrin {
 class TJobPage : public QFrame {
     Q_OBJECT
 public:
-    // `section` is where the record came from; empty for a job not in the file yet.
+    // `section` is where the record came from; empty for a job not in the file yet. The page
+    // keeps passwords in `keyring`, which may be nullptr (no keyring answers).
     TJobPage(const std::string& name, TDirection direction, const std::string& section,
-             const RConfiguration& record, bool enabled, QWidget* parent = nullptr);
+             const RConfiguration& record, bool enabled, QWidget* parent = nullptr,
+             TKeyring* keyring = nullptr);
     // The "Import" and "Export" jobs, loaded by their pages as they always were.
-    TJobPage(TDirection direction, QWidget* parent = nullptr);
+    TJobPage(TDirection direction, QWidget* parent = nullptr, TKeyring* keyring = nullptr);
     ~TJobPage() override;
 
     const std::string& Name() const { return name_; }
@@ -49,6 +53,8 @@ public:
     bool IsChanged(const char* control) const;
     // Writes the job to its section (the caller has removed or renamed the old one).
     void Save(const std::string& path);
+    // What the last Save has to tell the log about where the passwords went, or "".
+    const std::string& SaveNote() const { return saveNote_; }
     void MarkSaved();
 
     std::vector<TFieldProblem> Check(QWidget* owner) const;
@@ -68,7 +74,7 @@ public:
     QLabel* lbProblems;
 
 private:
-    void Build();
+    void Build(TKeyring* keyring);
     std::vector<std::string> ControlTexts() const;
     void ShowTestOutcome(bool succeeded, const QString& text);
 
@@ -81,6 +87,7 @@ private:
     bool savedEnabled_ = true;
     std::vector<std::string> savedTexts_;
     std::vector<QWidget*> markedFields_;
+    std::string saveNote_;
     std::thread tester_;
     bool testing_ = false;
 };

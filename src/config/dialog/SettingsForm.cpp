@@ -6,6 +6,7 @@
 #include "config/dialog/MessageBoxes.h"
 #include "config/dialog/SettingsFrameGeneralUnit.h"
 #include "config/dialog/SettingsPageParts.h"
+#include "secrets/keyring/DesktopKeyring.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -46,9 +47,11 @@ std::string JoinedNames(const std::vector<std::string>& names) {
 
 } // namespace
 
-TfrmSettings::TfrmSettings(QWidget* parent)
+TfrmSettings::TfrmSettings(QWidget* parent, tavrin::TKeyring* keyring)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      ownKeyring_(keyring ? nullptr : std::make_unique<tavrin::TDesktopKeyring>()),
+      keyring_(keyring ? keyring : ownKeyring_.get()) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -109,6 +112,8 @@ TfrmSettings::TfrmSettings(QWidget* parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+TfrmSettings::~TfrmSettings() = default;
+
 void TfrmSettings::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!frGeneral_)
@@ -164,12 +169,12 @@ void TfrmSettings::FormShow() {
         generalNode_ = AddNode(QStringLiteral("3. General"), 2, frGeneral_);
         FitPageArea(frGeneral_);
 
-        AddJobPage(new TJobPage(TDirection::Import, pnlSettings));
-        AddJobPage(new TJobPage(TDirection::Export, pnlSettings));
+        AddJobPage(new TJobPage(TDirection::Import, pnlSettings, keyring_));
+        AddJobPage(new TJobPage(TDirection::Export, pnlSettings, keyring_));
         const std::string path = tavrin::ConfigFilePath();
         for (const tavrin::TStoredJob& job : tavrin::ReadNamedJobs(path))
             AddJobPage(new TJobPage(job.Name, job.Direction, job.Section, job.Record, job.Enabled,
-                                    pnlSettings));
+                                    pnlSettings, keyring_));
         treeOptions->setCurrentItem(generalNode_);
     });
 }
@@ -270,6 +275,8 @@ void TfrmSettings::WriteChangedPages() {
         }
         job->Save(path);
         job->MarkSaved();
+        if (!job->SaveNote().empty())
+            saveNote_ += (saveNote_.empty() ? "" : "\n") + job->SaveNote();
         changedJobs_.push_back(job->Name());
     }
     if (GeneralTexts() != generalTexts_) {
@@ -284,6 +291,7 @@ void TfrmSettings::btnSaveClick() {
         return; // the fields say what is wrong; nothing was written
     // The result is OK whatever the writes do: jobs written before a failure have changed.
     setResult(QDialog::Accepted);
+    saveNote_.clear();
     tavrin::RunGuarded(this, [&] {
         removedNow_.clear();
         WriteChangedPages();

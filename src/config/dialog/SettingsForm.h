@@ -2,11 +2,15 @@
 // The modal settings dialog: the transfer jobs and the General page listed at the left, the
 // page in use at the right, the job buttons and Save and Cancel below. Each job's page is the
 // Import or Export page; "Import" and "Export" are today's two jobs, further jobs have
-// sections of their own. Save checks and then writes every page that was changed.
+// sections of their own. Save checks and then writes every page that was changed. Every job's
+// page has "Keep passwords in the keyring"; a job keeps its passwords in the keyring under its
+// own name ("Import/password", "NAME/password").
 #include "config/SettingsKeys.h"
+#include "secrets/Keyring.h"
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +27,9 @@ class TJobPage;
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmSettings(QWidget* parent = nullptr);
+    // The pages keep passwords in `keyring`; nullptr: the desktop's keyring.
+    explicit TfrmSettings(QWidget* parent = nullptr, tavrin::TKeyring* keyring = nullptr);
+    ~TfrmSettings() override;
 
     // Builds the list and lets each page load; the General page is shown first.
     void FormShow();
@@ -63,6 +69,10 @@ public:
     const std::vector<std::string>& ChangedJobs() const { return changedJobs_; }
     const std::vector<std::string>& RemovedJobs() const { return removedJobs_; }
 
+    // Lines for the log from the last save, one per job whose passwords did not go where its
+    // page's keyring box said. Empty otherwise.
+    const std::string& SaveNote() const { return saveNote_; }
+
     QTreeWidget* treeOptions;
     QWidget* pnlSettings;
     QPushButton* btnAddImport;
@@ -98,4 +108,7 @@ private:
     std::vector<std::string> changedJobs_;
     std::vector<std::string> removedJobs_;
     QWidget* displayedPage_ = nullptr;
+    std::unique_ptr<tavrin::TKeyring> ownKeyring_;
+    tavrin::TKeyring* keyring_;
+    std::string saveNote_;
 };

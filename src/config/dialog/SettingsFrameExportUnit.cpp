@@ -16,7 +16,7 @@
 
 using namespace tavrin;
 
-TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
+TfrExport::TfrExport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     setObjectName(QStringLiteral("frExport"));
     setMinimumSize(kPageWidth, kPageHeight);
 
@@ -64,6 +64,8 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
     auto* login = new TLoginGroup("grpLoginMethod", QStringLiteral("Login method"), in);
     edtUsername = login->edtUsername;
     edtPassword = login->edtPassword;
+    chkKeepInKeyring = login->chkKeepInKeyring;
+    secrets_ = TPageSecrets(keyring, chkKeepInKeyring);
     auto* security = new TSecurityGroup(in);
     chkUseSSL = security->chkUseSSL;
     cmbTlsMode = security->cmbTlsMode;
@@ -116,7 +118,9 @@ TfrExport::TfrExport(QWidget* parent) : QFrame(parent) {
 }
 
 void TfrExport::LoadConfiguration(RConfiguration& configuration) {
-    ShowConfiguration(LoadExportConfiguration());
+    RConfiguration loaded = LoadExportConfiguration();
+    secrets_.Load(SectionName(TDirection::Export), loaded);
+    ShowConfiguration(loaded);
     configuration = configuration_;
 }
 
@@ -127,7 +131,9 @@ void TfrExport::ShowConfiguration(const RConfiguration& configuration) {
 }
 
 void TfrExport::SaveConfiguration() {
-    SaveSettings(TDirection::Export, ControlSource(this), ConfigFilePath());
+    saveNote_ =
+        secrets_.Save(TDirection::Export, SectionName(TDirection::Export),
+                      SectionName(TDirection::Export), ControlSource(this), ConfigFilePath());
 }
 
 void TfrExport::btnLocalFolderClick() {

@@ -2,6 +2,7 @@
 // The "2. Export" settings page: the watched folder, where uploaded files go locally and on
 // the server, login and security.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/PageSecrets.h"
 #include "config/dialog/ProtocolChoice.h"
 
 #include <QFrame>
@@ -14,7 +15,8 @@ class QPushButton;
 class TfrExport : public QFrame {
     Q_OBJECT
 public:
-    explicit TfrExport(QWidget* parent = nullptr);
+    // `keyring` may be nullptr: then no keyring answers.
+    explicit TfrExport(QWidget* parent = nullptr, tavrin::TKeyring* keyring = nullptr);
 
     // Reads the export settings from the file, keeps a copy and shows them.
     void LoadConfiguration(RConfiguration& configuration);
@@ -25,6 +27,10 @@ public:
     // keeps it as the page's copy.
     void ShowConfiguration(const RConfiguration& configuration);
     const RConfiguration& Configuration() const { return configuration_; }
+    // What the last save has to tell the log about where the passwords went, or "".
+    const std::string& SaveNote() const { return saveNote_; }
+    // The keyring box's part: a named job's page loads and saves its secrets through it.
+    tavrin::TPageSecrets& Secrets() { return secrets_; }
 
     void btnLocalFolderClick();
     void btnMoveToLocalFolderClick();
@@ -45,6 +51,7 @@ public:
     QCheckBox* chkBinary;
     QLineEdit* edtUsername;
     QLineEdit* edtPassword;
+    QCheckBox* chkKeepInKeyring;
     QCheckBox* chkUseSSL;
     QComboBox* cmbTlsMode; // explicit (0) or implicit (1) TLS
     QLineEdit* edtSSLCertificate;
@@ -64,5 +71,7 @@ public:
 
 private:
     RConfiguration configuration_;
+    tavrin::TPageSecrets secrets_{nullptr, nullptr};
+    std::string saveNote_;
     tavrin::TProtocolRule* protocolRule_;
 };

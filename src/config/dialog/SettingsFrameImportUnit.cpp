@@ -16,7 +16,7 @@
 
 using namespace tavrin;
 
-TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
+TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     setObjectName(QStringLiteral("frImport"));
     setMinimumSize(kPageWidth, kPageHeight);
 
@@ -57,6 +57,8 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
     auto* login = new TLoginGroup("grpLoginInfo", QStringLiteral("Login info"), in);
     edtUsername = login->edtUsername;
     edtPassword = login->edtPassword;
+    chkKeepInKeyring = login->chkKeepInKeyring;
+    secrets_ = TPageSecrets(keyring, chkKeepInKeyring);
     auto* security = new TSecurityGroup(in);
     chkUseSSL = security->chkUseSSL;
     cmbTlsMode = security->cmbTlsMode;
@@ -115,7 +117,9 @@ TfrImport::TfrImport(QWidget* parent) : QFrame(parent) {
 }
 
 void TfrImport::LoadConfiguration(RConfiguration& configuration) {
-    ShowConfiguration(LoadImportConfiguration());
+    RConfiguration loaded = LoadImportConfiguration();
+    secrets_.Load(SectionName(TDirection::Import), loaded);
+    ShowConfiguration(loaded);
     configuration = configuration_;
 }
 
@@ -128,7 +132,9 @@ void TfrImport::ShowConfiguration(const RConfiguration& configuration) {
 }
 
 void TfrImport::SaveConfiguration() {
-    SaveSettings(TDirection::Import, ControlSource(this), ConfigFilePath());
+    saveNote_ =
+        secrets_.Save(TDirection::Import, SectionName(TDirection::Import),
+                      SectionName(TDirection::Import), ControlSource(this), ConfigFilePath());
 }
 
 void TfrImport::btnLocalFolderClick() {

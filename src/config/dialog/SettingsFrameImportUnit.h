@@ -2,6 +2,7 @@
 // The "1. Import" settings page: the import monitor's folders, server, login and security.
 // Its "Passive mode" and "Binary transfer" boxes edit the setting the Export page shares.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/PageSecrets.h"
 #include "config/dialog/ProtocolChoice.h"
 
 #include <QFrame>
@@ -15,7 +16,8 @@ class QPushButton;
 class TfrImport : public QFrame {
     Q_OBJECT
 public:
-    explicit TfrImport(QWidget* parent = nullptr);
+    // `keyring` may be nullptr: then no keyring answers.
+    explicit TfrImport(QWidget* parent = nullptr, tavrin::TKeyring* keyring = nullptr);
 
     // Reads the import settings from the file, keeps a copy, shows them and applies the
     // keep-alive rule.
@@ -27,6 +29,10 @@ public:
     // keeps it as the page's copy.
     void ShowConfiguration(const RConfiguration& configuration);
     const RConfiguration& Configuration() const { return configuration_; }
+    // What the last save has to tell the log about where the passwords went, or "".
+    const std::string& SaveNote() const { return saveNote_; }
+    // The keyring box's part: a named job's page loads and saves its secrets through it.
+    tavrin::TPageSecrets& Secrets() { return secrets_; }
 
     void btnLocalFolderClick();
     void btnDownloadToFolderClick();
@@ -52,6 +58,7 @@ public:
     QLineEdit* edtCheckInterval;
     QLineEdit* edtUsername;
     QLineEdit* edtPassword;
+    QCheckBox* chkKeepInKeyring;
     QCheckBox* chkUseSSL;
     QComboBox* cmbTlsMode; // explicit (0) or implicit (1) TLS
     QLineEdit* edtSSLCertificate;
@@ -68,5 +75,7 @@ public:
 
 private:
     RConfiguration configuration_;
+    tavrin::TPageSecrets secrets_{nullptr, nullptr};
+    std::string saveNote_;
     tavrin::TProtocolRule* protocolRule_;
 };

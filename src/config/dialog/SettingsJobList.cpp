@@ -58,7 +58,8 @@ std::string TfrmSettings::AddJob(TDirection direction, const std::string& name) 
     for (const tavrin::TSettingKey& key : tavrin::SettingKeys())
         if (tavrin::IsUsedBy(key, direction))
             tavrin::SetFromStored(defaults, key, key.Default);
-    TJobPage* job = AddJobPage(new TJobPage(name, direction, {}, defaults, true, pnlSettings));
+    TJobPage* job =
+        AddJobPage(new TJobPage(name, direction, {}, defaults, true, pnlSettings, keyring_));
     treeOptions->setCurrentItem(NodeOf(job));
     return {};
 }
@@ -71,7 +72,7 @@ std::string TfrmSettings::DuplicateJob(const std::string& source, const std::str
         return problem;
     // The copy takes what the page shows now, typed but unsaved values too.
     TJobPage* job = AddJobPage(new TJobPage(name, original->Direction(), {}, original->Record(),
-                                            original->IsEnabled(), pnlSettings));
+                                            original->IsEnabled(), pnlSettings, keyring_));
     treeOptions->setCurrentItem(NodeOf(job));
     return {};
 }

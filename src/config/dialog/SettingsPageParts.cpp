@@ -70,11 +70,14 @@ TLoginGroup::TLoginGroup(const char* name, const QString& title, QWidget* parent
     setObjectName(QString::fromLatin1(name));
     edtUsername = NewEdit("edtUsername", this);
     edtPassword = NewEdit("edtPassword", this, true);
+    chkKeepInKeyring =
+        NewCheck("chkKeepInKeyring", QStringLiteral("Keep passwords in the keyring"), this);
     auto* grid = new QGridLayout(this);
     grid->addWidget(NewLabel("lbUsername", QStringLiteral("Username"), this), 0, 0);
     grid->addWidget(edtUsername, 0, 1);
     grid->addWidget(NewLabel("lbPassword", QStringLiteral("Password"), this), 1, 0);
     grid->addWidget(edtPassword, 1, 1);
+    grid->addWidget(chkKeepInKeyring, 2, 1);
 }
 
 TSecurityGroup::TSecurityGroup(QWidget* parent) : QGroupBox(QStringLiteral("Security"), parent) {

@@ -42,12 +42,13 @@ private:
     QGridLayout* grid_;
 };
 
-// "Username" and a masked "Password".
+// "Username", a masked "Password", and whether the page's passwords are kept in the keyring.
 class TLoginGroup : public QGroupBox {
 public:
     TLoginGroup(const char* name, const QString& title, QWidget* parent);
     QLineEdit* edtUsername;
     QLineEdit* edtPassword;
+    QCheckBox* chkKeepInKeyring;
 };
 
 // TLS on or off, how it starts (explicit after the greeting, or implicit from the first
