@@ -24,9 +24,8 @@ bool IsStoreKey(const TSettingKey& key) {
 }
 
 // Every secret of the page into the keyring; the first refusal ends it.
-bool WriteSecrets(TDirection direction, const TSettingsSource& source, TKeyring& keyring,
-                  std::string& error) {
-    const std::string& job = SectionName(direction);
+bool WriteSecrets(TDirection direction, const std::string& job, const TSettingsSource& source,
+                  TKeyring& keyring, std::string& error) {
     for (const TSettingKey& key : SettingKeys()) {
         const TSecretSlot* slot = SlotOf(key);
         if (slot == nullptr || !IsUsedBy(key, direction))
@@ -45,7 +44,14 @@ bool WriteSecrets(TDirection direction, const TSettingsSource& source, TKeyring&
 TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source,
                              const std::string& path, TKeyring* keyring, bool keepInKeyring,
                              bool secretsShown) {
-    const std::string& job = SectionName(direction);
+    return SaveWithKeyring(direction, SectionName(direction), SectionName(direction), source, path,
+                           keyring, keepInKeyring, secretsShown);
+}
+
+TKeyringSave SaveWithKeyring(TDirection direction, const std::string& section,
+                             const std::string& job, const TSettingsSource& source,
+                             const std::string& path, TKeyring* keyring, bool keepInKeyring,
+                             bool secretsShown) {
     TKeyringSave result;
     const bool answers = keyring != nullptr && keyring->Available();
     std::string error;
@@ -56,7 +62,7 @@ TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source
     else if (keepInKeyring && !answers)
         result.Note =
             "No keyring answered; the passwords of " + job + " are kept in the settings file";
-    else if (keepInKeyring && !WriteSecrets(direction, source, *keyring, error))
+    else if (keepInKeyring && !WriteSecrets(direction, job, source, *keyring, error))
         result.Note = "The keyring did not take the passwords of " + job + " (" + error +
                       "); they are kept in the settings file";
     else if (keepInKeyring)
@@ -64,7 +70,7 @@ TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source
     const bool inKeyring = result.InKeyring;
     const std::string store = inKeyring ? kPasswordStoreKeyring : answers ? "file" : "";
     SaveSettings(
-        direction,
+        direction, section,
         [&](const TSettingKey& key) -> std::optional<std::string> {
             const bool secret = SlotOf(key) != nullptr;
             if (!secretsShown && (secret || IsStoreKey(key)))

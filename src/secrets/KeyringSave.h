@@ -25,6 +25,12 @@ struct TKeyringSave {
 TKeyringSave SaveWithKeyring(TDirection direction, const TSettingsSource& source,
                              const std::string& path, TKeyring* keyring, bool keepInKeyring,
                              bool secretsShown = true);
+// The same for the job `jobName` kept in settings section `section` (config/JobSections.h):
+// its secrets go to the keyring under the job's own name ("NAME/password").
+TKeyringSave SaveWithKeyring(TDirection direction, const std::string& section,
+                             const std::string& jobName, const TSettingsSource& source,
+                             const std::string& path, TKeyring* keyring, bool keepInKeyring,
+                             bool secretsShown = true);
 
 // Fills a job's secrets from the keyring for display; false when the keyring did not answer
 // (the fields then keep what they had).

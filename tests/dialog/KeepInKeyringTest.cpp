@@ -3,6 +3,8 @@
 // keyring; a save puts them where the box says, and says so when it could not.
 #include "DialogTestSupport.h"
 
+#include "config/dialog/JobPage.h"
+
 #include "config/dialog/SettingsForm.h"
 #include "config/dialog/SettingsFrameExportUnit.h"
 #include "config/dialog/SettingsFrameImportUnit.h"
@@ -14,6 +16,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 namespace {
@@ -124,7 +127,9 @@ TEST_F(KeepInKeyringTest, BoxShowsAndDecidesWhereThePasswordsGo) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const char* job = row.exportPage ? "Export" : "Import";
-        WriteFile(configPath_, std::string("[") + job + "]\nHost=h\n" + row.section);
+        // Save writes only changed pages whose fields pass their checks.
+        WriteFile(configPath_,
+                  std::string("[") + job + "]\nLocalFolder=" + dir_ + "\nHost=h\n" + row.section);
         TRing ring;
         ring.available = row.ringAnswers;
         ring.entries[std::string(job) + "/password"] = "ring";
@@ -141,14 +146,64 @@ TEST_F(KeepInKeyringTest, BoxShowsAndDecidesWhereThePasswordsGo) {
         EXPECT_EQ(box->isChecked(), row.checkedAtOpen);
         EXPECT_EQ(page->findChild<QLineEdit*>("edtPassword")->text().toStdString(),
                   row.shownPassword);
+        // Turning the box alone is a change to save; other rows change the host.
         if (row.toggle)
             box->toggle();
+        else
+            page->findChild<QLineEdit*>("edtHost")->setText("h2");
         QTest::mouseClick(dialog.btnSave, Qt::LeftButton);
         const std::vector<std::string> lines = SettingsLines();
         for (const std::string& line : row.fileHas)
             EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
         EXPECT_EQ(ring.entries[std::string(job) + "/password"], row.inKeyring);
         EXPECT_EQ(!dialog.SaveNote().empty(), row.note) << dialog.SaveNote();
+    }
+}
+
+// A named job keeps its passwords in the keyring under its own name: shown from there, saved
+// there by Save, under the new name after a rename; a copy takes the passwords it was copied
+// with, not what the keyring still holds for a removed job of the new name.
+TEST_F(KeepInKeyringTest, NamedJobsKeepTheirPasswordsUnderTheirOwnName) {
+    struct Row {
+        const char* what;
+        std::function<void(TfrmSettings&)> act; // leaves the job `saved` on display
+        const char* saved;
+        const char* shownBefore; // in the displayed job's password box before the edit
+        std::string fileLine;
+    } rows[] = {
+        {"edited in place", [](TfrmSettings& d) { EXPECT_TRUE(d.SelectJob("Nightly")); }, "Nightly",
+         "n", "Import:Nightly.PasswordStore=keyring"},
+        {"renamed", [](TfrmSettings& d) { EXPECT_EQ(d.RenameJob("Nightly", "Daily"), ""); },
+         "Daily", "n", "Import:Daily.PasswordStore=keyring"},
+        {"copied to a name the keyring still holds",
+         [](TfrmSettings& d) { EXPECT_EQ(d.DuplicateJob("Nightly", "Copy"), ""); }, "Copy", "n",
+         "Import:Copy.PasswordStore=keyring"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFile(configPath_, "[Import:Nightly]\nLocalFolder=" + dir_ +
+                                   "\nHost=h\nPassword=\nPasswordStore=keyring\n");
+        TRing ring;
+        ring.entries = {
+            {"Import/password", "i"}, {"Nightly/password", "n"}, {"Copy/password", "stale"}};
+        TfrmSettings dialog(nullptr, &ring);
+        dialog.show();
+        row.act(dialog);
+        QWidget* page = dialog.DisplayedPage();
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(page->findChild<QCheckBox*>("chkKeepInKeyring")->isChecked());
+        auto* password = page->findChild<QLineEdit*>("edtPassword");
+        EXPECT_EQ(password->text().toStdString(), row.shownBefore);
+        password->setText("new");
+        QTest::mouseClick(dialog.btnSave, Qt::LeftButton);
+        EXPECT_EQ(ring.entries[std::string(row.saved) + "/password"], "new");
+        EXPECT_EQ(ring.entries["Import/password"], "i");
+        const std::vector<std::string> lines = SettingsLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), row.fileLine), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "Import:" + std::string(row.saved) + ".Password="),
+                  lines.end());
+        EXPECT_EQ(dialog.SaveNote(), "");
     }
 }
 

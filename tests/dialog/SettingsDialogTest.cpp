@@ -88,49 +88,6 @@ TEST_F(SettingsDialogTest, OuterGroupCaptionsAreBoldTheirContentsAreNot) {
     EXPECT_EQ(import->edtHost->echoMode(), QLineEdit::Normal);
 }
 
-TEST_F(SettingsDialogTest, SaveWritesOnlyThePageOnDisplay) {
-    WriteFile(configPath_, "[Import]\nHost=import.example\nCheckInterval=0x1E\n");
-    Open();
-    auto* import = Show<TfrImport>("1. Import");
-    ASSERT_NE(import, nullptr);
-    EXPECT_EQ(import->edtHost->text(), "import.example");
-    EXPECT_EQ(import->edtCheckInterval->text(), "30");
-    import->edtHost->setText("changed.example"); // lost: this page is not saved
-
-    auto* exported = Show<TfrExport>("2. Export");
-    ASSERT_NE(exported, nullptr);
-    EXPECT_EQ(exported->edtPort->text(), "21");
-    exported->edtHost->setText("export.example");
-    exported->chkPassive->setChecked(false);
-    QTest::mouseClick(dialog_->btnSave, Qt::LeftButton);
-
-    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_EQ(recorder_.Texts(TMessageKind::mkInformation),
-              std::vector<std::string>{"Settings saved."});
-    EXPECT_EQ(SettingsLines(), (std::vector<std::string>{"Import.Host=import.example",
-                                                         "Import.CheckInterval=0x1E",
-                                                         "Export.LocalFolder=",
-                                                         "Export.MoveDelete=0",
-                                                         "Export.MoveToFolder=",
-                                                         "Export.Host=export.example",
-                                                         "Export.Port=21",
-                                                         "Export.Username=",
-                                                         "Export.Password=",
-                                                         "Export.PassiveMode=0",
-                                                         "Export.BinaryMode=1",
-                                                         "Export.RemoteFolder=",
-                                                         "Export.TempFolder=",
-                                                         "Export.FirstToTemp=0",
-                                                         "Export.SSL=0",
-                                                         "Export.SSLCertificate=",
-                                                         "Export.SSLKey=",
-                                                         "Export.SSLPass=",
-                                                         "Export.SettleTime=1000",
-                                                         "Export.RetryFailed=0",
-                                                         "Export.ExportExisting=0"}));
-}
-
 TEST_F(SettingsDialogTest, GeneralPageShowsAndSetsTheSwitches) {
     WriteFile(configPath_, "[General]\nLogVerbose=0\n");
     Open();
@@ -151,23 +108,6 @@ TEST_F(SettingsDialogTest, GeneralPageShowsAndSetsTheSwitches) {
               (std::vector<std::string>{"General.LogVerbose=1", "General.LogMonitor=1",
                                         "General.LogFileTransfer=1", "General.LogSSL=0",
                                         "General.LogLines=100000", "General.LogFile="}));
-}
-
-TEST_F(SettingsDialogTest, FailedSaveStillClosesWithOk) {
-    Open();
-    auto* import = Show<TfrImport>("1. Import");
-    ASSERT_NE(import, nullptr);
-    import->chkKeepAlive->setChecked(false);
-    import->edtCheckInterval->setText("abc");
-    QTest::mouseClick(dialog_->btnSave, Qt::LeftButton);
-    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_EQ(recorder_.Texts(TMessageKind::mkError),
-              std::vector<std::string>{"'abc' is not a valid integer value"});
-    EXPECT_TRUE(recorder_.Texts(TMessageKind::mkInformation).empty());
-    // The keys before the check interval are written, the rest are not.
-    EXPECT_NE(ReadFile(configPath_).find("KeepAlive=0"), std::string::npos);
-    EXPECT_EQ(ReadFile(configPath_).find("SSL"), std::string::npos);
 }
 
 TEST_F(SettingsDialogTest, UnwritableFileStillClosesWithOk) {

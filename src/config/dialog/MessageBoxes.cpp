@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
@@ -88,6 +90,21 @@ std::optional<std::string> BrowseForSaveFile(QWidget* parent, const std::string&
     }
     return ChosenPath(
         QFileDialog::getSaveFileName(OwnerOrActive(parent), QString::fromUtf8(title)));
+}
+
+std::optional<std::string> AskText(QWidget* parent, const std::string& label,
+                                   const std::string& initial) {
+    if (TMessageRecorder* recorder = gRecorder.load()) {
+        recorder->Record(TMessageKind::mkTextInput, label);
+        return recorder->NextChosenPath();
+    }
+    bool confirmed = false;
+    const QString text =
+        QInputDialog::getText(OwnerOrActive(parent), kBoxTitle, QString::fromUtf8(label),
+                              QLineEdit::Normal, QString::fromUtf8(initial), &confirmed);
+    if (!confirmed)
+        return std::nullopt;
+    return text.toStdString();
 }
 
 std::string FailureMessage(const std::exception_ptr& failure) {

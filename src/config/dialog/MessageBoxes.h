@@ -24,7 +24,8 @@ enum class TMessageKind {
     mkError,
     mkFolderBrowser,
     mkFileOpen,
-    mkFileSave
+    mkFileSave,
+    mkTextInput
 };
 
 struct TShownMessage {
@@ -44,6 +45,10 @@ std::optional<std::string> BrowseForFolder(QWidget* parent, const std::string& t
 std::optional<std::string> BrowseForFile(QWidget* parent, const std::string& title = {});
 // File-save dialog: the file need not exist yet. The chosen path, or nothing.
 std::optional<std::string> BrowseForSaveFile(QWidget* parent, const std::string& title = {});
+
+// A line of text the user types (a job's name), starting as `initial`; nothing when cancelled.
+std::optional<std::string> AskText(QWidget* parent, const std::string& label,
+                                   const std::string& initial = {});
 
 // The message of a failure caught as std::current_exception(), as the error box shows it.
 std::string FailureMessage(const std::exception_ptr& failure);
@@ -74,7 +79,8 @@ public:
     TMessageRecorder& operator=(const TMessageRecorder&) = delete;
 
     void QueueWarningAnswer(bool yes);
-    // Answer for the next folder browser or file-open dialog; nothing = the user cancels.
+    // Answer for the next folder browser, file-open dialog or text prompt; nothing = the
+    // user cancels.
     void QueueChosenPath(std::optional<std::string> path);
 
     std::vector<TShownMessage> Messages() const;

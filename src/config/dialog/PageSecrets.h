@@ -17,11 +17,14 @@ public:
     // `keyring` may be nullptr (no keyring at all).
     TPageSecrets(TKeyring* keyring, QCheckBox* box) : keyring_(keyring), box_(box) {}
 
-    // Before the record is shown: its secrets from the keyring where it keeps them there.
-    void Load(TDirection direction, RConfiguration& record);
-    // Writes the page; returns a line for the log when the passwords did not go where the box
-    // said, else "".
-    std::string Save(TDirection direction, const TSettingsSource& page, const std::string& path);
+    // Before the record is shown: the secrets of job `jobName` from the keyring where it keeps
+    // them there. `fromKeyring` false for a job not in the file yet (a copy keeps the secrets
+    // it was copied with; entries a removed job of the same name left are not taken).
+    void Load(const std::string& jobName, RConfiguration& record, bool fromKeyring = true);
+    // Writes the job `jobName` to settings section `section`; returns a line for the log when
+    // the passwords did not go where the box said, else "".
+    std::string Save(TDirection direction, const std::string& section, const std::string& jobName,
+                     const TSettingsSource& page, const std::string& path);
 
 private:
     TKeyring* keyring_;

@@ -118,15 +118,22 @@ TfrExport::TfrExport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
 }
 
 void TfrExport::LoadConfiguration(RConfiguration& configuration) {
-    configuration_ = LoadExportConfiguration();
-    secrets_.Load(TDirection::Export, configuration_);
+    RConfiguration loaded = LoadExportConfiguration();
+    secrets_.Load(SectionName(TDirection::Export), loaded);
+    ShowConfiguration(loaded);
     configuration = configuration_;
+}
+
+void TfrExport::ShowConfiguration(const RConfiguration& configuration) {
+    configuration_ = configuration;
     ShowRecord(this, TDirection::Export, configuration_);
     protocolRule_->Apply();
 }
 
 void TfrExport::SaveConfiguration() {
-    saveNote_ = secrets_.Save(TDirection::Export, ControlSource(this), ConfigFilePath());
+    saveNote_ =
+        secrets_.Save(TDirection::Export, SectionName(TDirection::Export),
+                      SectionName(TDirection::Export), ControlSource(this), ConfigFilePath());
 }
 
 void TfrExport::btnLocalFolderClick() {

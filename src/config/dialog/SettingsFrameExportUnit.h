@@ -23,9 +23,14 @@ public:
     // Writes the controls (not the kept copy) to the file, key by key. Throws
     // ESettingsWriteError when a write fails.
     void SaveConfiguration();
+    // Shows a record that came from elsewhere (another job's section, a copied job) and
+    // keeps it as the page's copy.
+    void ShowConfiguration(const RConfiguration& configuration);
     const RConfiguration& Configuration() const { return configuration_; }
     // What the last save has to tell the log about where the passwords went, or "".
     const std::string& SaveNote() const { return saveNote_; }
+    // The keyring box's part: a named job's page loads and saves its secrets through it.
+    tavrin::TPageSecrets& Secrets() { return secrets_; }
 
     void btnLocalFolderClick();
     void btnMoveToLocalFolderClick();

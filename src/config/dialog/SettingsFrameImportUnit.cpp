@@ -117,9 +117,14 @@ TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
 }
 
 void TfrImport::LoadConfiguration(RConfiguration& configuration) {
-    configuration_ = LoadImportConfiguration();
-    secrets_.Load(TDirection::Import, configuration_);
+    RConfiguration loaded = LoadImportConfiguration();
+    secrets_.Load(SectionName(TDirection::Import), loaded);
+    ShowConfiguration(loaded);
     configuration = configuration_;
+}
+
+void TfrImport::ShowConfiguration(const RConfiguration& configuration) {
+    configuration_ = configuration;
     ShowRecord(this, TDirection::Import, configuration_);
     // Showing the record raised no change signals, so the rules run once here.
     chkKeepAlivePropertiesChange();
@@ -127,7 +132,9 @@ void TfrImport::LoadConfiguration(RConfiguration& configuration) {
 }
 
 void TfrImport::SaveConfiguration() {
-    saveNote_ = secrets_.Save(TDirection::Import, ControlSource(this), ConfigFilePath());
+    saveNote_ =
+        secrets_.Save(TDirection::Import, SectionName(TDirection::Import),
+                      SectionName(TDirection::Import), ControlSource(this), ConfigFilePath());
 }
 
 void TfrImport::btnLocalFolderClick() {

@@ -1,0 +1,141 @@
+#include "config/dialog/JobFieldChecks.h"
+
+#include "base/StrUtils.h"
+#include "config/dialog/MessageBoxes.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+namespace tavrin {
+namespace {
+
+using TProblems = std::vector<TFieldProblem>;
+
+class TFieldReader {
+public:
+    explicit TFieldReader(const QWidget* form) : form_(form) {}
+
+    QLineEdit* Edit(const char* name) const { return form_->findChild<QLineEdit*>(name); }
+    std::string Text(const char* name) const {
+        QLineEdit* edit = Edit(name);
+        return edit ? edit->text().toStdString() : std::string();
+    }
+    bool Checked(const char* name) const {
+        auto* check = form_->findChild<QCheckBox*>(name);
+        return check && check->isChecked();
+    }
+    bool Sftp() const {
+        auto* choice = form_->findChild<QComboBox*>("cmbProtocol");
+        return choice && choice->currentIndex() == 1;
+    }
+
+private:
+    const QWidget* form_;
+};
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+void CheckHost(const TFieldReader& page, TProblems& problems) {
+    if (Trim(page.Text("edtHost")).empty())
+        problems.push_back({page.Edit("edtHost"), "Host is empty"});
+}
+
+void CheckPort(const TFieldReader& page, TProblems& problems) {
+    const std::string port = page.Text("edtPort");
+    const std::optional<int32_t> number = TryStrToInt(port);
+    if (!number || *number < 1 || *number > 65535)
+        problems.push_back(
+            {page.Edit("edtPort"), "Port " + Quoted(port) + " is not a number from 1 to 65535"});
+}
+
+// The same integer rule the settings file reads and writes by.
+void CheckInteger(const TFieldReader& page, const char* name, TProblems& problems) {
+    QLineEdit* edit = page.Edit(name);
+    if (edit == nullptr)
+        return;
+    try {
+        StrToInt(edit->text().toStdString());
+    } catch (const std::exception& failure) {
+        problems.push_back({edit, failure.what()}); // "'abc' is not a valid integer value"
+    }
+}
+
+// A folder the job works in locally: one that is missing can be made now, which is what the
+// user almost always wants for a new job.
+void CheckLocalFolder(QWidget* owner, const TFieldReader& page, const char* name, const char* what,
+                      TProblems& problems) {
+    QLineEdit* edit = page.Edit(name);
+    const std::string folder = page.Text(name);
+    if (folder.empty()) {
+        problems.push_back({edit, std::string(what) + " is not set"});
+        return;
+    }
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error))
+        return;
+    if (!AskWarning(owner,
+                    std::string(what) + " " + Quoted(folder) + " does not exist.\r\nCreate it?")) {
+        problems.push_back({edit, std::string(what) + " " + Quoted(folder) + " does not exist"});
+        return;
+    }
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        problems.push_back({edit, "Cannot create " + Quoted(folder) + ": " + error.message()});
+}
+
+// An empty name means "none" to the TLS and SSH layers, so only a named file must be readable.
+void CheckReadable(const TFieldReader& page, const char* name, const char* what,
+                   TProblems& problems) {
+    const std::string path = page.Text(name);
+    if (path.empty())
+        return;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problems.push_back({page.Edit(name), std::string("Cannot read ") + what + " " +
+                                                 Quoted(path) + ": " + std::strerror(errno)});
+        return;
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+std::vector<TFieldProblem> CheckJobFields(QWidget* owner, const QWidget* form,
+                                          TDirection direction) {
+    const TFieldReader page(form);
+    TProblems problems;
+    const bool import = direction == TDirection::Import;
+    CheckLocalFolder(owner, page, "edtLocalFolder", import ? "Import folder" : "Export folder",
+                     problems);
+    if (import && page.Checked("chkDownloadToFolder"))
+        CheckLocalFolder(owner, page, "edtDownloadToFolder", "Staging folder", problems);
+    if (!import && page.Checked("chkMoveToFolder"))
+        CheckLocalFolder(owner, page, "edtMoveToLocalFolder", "Folder for exported files",
+                         problems);
+    if (!import)
+        CheckInteger(page, "edtSettleTime", problems);
+    CheckHost(page, problems);
+    CheckPort(page, problems);
+    if (import)
+        CheckInteger(page, "edtCheckInterval", problems);
+    if (page.Sftp()) {
+        CheckReadable(page, "edtSSHKey", "SSH key", problems);
+    } else if (page.Checked("chkUseSSL")) {
+        CheckReadable(page, "edtSSLCertificate", "TLS certificate", problems);
+        CheckReadable(page, "edtSSLKey", "TLS key", problems);
+    }
+    return problems;
+}
+
+} // namespace tavrin
