@@ -145,7 +145,9 @@ TEST(ExportProgress, FileReportsRiseToTheLocalSizeAndEndWithTheOutcome) {
             EXPECT_EQ(report.phase, i + 1 < reports.size() ? TTransferPhase::Moving : outcome) << i;
         }
         if (row.trouble == Trouble::CutMidway) {
-            EXPECT_LT(reports.back().done, size);
+            // Bytes handed to the socket count as sent, so a server that dies after the last
+            // of them reached its socket buffers still fails the file (above) at a full count.
+            EXPECT_LE(reports.back().done, size);
         } else {
             EXPECT_EQ(reports.back().done, size);
         }
