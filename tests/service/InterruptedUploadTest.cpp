@@ -4,6 +4,8 @@
 #include "servers/ChildProcess.h"
 #include "servers/FaultyFtpdServer.h"
 
+#include "ServiceRun.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,7 +20,7 @@ namespace {
 namespace stdfs = std::filesystem;
 using namespace std::chrono_literals;
 
-const std::string kService = std::string(TAVRIN_BINARY_DIR) + "/src/service/tavrin-service";
+using servicetest::kService;
 
 // The service keeps a note of the upload in progress in the per-user state folder: for every
 // test of this program that folder is one of its own, never the user's.
@@ -40,15 +42,7 @@ private:
 [[maybe_unused]] ::testing::Environment* const kStateHome =
     ::testing::AddGlobalTestEnvironment(new StateHomeForTests);
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
+using servicetest::WaitFor;
 
 TEST(InterruptedUploadTest, KilledMidUploadTheServiceSendsTheFileAgainWholeAtItsNextStart) {
     const std::string work = testsrv::MakeTempDir("tavrin-interrupted-");

@@ -2,6 +2,7 @@
 // the running jobs in line with the file (changed ones restart, new ones start, removed ones
 // stop, one that cannot start stays stopped while the others run), and --list / --check
 // describe the file without starting anything.
+#include "ServiceRun.h"
 #include "servers/RealServers.h"
 
 #include <gtest/gtest.h>
@@ -16,33 +17,14 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using namespace std::chrono_literals;
+using servicetest::WaitFor;
 
-const std::string kService = std::string(TAVRIN_BINARY_DIR) + "/src/service/tavrin-service";
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-class ServiceJobs : public ::testing::Test {
+class ServiceJobs : public servicetest::ServiceRun {
 protected:
     void SetUp() override {
-        work_ = testsrv::MakeTempDir("tavrin-service-jobs-");
-        for (const char* dir : {"server/a1", "server/a2", "server/c", "server/inbox", "local/a",
-                                "local/b", "local/c", "local/d", "register"})
-            stdfs::create_directories(work_ + "/" + dir);
-        setenv("TEMP", (work_ + "/register").c_str(), 1);
-        unsetenv("TAVRIN_CONFIG");
-    }
-    void TearDown() override {
-        service_.Stop();
-        std::error_code ignored;
-        stdfs::remove_all(work_, ignored);
+        MakeWorkFolder("tavrin-service-jobs-",
+                       {"server/a1", "server/a2", "server/c", "server/inbox", "local/a", "local/b",
+                        "local/c", "local/d"});
     }
 
     std::string Job(const std::string& section, uint16_t port, const std::string& remote,
@@ -54,33 +36,7 @@ protected:
     void Write(const std::string& text) const {
         testsrv::WriteWholeFile(Config(), "[General]\nLogVerbose=0\n" + text);
     }
-    void Start(std::vector<std::string> arguments = {}) {
-        std::vector<std::string> argv = {
-            "/bin/sh",  "-c",    "exec 2>\"$0\"; exec \"$@\"", work_ + "/stderr.txt", kService,
-            "--config", Config()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        service_ = testsrv::ChildProcess(argv, work_ + "/stdout.txt");
-    }
-    std::string Stdout() const { return testsrv::ReadWholeFile(work_ + "/stdout.txt"); }
-    std::string Stderr() const { return testsrv::ReadWholeFile(work_ + "/stderr.txt"); }
-    bool StdoutHas(const std::string& text, size_t from = 0) const {
-        return Stdout().find(text, from) != std::string::npos;
-    }
-    std::string Config() const { return work_ + "/MonitorConfig.ini"; }
-    std::string File(const std::string& path) const {
-        return testsrv::ReadWholeFile(work_ + "/" + path);
-    }
-    void Put(const std::string& path, const std::string& text) const {
-        testsrv::WriteWholeFile(work_ + "/" + path, text);
-    }
-    testsrv::PyFtpdOptions ServerOptions() const {
-        testsrv::PyFtpdOptions options;
-        options.root = work_ + "/server";
-        return options;
-    }
-
-    std::string work_;
-    testsrv::ChildProcess service_;
+    void Start(std::vector<std::string> arguments = {}) { StartService(std::move(arguments)); }
 };
 
 TEST_F(ServiceJobs, HangUpRestartsChangedStartsNewAndStopsRemovedJobs) {

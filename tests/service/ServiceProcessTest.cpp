@@ -1,5 +1,6 @@
 // The service as its users run it: a child process with a settings file, read through its
 // standard output and standard error, stopped and reconfigured by signals.
+#include "ServiceRun.h"
 #include "servers/FaultyFtpdServer.h"
 #include "servers/RealServers.h"
 #include "servers/ScriptedFtpServer.h"
@@ -20,33 +21,14 @@ namespace {
 namespace stdfs = std::filesystem;
 using namespace std::chrono_literals;
 
-const std::string kService = std::string(TAVRIN_BINARY_DIR) + "/src/service/tavrin-service";
+using servicetest::kService;
+using servicetest::WaitFor;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-class ServiceProcess : public ::testing::Test {
+class ServiceProcess : public servicetest::ServiceRun {
 protected:
     void SetUp() override {
-        work_ = testsrv::MakeTempDir("tavrin-service-");
-        for (const char* dir :
-             {"server/outbox", "server/other", "server/inbox", "import", "export", "register"})
-            stdfs::create_directories(work_ + "/" + dir);
-        // The register goes where TEMP says; the child inherits it.
-        setenv("TEMP", (work_ + "/register").c_str(), 1);
-        unsetenv("TAVRIN_CONFIG");
-    }
-    void TearDown() override {
-        service_.Stop();
-        std::error_code ignored;
-        stdfs::remove_all(work_, ignored);
+        MakeWorkFolder("tavrin-service-",
+                       {"server/outbox", "server/other", "server/inbox", "import", "export"});
     }
 
     void WriteSettings(uint16_t port, const std::string& importPort,
@@ -60,33 +42,6 @@ protected:
                           "Port=" + std::to_string(port) +
                           "\nRemoteFolder=/inbox\nLocalFolder=" + exportFolder + "\n");
     }
-
-    // Standard error goes to a file of its own, so a test can tell the two streams apart.
-    void StartService(std::vector<std::string> arguments = {}) {
-        std::vector<std::string> argv = {
-            "/bin/sh",  "-c",    "exec 2>\"$0\"; exec \"$@\"", work_ + "/stderr.txt", kService,
-            "--config", Config()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        service_ = testsrv::ChildProcess(argv, work_ + "/stdout.txt");
-    }
-    std::string Stdout() const { return testsrv::ReadWholeFile(work_ + "/stdout.txt"); }
-    std::string Stderr() const { return testsrv::ReadWholeFile(work_ + "/stderr.txt"); }
-    bool StdoutHas(const std::string& text) const {
-        return Stdout().find(text) != std::string::npos;
-    }
-    std::string Config() const { return work_ + "/MonitorConfig.ini"; }
-    std::string File(const std::string& path) const {
-        return testsrv::ReadWholeFile(work_ + "/" + path);
-    }
-
-    testsrv::PyFtpdOptions ServerOptions() const {
-        testsrv::PyFtpdOptions options;
-        options.root = work_ + "/server";
-        return options;
-    }
-
-    std::string work_;
-    testsrv::ChildProcess service_;
 };
 
 TEST_F(ServiceProcess, MovesFilesBothWaysRestartsOnHangUpAndSavesOnTerm) {

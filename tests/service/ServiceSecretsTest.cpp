@@ -4,6 +4,8 @@
 // password reaches standard output or standard error.
 #include "servers/RealServers.h"
 
+#include "ServiceRun.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,17 +19,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kPassword = "pw-7Qx9";
-const std::string kService = std::string(TAVRIN_BINARY_DIR) + "/src/service/tavrin-service";
+using servicetest::kService;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
+using servicetest::WaitFor;
 
 void WritePrivate(const std::string& path, const std::string& text, mode_t mode) {
     testsrv::WriteWholeFile(path, text);
