@@ -2,9 +2,7 @@
 
 #include "platform/FileSystem.h"
 
-#include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -38,33 +36,11 @@ bool SameKey(const THostKey& a, const THostKey& b) {
 
 // A crash midway leaves the old file or the new one, never half of one.
 void Replace(const std::string& path, const std::vector<std::string>& lines) {
-    static std::atomic<unsigned> serial{0};
-    const std::string temp =
-        path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
     std::string text;
     for (const std::string& line : lines)
         text += line + "\n";
-    int error = 0;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        error = errno;
-    for (size_t done = 0; fd >= 0 && error == 0 && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (errno != EINTR)
-            error = errno;
-    }
-    if (fd >= 0 && error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
+    if (const int error = fs::ReplaceFilePrivately(path, text); error != 0)
         throw std::runtime_error("Unable to write " + path + ": " + fs::SystemErrorText(error));
-    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -146,6 +147,42 @@ bool SyncFile(const std::string& path) {
 std::string SystemErrorText(int error) {
     char buffer[256];
     return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+int ReplaceFilePrivately(const std::string& path, const std::string& text) {
+    static std::atomic<unsigned> serial{0};
+    const std::string temp =
+        path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    for (size_t done = 0; done < text.size() && error == 0;) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
 }
 
 } // namespace tavrin::fs

@@ -16,6 +16,11 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to);
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int& error);
 // Flushes a file's data to disk; false (errno set) when it fails.
 bool SyncFile(const std::string& path);
+// Replaces a file's whole content with mode 0600: written to a temporary name beside it,
+// flushed, renamed over it and the folder flushed, so a crash or power cut leaves either the
+// old file or the new one, never half of one. Returns 0, or the errno value of the failure
+// (then the file is as it was and no temporary file is left).
+int ReplaceFilePrivately(const std::string& path, const std::string& text);
 // The system's text for an errno value, e.g. "No such file or directory".
 std::string SystemErrorText(int error);
 

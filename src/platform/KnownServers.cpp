@@ -2,10 +2,8 @@
 
 #include "platform/FileSystem.h"
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -57,43 +55,14 @@ void MakeFolders(const std::string& path) {
     }
 }
 
-// A crash or power cut leaves either the old file or the new one, never half of one.
+// Never half a file: the old one or the new one.
 void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
     MakeFolders(path);
-    static std::atomic<unsigned> serial{0};
-    const std::string temp =
-        path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw WriteFailure(path, errno);
     std::string text;
     for (const std::string& line : lines)
         text += line + "\n";
-    size_t done = 0;
-    int error = 0;
-    while (done < text.size() && error == 0) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (errno != EINTR)
-            error = errno;
-    }
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
+    if (const int error = fs::ReplaceFilePrivately(path, text); error != 0)
         throw WriteFailure(path, error);
-    }
-    const std::string folder = path.substr(0, path.rfind('/') == 0 ? 1 : path.rfind('/'));
-    if (const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 #include "remote/sftp/SshHostKeys.h"
 
-#include <atomic>
+#include "platform/FileSystem.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -102,30 +102,8 @@ void AppendKnownHostsLine(const std::string& path, const std::string& line) {
     text += line;
     if (text.back() != '\n')
         text += '\n';
-    static std::atomic<unsigned> serial{0};
-    const std::string temp =
-        path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw ESftpError("Unable to write " + path + ": " + std::strerror(errno));
-    size_t done = 0;
-    int error = 0;
-    while (done < text.size() && error == 0) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (errno != EINTR)
-            error = errno;
-    }
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    ::close(fd);
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
+    if (const int error = tavrin::fs::ReplaceFilePrivately(path, text); error != 0)
         throw ESftpError("Unable to write " + path + ": " + std::strerror(error));
-    }
 }
 
 void VerifyHostKey(ssh_session session, const TSftpSettings& settings, const std::string& where,
