@@ -93,6 +93,9 @@ RConfiguration LoadRecord(TDirection direction, const std::string& jobSection,
         if (IsUsedBy(key, direction))
             SetFromStored(c, key,
                           in.Text(SectionOf(key, direction, jobSection), key.Name, key.Default));
+    // An SFTP job written by hand without a port means SSH's port, not FTP's.
+    if (SameTextAscii(c.Protocol, "SFTP") && in.Text(jobSection, "Port", "").empty())
+        c.Port = "22";
     return c;
 }
 

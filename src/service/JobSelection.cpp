@@ -2,6 +2,9 @@
 
 #include "base/StrUtils.h"
 #include "config/StartChecks.h"
+#include "secrets/SecretSources.h"
+
+#include <unistd.h>
 
 namespace tavrin::service {
 namespace {
@@ -17,10 +20,8 @@ std::vector<TJobSection> JobsOrStandard(const std::string& configPath,
 }
 
 std::string ServerOf(const RConfiguration& c) {
-    std::string folder = c.RemoteFolder;
-    if (folder.empty() || folder.front() != '/')
-        folder.insert(0, "/");
-    return c.Username + "@" + c.Host + ":" + c.Port + folder;
+    const bool rooted = !c.RemoteFolder.empty() && c.RemoteFolder.front() == '/';
+    return c.Username + "@" + c.Host + ":" + c.Port + (rooted ? "" : "/") + c.RemoteFolder;
 }
 
 } // namespace
@@ -58,14 +59,27 @@ TJobChoice ChooseJobs(const std::string& configPath, const std::vector<std::stri
     return choice;
 }
 
-std::string PasswordSource(const RConfiguration& c) {
+std::string PasswordSource(const std::string& jobName, const RConfiguration& c) {
+    std::string source;
+    const std::string credentials = SecretSourcesFromEnvironment(nullptr).CredentialsDirectory;
+    if (!credentials.empty() &&
+        ::access((credentials + "/" + jobName + ".password").c_str(), F_OK) == 0)
+        source = "systemd credential";
+    else if (!c.PasswordFile.empty())
+        source = "password file " + c.PasswordFile;
+    else if (KeepsSecretsInKeyring(c))
+        source = "desktop keyring";
+    else
+        source = c.Password.empty() ? "none" : "settings file";
+    // An SFTP login tries the agent's keys, then the key file, then the password.
+    std::string before;
     if (SameTextAscii(c.Protocol, "SFTP")) {
         if (c.SSHAgent)
-            return "SSH agent";
+            before += "SSH agent, then ";
         if (!c.SSHKey.empty())
-            return "key file " + c.SSHKey;
+            before += "key file " + c.SSHKey + ", then ";
     }
-    return c.Password.empty() ? "none" : "settings file";
+    return before + source;
 }
 
 size_t ListJobs(const std::string& configPath, std::ostream& out) {
@@ -82,7 +96,7 @@ size_t ListJobs(const std::string& configPath, std::ostream& out) {
             out << ", " << (import ? "download folder " : "remote temp folder ") << c.TempFolder;
         if (!import && c.MoveDelete && !c.MoveToFolder.empty())
             out << ", move to " << c.MoveToFolder;
-        out << ", password: " << PasswordSource(c);
+        out << ", password: " << PasswordSource(job.name, c);
         if (!job.enabled)
             out << " (disabled)";
         out << "\n";
@@ -98,8 +112,14 @@ size_t CheckJobs(const std::string& configPath, std::ostream& out) {
         out << line << "\n";
     for (const TJobSection& job : sections) {
         const RConfiguration c = LoadRecord(job.direction, job.section, configPath);
-        const std::vector<std::string> problems =
+        std::vector<std::string> problems =
             job.direction == TDirection::Import ? ImportStartProblems(c) : ExportStartProblems(c);
+        // A password file others may read, or passwords only the desktop keyring has, keep
+        // the job from starting as surely as a missing folder does.
+        RConfiguration secrets = c;
+        for (std::string& problem :
+             ResolveSecrets(job.name, secrets, SecretSourcesFromEnvironment(nullptr)).Problems)
+            problems.push_back(std::move(problem));
         for (const std::string& problem : problems)
             out << job.name << ": " << problem << "\n";
         count += problems.size();

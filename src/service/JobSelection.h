@@ -25,7 +25,7 @@ struct TJobChoice {
 TJobChoice ChooseJobs(const std::string& configPath, const std::vector<std::string>& names);
 
 // Where a job's password comes from, never the password itself.
-std::string PasswordSource(const RConfiguration& config);
+std::string PasswordSource(const std::string& jobName, const RConfiguration& config);
 
 // One line per job of the file: name, direction, server, folders, password source, and
 // "(disabled)". Returns the number of jobs.

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -142,7 +143,30 @@ TEST_F(ServiceJobs, ListAndCheckDescribeTheFileWithoutStarting) {
               "/local/a, password: settings file\n",
           "B: export, server tavrin@127.0.0.1:21/inbox", "(disabled)"},
          {"secret"}},
+        {"list says where each password comes from, never the password",
+         Job("Import:F", 21, "/a1", work_ + "/local/a", "PasswordFile=" + work_ + "/pw\n") +
+             Job("Import:K", 21, "/a1", work_ + "/local/a", "PasswordStore=keyring\n") +
+             "[Export:S]\nProtocol=SFTP\nHost=127.0.0.1\nUsername=u\nPassword=secret\n"
+             "SSHKey=/k\nSSHAgent=1\nLocalFolder=" +
+             work_ + "/local/b\n",
+         "--list",
+         0,
+         {"F: import, server tavrin@127.0.0.1:21/a1, local folder " + work_ +
+              "/local/a, password: password file " + work_ + "/pw\n",
+          "password: desktop keyring\n",
+          "S: export, server u@127.0.0.1:22/, local folder " + work_ +
+              "/local/b, password: SSH agent, then key file /k, then settings file\n"},
+         {"secret"}},
         {"check, good", good, "--check", 0, {"No problems found"}, {}},
+        {"check names passwords the service cannot use",
+         Job("Import:F", 21, "/a1", work_ + "/local/a", "PasswordFile=" + work_ + "/pw\n") +
+             "[Import:K]\nHost=127.0.0.1\nUsername=u\nPasswordStore=keyring\nLocalFolder=" + work_ +
+             "/local/a\n",
+         "--check",
+         2,
+         {"F: Password file \"" + work_ + "/pw\" may be used by other users (mode 0644)",
+          "K: ", "cannot be reached here"},
+         {"secret"}},
         {"check names every problem",
          Job("Import:A", 2121, "/a1", "") + "[Export:bad/name]\nHost=x\n" +
              Job("Export:a", 21, "/x", work_ + "/local/b") +
@@ -153,6 +177,8 @@ TEST_F(ServiceJobs, ListAndCheckDescribeTheFileWithoutStarting) {
           "B: Export folder", "B: Port 0 is not between 1 and 65535"},
          {}},
     };
+    Put("pw", "secret\n");
+    ASSERT_EQ(::chmod((work_ + "/pw").c_str(), 0644), 0);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Write(row.file);
