@@ -2,6 +2,8 @@
 #include "base/StrUtils.h"
 #include "ftp/IdFTP.h"
 
+#include <algorithm>
+
 namespace tavrin::ftp {
 
 void ParsePasvReply(const std::string& firstLine, std::string& host, int& port) {
@@ -65,26 +67,21 @@ std::string PortArgument(const std::string& ip, int port) {
 }
 
 std::vector<std::string> SplitListingLines(const std::string& text) {
+    // A NUL ends the listing; CR LF, LF and a lone CR each end a line. Whole runs are copied
+    // at once: a listing of 100,000 files is several megabytes.
+    const size_t end = std::min(text.size(), text.find('\0'));
     std::vector<std::string> lines;
-    std::string current;
-    bool pending = false; // something (maybe empty) since the last line break
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\0')
+    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.begin() + end, '\n')) + 1);
+    size_t start = 0;
+    while (start < end) {
+        const size_t brk = text.find_first_of("\r\n", start);
+        if (brk == std::string::npos || brk >= end) {
+            lines.emplace_back(text, start, end - start);
             break;
-        if (c == '\r' || c == '\n') {
-            lines.push_back(current);
-            current.clear();
-            pending = false;
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            continue;
         }
-        current += c;
-        pending = true;
+        lines.emplace_back(text, start, brk - start);
+        start = brk + (text[brk] == '\r' && brk + 1 < end && text[brk + 1] == '\n' ? 2 : 1);
     }
-    if (pending)
-        lines.push_back(current);
     return lines;
 }
 
