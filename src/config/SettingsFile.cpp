@@ -5,6 +5,9 @@
 #include "config/LogSwitches.h"
 #include "platform/IniFile.h"
 
+#include <set>
+#include <string_view>
+
 namespace tavrin {
 namespace {
 
@@ -66,12 +69,20 @@ bool HasKey(const std::string& path, const std::string& section, const std::stri
     return SettingsReader(path).Text(section, key, kAbsent) != kAbsent;
 }
 
+// Which files move is no part of the page values below; those keys stay as the file has them.
+bool IsFilterKey(const TSettingKey& key) {
+    static const std::set<std::string_view> kFilterKeys = {"Include",   "Exclude", "IgnoreCase",
+                                                           "MinSize",   "MaxSize", "MinAge",
+                                                           "Recursive", "MaxDepth"};
+    return kFilterKeys.count(key.Name) != 0;
+}
+
 // What a page with these values shows: every key the page has a control for, the integers as
 // the page's texts.
 TSettingsSource PageSource(const RConfiguration& record,
                            std::function<std::string(const TSettingKey&)> integerText) {
     return [&record, integerText](const TSettingKey& key) -> std::optional<std::string> {
-        if (key.Control == nullptr)
+        if (key.Control == nullptr || IsFilterKey(key))
             return std::nullopt;
         if (TypeOf(key) == TKeyType::Integer)
             return integerText(key);

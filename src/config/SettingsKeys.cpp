@@ -59,14 +59,14 @@ const TSettingKey kKeys[] = {
     {nullptr, "ResumeDownloads", "1", kImport, kWhenChosen, nullptr, &R::ResumeDownloads},
     // Which files a direction takes; sizes and ages are texts so that a value that cannot be
     // read stops the start instead of quietly taking every file.
-    {nullptr, "Include", "", kBoth, kWhenChosen, nullptr, &R::Include},
-    {nullptr, "Exclude", "", kBoth, kWhenChosen, nullptr, &R::Exclude},
-    {nullptr, "IgnoreCase", "0", kBoth, kWhenChosen, nullptr, &R::IgnoreCase},
-    {nullptr, "MinSize", "", kBoth, kWhenChosen, nullptr, &R::MinSize},
-    {nullptr, "MaxSize", "", kBoth, kWhenChosen, nullptr, &R::MaxSize},
-    {nullptr, "MinAge", "", kBoth, kWhenChosen, nullptr, &R::MinAge},
-    {nullptr, "Recursive", "0", kImport, kWhenChosen, nullptr, &R::Recursive},
-    {nullptr, "MaxDepth", "10", kImport, kWhenChosen, nullptr, &R::MaxDepth, 0},
+    {nullptr, "Include", "", kBoth, kWhenChosen, "edtInclude", &R::Include},
+    {nullptr, "Exclude", "", kBoth, kWhenChosen, "edtExclude", &R::Exclude},
+    {nullptr, "IgnoreCase", "0", kBoth, kWhenChosen, "chkIgnoreCase", &R::IgnoreCase},
+    {nullptr, "MinSize", "", kBoth, kWhenChosen, "edtMinSize", &R::MinSize},
+    {nullptr, "MaxSize", "", kBoth, kWhenChosen, "edtMaxSize", &R::MaxSize},
+    {nullptr, "MinAge", "", kBoth, kWhenChosen, "edtMinAge", &R::MinAge},
+    {nullptr, "Recursive", "0", kImport, kWhenChosen, "chkRecursive", &R::Recursive},
+    {nullptr, "MaxDepth", "10", kImport, kWhenChosen, "edtMaxDepth", &R::MaxDepth, 0},
     // Where the passwords are: the dialog's keyring box sets PasswordStore; PasswordFile is
     // written by hand for the service.
     {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},

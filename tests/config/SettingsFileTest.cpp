@@ -359,4 +359,20 @@ TEST_F(SettingsFileTest, ReachKeysArePerSectionAndImplicitTlsIsSavedOnlyOnceChos
     EXPECT_TRUE(LoadExportConfiguration().ImplicitTLS);
 }
 
+// The page records carry no filter: saving one leaves the filter and subfolder keys exactly as
+// the file has them, in both sections, rather than blanking them or giving MaxDepth the
+// check interval.
+TEST_F(SettingsFileTest, PageSavesLeaveTheFilterKeysAlone) {
+    const std::string filter = "Include=*.pdf\nMinSize=1k\nRecursive=1\nMaxDepth=3\n";
+    Put("[Import]\n" + filter + "[Export]\nExclude=*.tmp\nIgnoreCase=1\n");
+    SaveImportConfiguration(SampleImportPage());
+    SaveExportConfiguration(TExportPageValues{});
+    const std::string saved = Contents();
+    EXPECT_NE(saved.find("[Import]\n" + filter), std::string::npos) << saved;
+    EXPECT_NE(saved.find("[Export]\nExclude=*.tmp\nIgnoreCase=1\n"), std::string::npos) << saved;
+    const RConfiguration import = LoadImportConfiguration();
+    EXPECT_EQ(import.MaxDepth, 3);
+    EXPECT_EQ(import.Include, "*.pdf");
+}
+
 } // namespace

@@ -2,11 +2,14 @@
 
 #include "base/StrUtils.h"
 #include "config/dialog/MessageBoxes.h"
+#include "config/dialog/SettingsPageParts.h"
+#include "rules/FileFilter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -109,6 +112,56 @@ void CheckReadable(const TFieldReader& page, const char* name, const char* what,
     ::close(fd);
 }
 
+// Each filter problem is shown at the field it comes from: a field read on its own gives the
+// problems that are its alone; what only the fields together give (a MaxSize below MinSize) is
+// the MaxSize field's.
+void CheckFilter(const TFieldReader& page, TProblems& problems) {
+    rules::TFilterSettings all;
+    all.Include = page.Text("edtInclude");
+    all.Exclude = page.Text("edtExclude");
+    all.IgnoreCase = page.Checked("chkIgnoreCase");
+    all.MinSize = page.Text("edtMinSize");
+    all.MaxSize = page.Text("edtMaxSize");
+    all.MinAge = page.Text("edtMinAge");
+    struct TAlone {
+        const char* field;
+        std::string rules::TFilterSettings::*value;
+    };
+    using S = rules::TFilterSettings;
+    const TAlone alone[] = {{"edtInclude", &S::Include},
+                            {"edtExclude", &S::Exclude},
+                            {"edtMinSize", &S::MinSize},
+                            {"edtMaxSize", &S::MaxSize},
+                            {"edtMinAge", &S::MinAge}};
+    for (const std::string& problem : rules::FilterProblems(all)) {
+        const char* field = "edtMaxSize";
+        for (const TAlone& one : alone) {
+            S settings;
+            settings.IgnoreCase = all.IgnoreCase;
+            settings.*one.value = all.*one.value;
+            const std::vector<std::string> own = rules::FilterProblems(settings);
+            if (std::find(own.begin(), own.end(), problem) != own.end()) {
+                field = one.field;
+                break;
+            }
+        }
+        problems.push_back({page.Edit(field), problem});
+    }
+}
+
+// Levels below the remote folder; 0 keeps the import in the folder itself.
+void CheckMaxDepth(const TFieldReader& page, TProblems& problems) {
+    QLineEdit* edit = page.Edit("edtMaxDepth");
+    if (edit == nullptr)
+        return;
+    const std::string text = TextOf(edit);
+    const std::optional<int32_t> depth = TryStrToInt(text);
+    if (!depth || *depth < 0)
+        problems.push_back({edit, "MaxDepth " + Quoted(text) +
+                                      " is not a whole number of folder "
+                                      "levels from 0 up"});
+}
+
 } // namespace
 
 std::vector<TFieldProblem> CheckJobFields(QWidget* owner, const QWidget* form,
@@ -135,6 +188,9 @@ std::vector<TFieldProblem> CheckJobFields(QWidget* owner, const QWidget* form,
         CheckReadable(page, "edtSSLCertificate", "TLS certificate", problems);
         CheckReadable(page, "edtSSLKey", "TLS key", problems);
     }
+    CheckFilter(page, problems);
+    if (import)
+        CheckMaxDepth(page, problems);
     return problems;
 }
 

@@ -2,6 +2,7 @@
 // The "2. Export" settings page: the watched folder, where uploaded files go locally and on
 // the server, login and security.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/FilterGroup.h"
 #include "config/dialog/PageSecrets.h"
 #include "config/dialog/ProtocolChoice.h"
 
@@ -68,6 +69,15 @@ public:
     QLineEdit* edtSettleTime;
     QCheckBox* chkRetryFailed;
     QCheckBox* chkExportExisting;
+
+    // "Which files": the job's filter.
+    tavrin::TFilterGroup* grpWhichFiles;
+    QLineEdit* edtInclude;
+    QLineEdit* edtExclude;
+    QCheckBox* chkIgnoreCase;
+    QLineEdit* edtMinSize;
+    QLineEdit* edtMaxSize;
+    QLineEdit* edtMinAge;
 
 private:
     RConfiguration configuration_;

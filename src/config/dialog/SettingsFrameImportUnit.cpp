@@ -103,10 +103,21 @@ TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     grid->addWidget(ssh, 6, 0, 1, 2);
     grid->addWidget(security, 7, 0, 1, 2);
 
+    grpWhichFiles = new TFilterGroup(this, true);
+    edtInclude = grpWhichFiles->edtInclude;
+    edtExclude = grpWhichFiles->edtExclude;
+    chkIgnoreCase = grpWhichFiles->chkIgnoreCase;
+    edtMinSize = grpWhichFiles->edtMinSize;
+    edtMaxSize = grpWhichFiles->edtMaxSize;
+    edtMinAge = grpWhichFiles->edtMinAge;
+    chkRecursive = grpWhichFiles->chkRecursive;
+    edtMaxDepth = grpWhichFiles->edtMaxDepth;
+
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);
     page->addWidget(local);
     page->addWidget(server);
+    page->addWidget(grpWhichFiles);
     page->addStretch();
 
     connect(btnLocalFolder, &QPushButton::clicked, this, &TfrImport::btnLocalFolderClick);

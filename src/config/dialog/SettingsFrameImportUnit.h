@@ -2,6 +2,7 @@
 // The "1. Import" settings page: the import monitor's folders, server, login and security.
 // Its "Passive mode" and "Binary transfer" boxes edit the setting the Export page shares.
 #include "config/CommonTypesUnit.h"
+#include "config/dialog/FilterGroup.h"
 #include "config/dialog/PageSecrets.h"
 #include "config/dialog/ProtocolChoice.h"
 
@@ -72,6 +73,17 @@ public:
     QPushButton* btnSSHKey;
     QLineEdit* edtSSHKeyPass;
     QCheckBox* chkSSHAgent;
+
+    // "Which files": the job's filter and its subfolders.
+    tavrin::TFilterGroup* grpWhichFiles;
+    QLineEdit* edtInclude;
+    QLineEdit* edtExclude;
+    QCheckBox* chkIgnoreCase;
+    QLineEdit* edtMinSize;
+    QLineEdit* edtMaxSize;
+    QLineEdit* edtMinAge;
+    QCheckBox* chkRecursive;
+    QLineEdit* edtMaxDepth;
 
 private:
     RConfiguration configuration_;
