@@ -36,20 +36,22 @@ TConnectionOutcome TestConnection(const RConfiguration& config, int replyLimitMs
             session->ChangeFolder(config.RemoteFolder);
         const std::string folder =
             config.RemoteFolder.empty() ? session->CurrentFolder() : config.RemoteFolder;
-        const std::string files = CountedFiles(session->List());
+        std::vector<remote::TRemoteEntry> entries = session->List();
         try {
             session->Close(true);
         } catch (const std::exception&) {
             // The answer is in; a server that hangs up before the goodbye changes nothing.
         }
-        return {true, "Logged in, " + files + " in " + folder};
+        return {true, "Logged in, " + CountedFiles(entries) + " in " + folder, std::move(entries)};
     } catch (const remote::ERemoteRefused& refused) {
         // The reply code tells a refused login from a missing folder at a glance; the reply's
         // own line end would only add an empty line under it.
-        return {false, ServerAddress(config.Host, config.Port) + ": " +
-                           std::to_string(refused.Code()) + " " + TrimRight(refused.what())};
+        return {false,
+                ServerAddress(config.Host, config.Port) + ": " + std::to_string(refused.Code()) +
+                    " " + TrimRight(refused.what()),
+                {}};
     } catch (const std::exception& failure) {
-        return {false, ServerAddress(config.Host, config.Port) + ": " + failure.what()};
+        return {false, ServerAddress(config.Host, config.Port) + ": " + failure.what(), {}};
     }
 }
 

@@ -3,8 +3,10 @@
 // list it, and say in one line how that went. Blocking: the page runs it on a thread of its
 // own so the dialog stays usable meanwhile.
 #include "config/CommonTypesUnit.h"
+#include "remote/RemoteSession.h"
 
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -12,6 +14,9 @@ struct TConnectionOutcome {
     bool Succeeded = false;
     // "Logged in, 12 files in /out", or "<host>:<port>: " and the failure as it was raised.
     std::string Text;
+    // What the listing showed, for the page's preview of which files the job takes; empty
+    // when the test failed.
+    std::vector<remote::TRemoteEntry> Entries;
 };
 
 // Every wait for the server is bounded by `replyLimitMs`, so the outcome comes in time even

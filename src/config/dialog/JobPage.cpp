@@ -3,6 +3,7 @@
 #include "config/ConfigPaths.h"
 #include "config/SettingsFile.h"
 #include "config/dialog/ConnectionTest.h"
+#include "config/dialog/FilterPreview.h"
 #include "config/dialog/JobStore.h"
 #include "config/dialog/SettingsBinding.h"
 #include "config/dialog/SettingsFrameExportUnit.h"
@@ -11,9 +12,11 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace tavrin {
@@ -34,6 +37,12 @@ TPageSecrets& SecretsOf(QWidget* form) {
     if (auto* import = qobject_cast<TfrImport*>(form))
         return import->Secrets();
     return static_cast<TfrExport*>(form)->Secrets();
+}
+
+TFilterGroup* FilterGroupOf(QWidget* form) {
+    if (auto* import = qobject_cast<TfrImport*>(form))
+        return import->grpWhichFiles;
+    return static_cast<TfrExport*>(form)->grpWhichFiles;
 }
 
 void ShowInForm(QWidget* form, const RConfiguration& record) {
@@ -101,6 +110,44 @@ void TJobPage::Build(TKeyring* keyring) {
     layout->addLayout(testRow);
     layout->addWidget(lbProblems);
     connect(btnTestConnection, &QPushButton::clicked, this, &TJobPage::btnTestConnectionClick);
+    if (direction_ == TDirection::Import)
+        BuildPreview();
+}
+
+void TJobPage::BuildPreview() {
+    lstPreview = new QTreeWidget(this);
+    lstPreview->setObjectName(QStringLiteral("lstPreview"));
+    lstPreview->setColumnCount(2);
+    lstPreview->setHeaderLabels({QStringLiteral("File"), QStringLiteral("This job")});
+    lstPreview->setRootIsDecorated(false);
+    lstPreview->setSelectionMode(QAbstractItemView::NoSelection);
+    lstPreview->setFixedHeight(100);
+    lstPreview->header()->setStretchLastSection(true);
+    lstPreview->hide();
+    // Under the test's row, above the problems.
+    auto* column = static_cast<QVBoxLayout*>(layout());
+    column->insertWidget(column->indexOf(lbProblems), lstPreview);
+    // A changed filter field shows its effect on the listing at once.
+    for (QWidget* field : FilterGroupOf(form_)->Fields()) {
+        if (auto* edit = qobject_cast<QLineEdit*>(field))
+            connect(edit, &QLineEdit::textChanged, this, &TJobPage::RefreshPreview);
+        else if (auto* check = qobject_cast<QCheckBox*>(field))
+            connect(check, &QCheckBox::toggled, this, &TJobPage::RefreshPreview);
+    }
+}
+
+void TJobPage::RefreshPreview() {
+    if (lstPreview == nullptr)
+        return;
+    lstPreview->clear();
+    lstPreview->setVisible(!listed_.empty());
+    if (listed_.empty())
+        return;
+    QList<QTreeWidgetItem*> items;
+    for (const TPreviewRow& row : PreviewRows(listed_, Record(), NowAsListed()))
+        items.append(new QTreeWidgetItem({ToQString(row.Name), ToQString(row.Verdict)}));
+    lstPreview->addTopLevelItems(items);
+    lstPreview->resizeColumnToContents(0);
 }
 
 std::string TJobPage::Section() const {
@@ -212,26 +259,34 @@ void TJobPage::btnTestConnectionClick() {
     const RConfiguration record = Record();
     testing_ = true;
     btnTestConnection->setEnabled(false);
+    listed_.clear();
+    RefreshPreview();
     lbTestResult->setStyleSheet(QString());
     lbTestResult->setText(
         ToQString("Connecting to " + ServerAddress(record.Host, record.Port) + " ..."));
     tester_ = std::thread([this, record] {
-        const TConnectionOutcome outcome = TestConnection(record, kReplyLimitMs);
+        TConnectionOutcome outcome = TestConnection(record, kReplyLimitMs);
+        // Sorted here, off the window's thread: a folder may hold many thousands of entries.
+        SortByName(outcome.Entries);
         QMetaObject::invokeMethod(
             this,
-            [this, succeeded = outcome.Succeeded, text = ToQString(outcome.Text)] {
-                ShowTestOutcome(succeeded, text);
+            [this, succeeded = outcome.Succeeded, text = ToQString(outcome.Text),
+             entries = std::move(outcome.Entries)]() mutable {
+                ShowTestOutcome(succeeded, text, std::move(entries));
             },
             Qt::QueuedConnection);
     });
 }
 
-void TJobPage::ShowTestOutcome(bool succeeded, const QString& text) {
+void TJobPage::ShowTestOutcome(bool succeeded, const QString& text,
+                               std::vector<remote::TRemoteEntry> entries) {
     testing_ = false;
     btnTestConnection->setEnabled(true);
     lbTestResult->setStyleSheet(succeeded ? QStringLiteral("color: #007000;")
                                           : QStringLiteral("color: #c00000;"));
     lbTestResult->setText(text);
+    listed_ = std::move(entries);
+    RefreshPreview();
 }
 
 } // namespace tavrin

@@ -1,12 +1,14 @@
 #pragma once
 // One transfer job in the settings dialog: today's Import or Export page for its settings,
 // "Keep passwords in the keyring" included, with "Test connection" and the problems found
-// before saving beneath it. Every job keeps its keyring secrets under its own name. The page knows
-// the section it was read from, so the dialog can tell a new, renamed or changed job from one that
-// is as the file has it.
+// before saving beneath it. On an import job's page the test's listing also previews which
+// files the job would take under the filter fields as they stand. Every job keeps its keyring
+// secrets under its own name. The page knows the section it was read from, so the dialog can tell a
+// new, renamed or changed job from one that is as the file has it.
 #include "config/CommonTypesUnit.h"
 #include "config/SettingsKeys.h"
 #include "config/dialog/JobFieldChecks.h"
+#include "remote/RemoteSession.h"
 #include "secrets/Keyring.h"
 
 #include <QFrame>
@@ -18,6 +20,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QTreeWidget;
 
 namespace tavrin {
 
@@ -71,12 +74,18 @@ public:
     QCheckBox* chkJobEnabled = nullptr;
     QPushButton* btnTestConnection;
     QLabel* lbTestResult;
+    // Import jobs: each entry of the last tested listing, "taken" or "left out" and why;
+    // hidden while there is no listing. Null on export pages.
+    QTreeWidget* lstPreview = nullptr;
     QLabel* lbProblems;
 
 private:
     void Build(TKeyring* keyring);
     std::vector<std::string> ControlTexts() const;
-    void ShowTestOutcome(bool succeeded, const QString& text);
+    void ShowTestOutcome(bool succeeded, const QString& text,
+                         std::vector<remote::TRemoteEntry> entries);
+    void BuildPreview();
+    void RefreshPreview();
 
     std::string name_;
     TDirection direction_;
@@ -88,6 +97,8 @@ private:
     std::vector<std::string> savedTexts_;
     std::vector<QWidget*> markedFields_;
     std::string saveNote_;
+    // The last successful test's listing, by name.
+    std::vector<remote::TRemoteEntry> listed_;
     std::thread tester_;
     bool testing_ = false;
 };
