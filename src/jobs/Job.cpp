@@ -201,7 +201,9 @@ TDirection TJob::Direction() const {
 }
 
 bool TJob::SettingsChanged() const {
-    return LoadRecord(Direction(), SectionOf(definition_), ConfigPath()) != config_;
+    // Against the file as read, not the started settings: a password found in a credential, a
+    // password file or the keyring is no change of the file.
+    return LoadRecord(Direction(), SectionOf(definition_), ConfigPath()) != loaded_;
 }
 
 void TJob::Start() {
@@ -210,7 +212,8 @@ void TJob::Start() {
     SetState(TJobState::Starting);
     const bool import = definition_.kind == TJobKind::Import;
     try {
-        config_ = LoadRecord(Direction(), SectionOf(definition_), ConfigPath());
+        loaded_ = LoadRecord(Direction(), SectionOf(definition_), ConfigPath());
+        config_ = loaded_;
         std::vector<std::string> problems =
             import ? ImportStartProblems(config_) : ExportStartProblems(config_);
         // The passwords from a systemd credential, PasswordFile or the keyring; what keeps

@@ -152,6 +152,8 @@ private:
     std::chrono::steady_clock::time_point lastActivitySignal_{};
     bool activitySignalDue_ = false;
     RConfiguration config_;
+    // The job's section as the file had it at the start, before passwords from elsewhere.
+    RConfiguration loaded_;
     TKeyring* keyring_ = nullptr;
     std::shared_ptr<TErrorBox> errorBox_;
     std::unique_ptr<TJobWorker> worker_;
