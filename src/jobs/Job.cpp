@@ -142,6 +142,19 @@ void TJob::ReportProgress(const TTransferProgress& progress) {
         Qt::QueuedConnection);
 }
 
+// Queued like the lines and reports of the cycle, so it comes after them.
+void TJob::ReportCycle(bool completed) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, completed] {
+            const bool wasFailing = tracker_.Activity().failing;
+            tracker_.CycleEnded(completed);
+            if (wasFailing != tracker_.Activity().failing)
+                ActivityTouched();
+        },
+        Qt::QueuedConnection);
+}
+
 void TJob::ReportLine(const std::string& text, TColor colour) {
     if (colour != clRed)
         return;
@@ -259,6 +272,7 @@ void TJob::BuildMonitor() {
                             definition_.name, errorBox_});
         stopper_ = import_->Stopper();
         import_->SetProgressEvent([this](const TTransferProgress& p) { ReportProgress(p); });
+        import_->SetCycleEvent([this](bool completed) { ReportCycle(completed); });
     } else {
         export_ = std::make_unique<TFolderMonitor>(
             config_, log_, std::vector<std::chrono::milliseconds>{}, definition_.name,

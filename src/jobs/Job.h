@@ -140,6 +140,7 @@ private:
     // Any thread: what the monitor says, handed to the job's thread.
     void ReportProgress(const TTransferProgress& progress);
     void ReportLine(const std::string& text, TColor colour);
+    void ReportCycle(bool completed);
     // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
     void ActivityTouched();
 
