@@ -397,41 +397,7 @@ void TfmMainForm::ShowJobState(const tavrin::jobs::TJob& job) {
 }
 
 void TfmMainForm::Settings1Click() {
-    int result = QDialog::Rejected;
-    std::string saveNote;
-    {
-        // The jobs' error boxes wait behind the dialog rather than cover it.
-        JobBoxes->SetDialogOpen(true);
-        struct TBoxesBack {
-            TJobErrorBoxes* boxes;
-            ~TBoxesBack() { boxes->SetDialogOpen(false); }
-        } boxesBack{JobBoxes};
-        TfrmSettings dialog(this, keyring_.get());
-        result = dialog.exec();
-        saveNote = dialog.SaveNote();
-    }
-    if (result != QDialog::Accepted)
-        return;
-    if (!saveNote.empty())
-        AddLogLine(this, saveNote, clRed);
-    ApplyLogKeeping(tavrin::LoadLogKeeping());
-    ReloadJobs();
-    // New settings reach running jobs only through a restart, import first. A job that is
-    // being started or stopped by another command is left to that command.
-    QPointer<TfmMainForm> window(this);
-    jobs_->RestartRunning([window](tavrin::jobs::TJob& job, std::exception_ptr failure) {
-        if (!window)
-            return;
-        try {
-            std::rethrow_exception(failure);
-        } catch (const tavrin::jobs::EJobRefused& refused) {
-            tavrin::ShowErrorBox(window.data(),
-                                 job.Name() + " monitor not started:\n" +
-                                     tavrin::JoinedProblems(refused.Problems(), "\n"));
-        } catch (const std::exception& other) {
-            tavrin::ShowErrorBox(window.data(), other.what());
-        }
-    });
+    OpenSettings({});
 }
 
 void TfmMainForm::tbtnSettingsClick() {

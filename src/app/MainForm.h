@@ -126,6 +126,11 @@ private:
     void BindJobTable();
     void WatchJob(tavrin::jobs::TJob& job);
     void JobActivityChanged(const tavrin::jobs::TJob& job);
+    // The settings dialog, on the page of the job named (any case) or, without one, on the
+    // General page; after a save, the jobs follow the file.
+    void OpenSettings(const std::string& job);
+    void ApplySavedJobs(const std::vector<std::string>& changed);
+    bool EveryEnabledJobRuns() const;
 
     void WriteLogFileLine(const TLogLine& line, std::chrono::system_clock::time_point when);
 

@@ -7,6 +7,7 @@
 #include "config/SettingsFile.h"
 #include "config/StartChecks.h"
 #include "config/dialog/MessageBoxes.h"
+#include "config/dialog/SettingsForm.h"
 
 #include <QPointer>
 
@@ -40,6 +41,9 @@ void TfmMainForm::BindJobTable() {
     bind(&tavrin::app::TJobTablePanel::StartAllRequested, &TfmMainForm::StartAllJobs);
     bind(&tavrin::app::TJobTablePanel::StopAllRequested, &TfmMainForm::StopAllJobs);
     bind(&tavrin::app::TJobTablePanel::AddRequested, &TfmMainForm::AddJobClick);
+    // Jobs that join later are watched before anything can start them.
+    connect(jobs_.get(), &tavrin::jobs::TJobSet::JobAdded, this,
+            [this](TJob* job) { WatchJob(*job); });
     connect(JobTable, &tavrin::app::TJobTablePanel::EditRequested, this,
             [this](TJob* job) { tavrin::RunGuarded(this, [this, job] { EditJobClick(job); }); });
 }
@@ -92,10 +96,8 @@ void TfmMainForm::ReloadJobs() {
     std::vector<std::string> names;
     for (const tavrin::TJobSection& section : sections) {
         TJob* job = jobs_->Find(section.name);
-        if (job == nullptr) {
-            job = &jobs_->Add(tavrin::jobs::DefinitionOf(section));
-            WatchJob(*job);
-        }
+        if (job == nullptr)
+            job = &jobs_->Add(tavrin::jobs::DefinitionOf(section)); // watched once added
         const RConfiguration config = tavrin::LoadRecord(section.direction, section.section, path);
         listed.push_back({job, tavrin::app::ServerText(config)});
         names.push_back(section.name);
@@ -142,6 +144,102 @@ void TfmMainForm::AddJobClick() {
     Settings1Click();
 }
 
-void TfmMainForm::EditJobClick(TJob* /*job*/) {
-    Settings1Click();
+void TfmMainForm::EditJobClick(TJob* job) {
+    OpenSettings(job ? job->Name() : std::string());
+}
+
+void TfmMainForm::OpenSettings(const std::string& job) {
+    int result = QDialog::Rejected;
+    std::string saveNote;
+    std::vector<std::string> changed;
+    {
+        // The jobs' error boxes wait behind the dialog rather than cover it.
+        JobBoxes->SetDialogOpen(true);
+        struct TBoxesBack {
+            TJobErrorBoxes* boxes;
+            ~TBoxesBack() { boxes->SetDialogOpen(false); }
+        } boxesBack{JobBoxes};
+        TfrmSettings dialog(this, keyring_.get());
+        if (!job.empty())
+            dialog.SelectJob(job);
+        result = dialog.exec();
+        saveNote = dialog.SaveNote();
+        changed = dialog.ChangedJobs();
+    }
+    if (result != QDialog::Accepted)
+        return;
+    if (!saveNote.empty())
+        AddLogLine(this, saveNote, clRed);
+    ApplyLogKeeping(tavrin::LoadLogKeeping());
+    ApplySavedJobs(changed);
+}
+
+// Whether the user runs "all": at least one listed job is enabled, and every enabled one runs.
+bool TfmMainForm::EveryEnabledJobRuns() const {
+    bool any = false;
+    for (int row = 0; row < JobRows->rowCount(); ++row) {
+        const TJob* job = JobRows->JobAt(row);
+        if (!job->Definition().enabled)
+            continue;
+        if (job->State() != TJobState::Running && job->State() != TJobState::Starting)
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+// New settings reach a running job only through a restart, so only the jobs whose settings
+// changed are restarted; the others keep their connections and transfers. "Import" and
+// "Export" restart whenever they run, as they always have, import first. Jobs gone from the
+// file stop and leave; a new enabled job starts when every enabled job was running. A job
+// that is being started or stopped by another command is left to that command.
+void TfmMainForm::ApplySavedJobs(const std::vector<std::string>& changed) {
+    const bool allRan = EveryEnabledJobRuns();
+    std::vector<std::string> skipped; // ReloadJobs names them
+    const std::vector<tavrin::TJobSection> sections =
+        tavrin::ReadJobSections(tavrin::ConfigFilePath(), skipped);
+    std::vector<tavrin::jobs::TJobDefinition> wanted;
+    for (const char* name : {"Import", "Export"}) {
+        tavrin::jobs::TJobDefinition standard = jobs_->Find(name)->Definition();
+        for (const tavrin::TJobSection& section : sections)
+            if (section.section == name)
+                standard.enabled = section.enabled;
+        wanted.push_back(std::move(standard));
+    }
+    for (const tavrin::TJobSection& section : sections)
+        if (section.section != "Import" && section.section != "Export")
+            wanted.push_back(tavrin::jobs::DefinitionOf(section));
+
+    // The table lets go of jobs before they can leave the set.
+    JobRows->SetJobs({});
+    for (const std::unique_ptr<TJob>& job : jobs_->Jobs()) {
+        const bool stays = std::any_of(wanted.begin(), wanted.end(), [&](const auto& definition) {
+            return tavrin::SameTextAscii(definition.name, job->Name());
+        });
+        if (!stays)
+            JobBoxes->Succeeded(job->Name());
+    }
+    tavrin::jobs::TReconcileChoice choice;
+    choice.startNew = allRan;
+    choice.restartAnyway = [changed](const TJob& job) {
+        return StandardJob(job) ||
+               std::any_of(changed.begin(), changed.end(), [&](const std::string& name) {
+                   return tavrin::SameTextAscii(name, job.Name());
+               });
+    };
+    QPointer<TfmMainForm> window(this);
+    jobs_->Reconcile(std::move(wanted), choice, [window](TJob& job, std::exception_ptr failure) {
+        if (!window)
+            return;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const tavrin::jobs::EJobRefused& refused) {
+            tavrin::ShowErrorBox(window.data(),
+                                 job.Name() + " monitor not started:\n" +
+                                     tavrin::JoinedProblems(refused.Problems(), "\n"));
+        } catch (const std::exception& other) {
+            tavrin::ShowErrorBox(window.data(), other.what());
+        }
+    });
+    ReloadJobs();
 }

@@ -134,10 +134,12 @@ void TFTPChecker::PollCycle() {
     if (!BeginBusy())
         return;
     const auto began = std::chrono::steady_clock::now();
+    bool completed = false;
     {
         tavrin::net::TSocketGroupScope grouped(stop_->sockets_);
         try {
             RunCycle();
+            completed = true;
         } catch (const std::exception& failure) {
             CycleFailed(failure.what());
         } catch (...) {
@@ -145,6 +147,8 @@ void TFTPChecker::PollCycle() {
         }
     }
     stop_->busy_ = false;
+    if (onCycle_)
+        onCycle_(completed);
     if (stop_->StopRequested())
         stop();
     DropTicksMissedDuring(std::chrono::steady_clock::now() - began);

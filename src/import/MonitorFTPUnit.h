@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +87,11 @@ public:
     const QTimer& KeepAliveTimer() const { return *keepAliveTimer_; }
     // Told how each file's download goes and how its steps ended.
     void SetProgressEvent(TProgressEvent onProgress) { onProgress_ = std::move(onProgress); }
+    // Told when a cycle has ended: whether it went through to its end (its files may still
+    // have failed; they are told of by the progress event).
+    void SetCycleEvent(std::function<void(bool completed)> onCycle) {
+        onCycle_ = std::move(onCycle);
+    }
 
 private:
     void RunCycle();
@@ -130,6 +136,7 @@ private:
     std::string doing_;
     TLogEvent onLog_;
     TProgressEvent onProgress_;
+    std::function<void(bool completed)> onCycle_;
     std::unique_ptr<tavrin::remote::TRemoteSession> session_;
     std::vector<tavrin::remote::TRemoteEntry> listing_;
     bool disposed_ = false;
@@ -176,6 +183,10 @@ public:
         checker_->SetProgressEvent(std::move(onProgress));
     }
     std::shared_ptr<TPollerStop> Stopper() const { return checker_->Stopper(); }
+    // Told when each cycle has ended (on the poller's thread).
+    void SetCycleEvent(std::function<void(bool completed)> onCycle) {
+        checker_->SetCycleEvent(std::move(onCycle));
+    }
 
 private:
     // Logs "Monitor closed" once; nothing is forwarded after it.

@@ -38,6 +38,7 @@ void TActivityTracker::Progress(const TTransferProgress& progress, TSteady now, 
             activity_.failing = false;
         } else {
             activity_.failing = true;
+            failureInCycle_ = true;
         }
         return;
     }
@@ -66,6 +67,13 @@ void TActivityTracker::Progress(const TTransferProgress& progress, TSteady now, 
 void TActivityTracker::Failure(const std::string& text) {
     activity_.failing = true;
     activity_.lastError = text;
+    failureInCycle_ = true;
+}
+
+void TActivityTracker::CycleEnded(bool completed) {
+    if (completed && !failureInCycle_)
+        activity_.failing = false;
+    failureInCycle_ = false;
 }
 
 void TActivityTracker::Started() {

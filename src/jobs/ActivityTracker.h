@@ -20,6 +20,9 @@ public:
     void Progress(const TTransferProgress& progress, TSteady now, TWall wall);
     // A failure line of the job (its text without the job's prefix).
     void Failure(const std::string& text);
+    // An import cycle ended. One that went through with no failure in it ends the failing:
+    // the server answers again, even when there was nothing to fetch.
+    void CycleEnded(bool completed);
     // The job started afresh, or stopped: no transfer is under way.
     void Started();
     void Stopped();
@@ -33,6 +36,8 @@ private:
     uint64_t firstReportDone_ = 0;
     // The local day the count belongs to (year * 10000 + month * 100 + day).
     int countedDay_ = 0;
+    // A failure was told since the last cycle ended.
+    bool failureInCycle_ = false;
 };
 
 } // namespace tavrin::jobs

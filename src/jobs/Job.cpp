@@ -142,6 +142,19 @@ void TJob::ReportProgress(const TTransferProgress& progress) {
         Qt::QueuedConnection);
 }
 
+// Queued like the lines and reports of the cycle, so it comes after them.
+void TJob::ReportCycle(bool completed) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, completed] {
+            const bool wasFailing = tracker_.Activity().failing;
+            tracker_.CycleEnded(completed);
+            if (wasFailing != tracker_.Activity().failing)
+                ActivityTouched();
+        },
+        Qt::QueuedConnection);
+}
+
 void TJob::ReportLine(const std::string& text, TColor colour) {
     if (colour != clRed)
         return;
@@ -201,7 +214,9 @@ TDirection TJob::Direction() const {
 }
 
 bool TJob::SettingsChanged() const {
-    return LoadRecord(Direction(), SectionOf(definition_), ConfigPath()) != config_;
+    // Against the file as read, not the started settings: a password found in a credential, a
+    // password file or the keyring is no change of the file.
+    return LoadRecord(Direction(), SectionOf(definition_), ConfigPath()) != loaded_;
 }
 
 void TJob::Start() {
@@ -210,7 +225,8 @@ void TJob::Start() {
     SetState(TJobState::Starting);
     const bool import = definition_.kind == TJobKind::Import;
     try {
-        config_ = LoadRecord(Direction(), SectionOf(definition_), ConfigPath());
+        loaded_ = LoadRecord(Direction(), SectionOf(definition_), ConfigPath());
+        config_ = loaded_;
         std::vector<std::string> problems =
             import ? ImportStartProblems(config_) : ExportStartProblems(config_);
         // The passwords from a systemd credential, PasswordFile or the keyring; what keeps
@@ -256,6 +272,7 @@ void TJob::BuildMonitor() {
                             definition_.name, errorBox_});
         stopper_ = import_->Stopper();
         import_->SetProgressEvent([this](const TTransferProgress& p) { ReportProgress(p); });
+        import_->SetCycleEvent([this](bool completed) { ReportCycle(completed); });
     } else {
         export_ = std::make_unique<TFolderMonitor>(
             config_, log_, std::vector<std::chrono::milliseconds>{}, definition_.name,

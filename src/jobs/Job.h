@@ -140,6 +140,7 @@ private:
     // Any thread: what the monitor says, handed to the job's thread.
     void ReportProgress(const TTransferProgress& progress);
     void ReportLine(const std::string& text, TColor colour);
+    void ReportCycle(bool completed);
     // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
     void ActivityTouched();
 
@@ -152,6 +153,8 @@ private:
     std::chrono::steady_clock::time_point lastActivitySignal_{};
     bool activitySignalDue_ = false;
     RConfiguration config_;
+    // The job's section as the file had it at the start, before passwords from elsewhere.
+    RConfiguration loaded_;
     TKeyring* keyring_ = nullptr;
     std::shared_ptr<TErrorBox> errorBox_;
     std::unique_ptr<TJobWorker> worker_;

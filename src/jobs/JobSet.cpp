@@ -24,6 +24,7 @@ TJob& TJobSet::Add(TJobDefinition definition) {
             [this, raw](TJobState state) { emit JobStateChanged(raw, state); });
     connect(raw, &TJob::ActivityChanged, this, [this, raw] { emit JobActivityChanged(raw); });
     jobs_.push_back(std::move(job));
+    emit JobAdded(raw);
     return *raw;
 }
 
@@ -90,6 +91,13 @@ void TJobSet::RestartFrom(std::shared_ptr<std::vector<TJob*>> pending,
 void TJobSet::Reconcile(std::vector<TJobDefinition> wanted, bool startStopped,
                         std::function<void(TJob&, std::exception_ptr)> failed,
                         std::function<void()> done) {
+    Reconcile(std::move(wanted), TReconcileChoice{startStopped, startStopped, {}},
+              std::move(failed), std::move(done));
+}
+
+void TJobSet::Reconcile(std::vector<TJobDefinition> wanted, const TReconcileChoice& choice,
+                        std::function<void(TJob&, std::exception_ptr)> failed,
+                        std::function<void()> done) {
     auto isWanted = [&wanted](const TJob& job) {
         for (const TJobDefinition& definition : wanted)
             if (SameTextAscii(definition.name, job.Name()))
@@ -106,22 +114,26 @@ void TJobSet::Reconcile(std::vector<TJobDefinition> wanted, bool startStopped,
     for (TJobDefinition& definition : wanted) {
         TJob* job = Find(definition.name);
         bool wasRunning = false;
+        bool replaced = false;
         if (job)
             job->SetEnabled(definition.enabled);
         if (job && job->Definition() != definition) {
+            replaced = true;
             wasRunning = job->State() == TJobState::Running;
             Remove(*job);
             job = nullptr;
         }
         if (!job) {
+            const bool isNew = !replaced;
             job = &Add(std::move(definition));
-            if (wasRunning || startStopped)
+            if (wasRunning || choice.startStopped ||
+                (isNew && choice.startNew && job->Definition().enabled))
                 pending->push_back({job, false});
         } else if (job->State() == TJobState::Running) {
-            if (job->SettingsChanged())
+            if (job->SettingsChanged() || (choice.restartAnyway && choice.restartAnyway(*job)))
                 pending->push_back({job, true});
-        } else if (startStopped && (job->State() == TJobState::Stopped ||
-                                    job->State() == TJobState::FailedToStart)) {
+        } else if (choice.startStopped && (job->State() == TJobState::Stopped ||
+                                           job->State() == TJobState::FailedToStart)) {
             pending->push_back({job, false});
         }
         for (auto it = jobs_.begin(); it != jobs_.end(); ++it)

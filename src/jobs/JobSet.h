@@ -15,6 +15,17 @@
 
 namespace tavrin::jobs {
 
+// What a reconciliation starts besides the running jobs whose settings changed.
+struct TReconcileChoice {
+    // Every wanted job that is not running (the service runs each job it was given).
+    bool startStopped = false;
+    // Enabled jobs that are new to the set (the window, when every enabled job was running).
+    bool startNew = false;
+    // Running jobs restarted even though their settings read the same (the settings dialog
+    // saved them, or a restart is what their command always did).
+    std::function<bool(const TJob& job)> restartAnyway;
+};
+
 // Today's two jobs: "Import" with its register where it always was (LocalFileList.txt,
 // found when the job starts), and "Export".
 std::vector<TJobDefinition> StandardJobs();
@@ -56,12 +67,20 @@ public:
     void Reconcile(std::vector<TJobDefinition> wanted, bool startStopped,
                    std::function<void(TJob& job, std::exception_ptr failure)> failed,
                    std::function<void()> done = {});
+    // The same, with `choice` telling what starts: `startStopped` as above, `startNew` for the
+    // enabled jobs the set did not have, and running jobs for which `restartAnyway` says so are
+    // restarted even with settings that read the same.
+    void Reconcile(std::vector<TJobDefinition> wanted, const TReconcileChoice& choice,
+                   std::function<void(TJob& job, std::exception_ptr failure)> failed,
+                   std::function<void()> done = {});
     // The program ends: every job stopped at once, the last one first; registers saved.
     void StopAllNow();
     // Whether a restart is under way.
     bool Restarting() const { return restarting_ > 0; }
 
 signals:
+    // A job joined the set (before anything can start it).
+    void JobAdded(tavrin::jobs::TJob* job);
     // Any job's state changed (on the set's thread).
     void JobStateChanged(tavrin::jobs::TJob* job, tavrin::jobs::TJobState state);
     // A job's Activity() changed (on the set's thread).

@@ -5,12 +5,16 @@
 #include "app/MainForm.h"
 #include "config/ConfigPaths.h"
 #include "config/LogSwitches.h"
+#include "config/dialog/MessageBoxes.h"
+#include "config/dialog/SettingsForm.h"
 #include "servers/ChildProcess.h"
 #include "servers/RealServers.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -126,5 +130,73 @@ TEST(JobErrorBoxes, TheBoxClosesWhenTheFailingJobNextSucceeds) {
     }
     std::remove(tavrin::ConfigFilePath().c_str());
     std::filesystem::remove_all(dir);
+    LogMonitor = LogFileTransfer = LogSSL = LogVerbose = true;
+}
+
+// Against a real server whose folder is missing at first: the job's box opens, steps aside
+// while the settings dialog is open, and closes by itself once the job next works, without
+// a restart. For an import that is a cycle that goes through (with nothing to fetch); for an
+// export, a file that gets there.
+TEST(JobErrorBoxes, TheBoxWaitsBehindTheDialogAndClosesOnTheNextSuccess) {
+    struct Row {
+        const char* job;
+        bool import;
+    } rows[] = {{"Fetch", true}, {"Send", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.job);
+        const std::string dir = testsrv::MakeTempDir("jobbox-");
+        std::filesystem::create_directories(dir + "/server");
+        std::filesystem::create_directories(dir + "/local");
+        testsrv::PyFtpdServer server({.root = dir + "/server"});
+        std::ofstream(tavrin::ConfigFilePath())
+            << (row.import ? "[Import:" : "[Export:") << row.job
+            << "]\nHost=127.0.0.1\nPort=" << server.Port()
+            << "\nUsername=tavrin\nPassword=secret\nRemoteFolder=/sub\nLocalFolder=" << dir
+            << "/local\nPassiveMode=1\nBinaryMode=1\nSettleTime=0\nKeepAlive=0\nCheckInterval=1\n";
+        tavrin::TMessageRecorder recorder;
+        {
+            TfmMainForm window;
+            window.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+            tavrin::jobs::TJob& job = *window.Jobs().Find(row.job);
+            window.JobTable->Select({0});
+            window.JobTable->btnStart->click();
+            ASSERT_EQ(job.State(), tavrin::jobs::TJobState::Running);
+            if (!row.import)
+                std::ofstream(dir + "/local/a.txt") << "a";
+            ASSERT_TRUE(QTest::qWaitFor([&] { return job.Activity().failing; }, 10000));
+            // An upload's failure is in its row; the box is opened as a failure that needs
+            // the user would open it.
+            if (!row.import)
+                job.OnErrorBox(job, "Send > upload failed");
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return window.JobBoxes->Boxes().size() == 1; }, 10000));
+            EXPECT_TRUE(window.JobBoxes->Boxes()[0].visible);
+
+            bool hiddenDuringDialog = false;
+            QTimer::singleShot(0, [&] {
+                if (auto* dialog = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget())) {
+                    const auto boxes = window.JobBoxes->Boxes();
+                    hiddenDuringDialog = boxes.size() == 1 && !boxes[0].visible;
+                    dialog->reject();
+                }
+            });
+            window.Settings1->trigger();
+            EXPECT_TRUE(hiddenDuringDialog);
+            ASSERT_EQ(window.JobBoxes->Boxes().size(), 1u);
+            EXPECT_TRUE(window.JobBoxes->Boxes()[0].visible);
+            EXPECT_FALSE(window.JobBoxes->Box(row.job)->isModal());
+
+            std::filesystem::create_directories(dir + "/server/sub");
+            if (!row.import)
+                std::ofstream(dir + "/local/b.txt") << "b";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window.JobBoxes->Boxes().empty(); }, 10000));
+            EXPECT_FALSE(job.Activity().failing);
+            EXPECT_EQ(job.State(), tavrin::jobs::TJobState::Running) << "no restart needed";
+            window.close();
+        }
+        std::remove(tavrin::ConfigFilePath().c_str());
+        std::filesystem::remove_all(dir);
+    }
     LogMonitor = LogFileTransfer = LogSSL = LogVerbose = true;
 }

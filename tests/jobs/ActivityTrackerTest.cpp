@@ -113,4 +113,38 @@ TEST(ActivityTracker, FollowsTheReportsOfAJob) {
     }
 }
 
+// Events of an import: F a failure line, x a failed file, d a file done, c a cycle that went
+// through, b a cycle broken off.
+TEST(ActivityTracker, AnImportCycleThatGoesThroughEndsTheFailing) {
+    const std::pair<const char*, bool> rows[] = {
+        {"Fb", true},   {"Fbc", false}, {"Fbb", true},  {"xc", true},
+        {"xcc", false}, {"c", false},   {"FbFc", true}, {"FbFcc", false},
+        {"xdc", false}, {"Fd", false},  {"cF", true},   {"Fcb", true},
+    };
+    for (const auto& [events, failing] : rows) {
+        TActivityTracker tracker;
+        for (const char* e = events; *e; ++e) {
+            TTransferProgress file{"a", false, 1, 1, TTransferPhase::Done};
+            switch (*e) {
+            case 'F':
+                tracker.Failure("Connection refused");
+                break;
+            case 'x':
+                file.phase = TTransferPhase::Failed;
+                [[fallthrough]];
+            case 'd':
+                tracker.Progress(file, TSteady{}, LocalTime(9, 12));
+                break;
+            case 'c':
+                tracker.CycleEnded(true);
+                break;
+            case 'b':
+                tracker.CycleEnded(false);
+                break;
+            }
+        }
+        EXPECT_EQ(tracker.Activity().failing, failing) << events;
+    }
+}
+
 } // namespace

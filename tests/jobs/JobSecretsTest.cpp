@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 using namespace jobtest;
@@ -74,6 +75,13 @@ TEST(JobSecrets, StartTakesThePasswordsFromTheKeyringItWasGiven) {
         if (row.after == TJobState::Running) {
             EXPECT_EQ(job.Config().Password, row.password);
             EXPECT_EQ(noted, *row.line ? 1 : 0);
+            // A password found elsewhere is no change of the file: a save or a SIGHUP must not
+            // restart the job for it.
+            EXPECT_FALSE(job.SettingsChanged());
+            std::string settings;
+            std::getline(std::ifstream(scratch.settings), settings, '\0');
+            scratch.WriteSettings(settings + "RemoteFolder=/elsewhere\n");
+            EXPECT_TRUE(job.SettingsChanged());
             bool stopped = false;
             jobs.Stop(job, [&] { stopped = true; });
             ASSERT_TRUE(WaitFor([&] { return stopped; }));
