@@ -7,6 +7,7 @@
 #include "config/UserMessages.h"
 #include "export/FolderMonitorUnit.h"
 #include "import/MonitorFTPUnit.h"
+#include "jobs/Hooks.h"
 #include "secrets/SecretSources.h"
 
 #include <QPointer>
@@ -30,6 +31,9 @@ constexpr int kStopLimitMs = 4500;
 constexpr std::chrono::milliseconds kActivitySignalGap(100);
 // How long a destructor or the program's end waits for a worker whose connections are cut.
 constexpr unsigned long kStopNowWaitMs = 10000;
+// A file's failure is logged a moment before the file's last report comes; a failure with no
+// file report this long after its first line was one of the job itself (a cycle, a login).
+constexpr int kJobFailureHookDelayMs = 1000;
 
 } // namespace
 
@@ -102,6 +106,7 @@ TJob::TJob(TJobDefinition definition, std::string configPath, TLogEvent log, QOb
     : QObject(parent), definition_(std::move(definition)), configPath_(std::move(configPath)),
       log_(std::move(log)) {
     // The job listens to its own lines: a red one is a failure to show in its row.
+    hookLog_ = log_;
     if (log_) {
         TLogEvent downstream = std::move(log_);
         log_ = [this, downstream](const void* sender, const std::string& text, TColor colour) {
@@ -137,6 +142,7 @@ void TJob::ReportProgress(const TTransferProgress& progress) {
         [this, progress] {
             tracker_.Progress(progress, std::chrono::steady_clock::now(),
                               std::chrono::system_clock::now());
+            FileHooks(progress);
             ActivityTouched();
         },
         Qt::QueuedConnection);
@@ -150,10 +156,46 @@ void TJob::ReportLine(const std::string& text, TColor colour) {
     QMetaObject::invokeMethod(
         this,
         [this, line = std::move(line)] {
-            tracker_.Failure(line);
+            NoteFailure(line);
             ActivityTouched();
         },
         Qt::QueuedConnection);
+}
+
+void TJob::NoteFailure(const std::string& text) {
+    const bool wasFailing = tracker_.Activity().failing;
+    tracker_.Failure(text);
+    if (wasFailing || config_.OnFailureCommand.empty())
+        return;
+    jobFailureHookDue_ = true;
+    QTimer::singleShot(kJobFailureHookDelayMs, this, [this, text] {
+        if (!jobFailureHookDue_)
+            return;
+        jobFailureHookDue_ = false;
+        THookEvent event;
+        event.job = definition_.name;
+        event.upload = definition_.kind == TJobKind::Export;
+        event.failed = true;
+        event.message = text;
+        RunHook(config_.OnFailureCommand, event);
+    });
+}
+
+void TJob::FileHooks(const TTransferProgress& progress) {
+    if (progress.phase == TTransferPhase::Moving)
+        return;
+    const bool done = progress.phase == TTransferPhase::Done;
+    if (!done)
+        jobFailureHookDue_ = false; // the file's hook tells of it
+    const std::string& command = done ? config_.OnTransferCommand : config_.OnFailureCommand;
+    if (!command.empty())
+        RunHook(command,
+                FileHookEvent(definition_.name, config_, progress, tracker_.Activity().lastError));
+}
+
+void TJob::RunHook(const std::string& command, const THookEvent& event) {
+    if (hooks_)
+        hooks_->Run(command, event, hookLog_, LogPrefix());
 }
 
 void TJob::ActivityTouched() {
@@ -177,7 +219,7 @@ void TJob::ActivityTouched() {
 }
 
 void TJob::ShowErrorBox(const std::string& text) {
-    tracker_.Failure(text);
+    NoteFailure(text);
     ActivityTouched();
     if (OnErrorBox)
         OnErrorBox(*this, text);

@@ -68,6 +68,8 @@ private:
 };
 
 class TJobWorker;
+class THookRunner;
+struct THookEvent;
 
 class TJob : public QObject {
     Q_OBJECT
@@ -117,6 +119,9 @@ public:
     // service): nowhere. Systemd credentials and PasswordFile are read either way.
     void SetKeyring(TKeyring* keyring) { keyring_ = keyring; }
 
+    // Where the job's OnTransferCommand and OnFailureCommand run; nullptr: nowhere.
+    void SetHookRunner(THookRunner* hooks) { hooks_ = hooks; }
+
     // What the job is doing and has done, for the window; changes come with ActivityChanged.
     const TJobActivity& Activity() const { return tracker_.Activity(); }
 
@@ -140,12 +145,22 @@ private:
     // Any thread: what the monitor says, handed to the job's thread.
     void ReportProgress(const TTransferProgress& progress);
     void ReportLine(const std::string& text, TColor colour);
+    // A failure line or box: the job fails from now on.
+    void NoteFailure(const std::string& text);
+    // The hooks a finished file's report calls for.
+    void FileHooks(const TTransferProgress& progress);
+    void RunHook(const std::string& command, const THookEvent& event);
     // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
     void ActivityTouched();
 
     TJobDefinition definition_;
     std::string configPath_;
     TLogEvent log_;
+    // The log as given, for lines that are no failure of the job (a hook's own).
+    TLogEvent hookLog_;
+    THookRunner* hooks_ = nullptr;
+    // A failure of the job itself is run as a hook unless a file's failure covers it.
+    bool jobFailureHookDue_ = false;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
     TActivityTracker tracker_;

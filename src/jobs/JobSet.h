@@ -3,6 +3,7 @@
 // what the window and the service do to them: start one, stop one, restart the running ones
 // after the settings changed (one after the other, in order), stop all at the end (in
 // reverse order).
+#include "jobs/Hooks.h"
 #include "jobs/Job.h"
 
 #include <QObject>
@@ -58,6 +59,8 @@ public:
                    std::function<void()> done = {});
     // The program ends: every job stopped at once, the last one first; registers saved.
     void StopAllNow();
+    // Where every job's hooks run, a few at a time for the whole program.
+    THookRunner& Hooks() { return *hooks_; }
     // Whether a restart is under way.
     bool Restarting() const { return restarting_ > 0; }
 
@@ -81,6 +84,8 @@ private:
 
     std::string configPath_;
     TLogEvent log_;
+    // Outlives the jobs, whose hooks it may still be running.
+    std::unique_ptr<THookRunner> hooks_;
     std::vector<std::unique_ptr<TJob>> jobs_;
     int restarting_ = 0;
 };
