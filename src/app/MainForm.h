@@ -9,6 +9,7 @@
 #include "app/JobTablePanel.h"
 #include "app/LogFilterBar.h"
 #include "app/ToolBarImages.h"
+#include "app/TrayIcon.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "config/LogFileWriter.h"
@@ -93,6 +94,7 @@ public:
     tavrin::app::TJobTableModel* JobRows = nullptr;
     tavrin::app::TJobTablePanel* JobTable = nullptr;
     TJobErrorBoxes* JobBoxes = nullptr;
+    tavrin::app::TTrayIcon* Tray = nullptr;
     const TImageList imgListLarge{32};
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;
@@ -124,6 +126,7 @@ private:
     void ShowJobState(const tavrin::jobs::TJob& job);
     void BuildCentralArea();
     void BindJobTable();
+    void BindTray();
     void WatchJob(tavrin::jobs::TJob& job);
     void JobActivityChanged(const tavrin::jobs::TJob& job);
 
