@@ -442,6 +442,7 @@ void TfmMainForm::tbtnSettingsClick() {
 // The tray brings the window back, starts and stops every job, and ends the program.
 void TfmMainForm::BindTray() {
     Tray = new tavrin::app::TTrayIcon(*jobs_, this);
+    Notifications = new tavrin::app::TNotifier(*jobs_, Tray, std::nullopt, this);
     auto showWindow = [this] {
         showNormal();
         raise();

@@ -8,6 +8,7 @@
 #include "app/JobErrorBoxes.h"
 #include "app/JobTablePanel.h"
 #include "app/LogFilterBar.h"
+#include "app/Notifier.h"
 #include "app/ToolBarImages.h"
 #include "app/TrayIcon.h"
 #include "config/CommonTypesUnit.h"
@@ -95,6 +96,7 @@ public:
     tavrin::app::TJobTablePanel* JobTable = nullptr;
     TJobErrorBoxes* JobBoxes = nullptr;
     tavrin::app::TTrayIcon* Tray = nullptr;
+    tavrin::app::TNotifier* Notifications = nullptr;
     const TImageList imgListLarge{32};
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;

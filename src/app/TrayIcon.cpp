@@ -132,6 +132,7 @@ TTrayIcon::~TTrayIcon() {
 
 void TTrayIcon::SetAvailable(bool available) {
     available_ = available;
+    icon_->setVisible(available);
 }
 
 bool TTrayIcon::CloseHides() const {

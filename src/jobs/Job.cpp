@@ -31,9 +31,10 @@ constexpr int kStopLimitMs = 4500;
 constexpr std::chrono::milliseconds kActivitySignalGap(100);
 // How long a destructor or the program's end waits for a worker whose connections are cut.
 constexpr unsigned long kStopNowWaitMs = 10000;
-// A file's failure is logged a moment before the file's last report comes; a failure with no
-// file report this long after its first line was one of the job itself (a cycle, a login).
-constexpr int kJobFailureHookDelayMs = 1000;
+// A file's failure is logged a moment before the file's last report comes; failure lines with
+// no file report this long after the first one were a failure of the job itself (a cycle, a
+// login), told once however many lines it had.
+constexpr int kJobFailureDelayMs = 500;
 
 } // namespace
 
@@ -165,18 +166,21 @@ void TJob::ReportLine(const std::string& text, TColor colour) {
 void TJob::NoteFailure(const std::string& text) {
     const bool wasFailing = tracker_.Activity().failing;
     tracker_.Failure(text);
-    if (wasFailing || config_.OnFailureCommand.empty())
-        return;
-    jobFailureHookDue_ = true;
-    QTimer::singleShot(kJobFailureHookDelayMs, this, [this, text] {
-        if (!jobFailureHookDue_)
+    if (failure_.open)
+        return; // a further line of the same failure
+    failure_ = {true, ++failure_.number, !wasFailing, text};
+    QTimer::singleShot(kJobFailureDelayMs, this, [this, number = failure_.number] {
+        if (!failure_.open || failure_.number != number)
+            return; // a file's failure, told by its own report
+        failure_.open = false;
+        emit Outcome(TJobOutcome::JobFailed, {}, failure_.firstLine);
+        if (!failure_.startsFailing || config_.OnFailureCommand.empty())
             return;
-        jobFailureHookDue_ = false;
         THookEvent event;
         event.job = definition_.name;
         event.upload = definition_.kind == TJobKind::Export;
         event.failed = true;
-        event.message = text;
+        event.message = failure_.firstLine;
         RunHook(config_.OnFailureCommand, event);
     });
 }
@@ -185,8 +189,10 @@ void TJob::FileHooks(const TTransferProgress& progress) {
     if (progress.phase == TTransferPhase::Moving)
         return;
     const bool done = progress.phase == TTransferPhase::Done;
-    if (!done)
-        jobFailureHookDue_ = false; // the file's hook tells of it
+    // The lines just before were the file's: its own report tells of them.
+    failure_.open = false;
+    emit Outcome(done ? TJobOutcome::FileDone : TJobOutcome::FileFailed, progress.file,
+                 done ? std::string() : tracker_.Activity().lastError);
     const std::string& command = done ? config_.OnTransferCommand : config_.OnFailureCommand;
     if (!command.empty())
         RunHook(command,

@@ -31,6 +31,9 @@ namespace tavrin::jobs {
 
 enum class TJobKind { Import, Export };
 enum class TJobState { Stopped, Starting, Running, Stopping, FailedToStart };
+// What the job reports beside its lines, for those who watch over it (notifications): a file
+// moved or failed, or a failure of the job's own work (a cycle, a connection).
+enum class TJobOutcome { FileDone, FileFailed, JobFailed };
 
 // What defines a job: its name (its lines begin with it and " > "), its kind, its section of
 // the settings file (empty: "Import" or "Export" by its kind), whether it runs when all
@@ -133,6 +136,10 @@ signals:
     // Activity() changed; at most ten times a second, and at once when a transfer ends or
     // the job fails or recovers.
     void ActivityChanged();
+    // A file moved or failed (`file` its name as the lines give it), or the job's own work
+    // failed; `text` is the failure's line.
+    void Outcome(tavrin::jobs::TJobOutcome outcome, const std::string& file,
+                 const std::string& text);
 
 private:
     std::string ConfigPath() const;
@@ -145,7 +152,8 @@ private:
     // Any thread: what the monitor says, handed to the job's thread.
     void ReportProgress(const TTransferProgress& progress);
     void ReportLine(const std::string& text, TColor colour);
-    // A failure line or box: the job fails from now on.
+    // A failure line or box: the job fails from now on. Lines that turn out not to be a
+    // file's are one failure of the job: Outcome, and the failure hook when it starts failing.
     void NoteFailure(const std::string& text);
     // The hooks a finished file's report calls for.
     void FileHooks(const TTransferProgress& progress);
@@ -159,8 +167,13 @@ private:
     // The log as given, for lines that are no failure of the job (a hook's own).
     TLogEvent hookLog_;
     THookRunner* hooks_ = nullptr;
-    // A failure of the job itself is run as a hook unless a file's failure covers it.
-    bool jobFailureHookDue_ = false;
+    // Failure lines not yet known to be a file's (see NoteFailure).
+    struct TFailureLines {
+        bool open = false;
+        uint64_t number = 0;
+        bool startsFailing = false; // the job worked until then
+        std::string firstLine;
+    } failure_;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
     TActivityTracker tracker_;

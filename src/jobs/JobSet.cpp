@@ -25,6 +25,10 @@ TJob& TJobSet::Add(TJobDefinition definition) {
     connect(raw, &TJob::StateChanged, this,
             [this, raw](TJobState state) { emit JobStateChanged(raw, state); });
     connect(raw, &TJob::ActivityChanged, this, [this, raw] { emit JobActivityChanged(raw); });
+    connect(raw, &TJob::Outcome, this,
+            [this, raw](TJobOutcome outcome, const std::string& file, const std::string& text) {
+                emit JobOutcome(raw, outcome, file, text);
+            });
     jobs_.push_back(std::move(job));
     return *raw;
 }

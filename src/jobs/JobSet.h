@@ -69,6 +69,9 @@ signals:
     void JobStateChanged(tavrin::jobs::TJob* job, tavrin::jobs::TJobState state);
     // A job's Activity() changed (on the set's thread).
     void JobActivityChanged(tavrin::jobs::TJob* job);
+    // A job's Outcome (on the set's thread).
+    void JobOutcome(tavrin::jobs::TJob* job, tavrin::jobs::TJobOutcome outcome,
+                    const std::string& file, const std::string& text);
 
 private:
     struct TPendingStart {

@@ -260,6 +260,14 @@ TEST(JobHooks, ExportRunsItsTransferHookAndAFailingImportItsFailureHookOnce) {
                           scratch.root + "/failed.env\n"));
     SharedLog log;
     tavrin::jobs::TJobSet jobs(tavrin::jobs::StandardJobs(), scratch.settings, log.Sink());
+    // What notifications hear of: each file's end and each failed cycle.
+    std::vector<std::string> outcomes;
+    QObject::connect(&jobs, &tavrin::jobs::TJobSet::JobOutcome,
+                     [&outcomes](tavrin::jobs::TJob* job, tavrin::jobs::TJobOutcome outcome,
+                                 const std::string& file, const std::string&) {
+                         outcomes.push_back(job->Name() + " " +
+                                            std::to_string(static_cast<int>(outcome)) + " " + file);
+                     });
     for (const auto& job : jobs.Jobs()) {
         job->OnErrorBox = [](const tavrin::jobs::TJob&, const std::string&) {};
         jobs.Start(*job);
@@ -292,6 +300,11 @@ TEST(JobHooks, ExportRunsItsTransferHookAndAFailingImportItsFailureHookOnce) {
     EXPECT_EQ(failed[4], "TAVRIN_REMOTE=");
     EXPECT_EQ(failed[5], "TAVRIN_SIZE=");
     EXPECT_EQ(failed[6], "TAVRIN_STATUS=failed");
+    // One outcome per failed cycle, whatever number of lines it had.
+    auto importFailures = [&] { return std::count(outcomes.begin(), outcomes.end(), "Import 2 "); };
+    ASSERT_TRUE(WaitFor([&] { return importFailures() >= 2; }, 10s));
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), "Export 0 a b.txt"), 1);
+    EXPECT_EQ(importFailures(), static_cast<long>(outcomes.size() - 1));
     for (const char* secretCount : {"/done.env.secret", "/failed.env.secret"})
         EXPECT_EQ(ReadAll(scratch.root + secretCount), "0\n") << secretCount;
     jobs.StopAllNow();
