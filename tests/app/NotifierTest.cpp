@@ -108,6 +108,13 @@ public slots:
 TEST(Notifier, CallsTheSessionsNotificationServiceWithinTheQuietTimeAndFallsBackToTheTray) {
     testsrv::SecretServiceBus bus(false);
     const QString address = QString::fromStdString(bus.Address());
+    // Named connections stay until they are let go; the bus goes with this test.
+    struct TLetGo {
+        ~TLetGo() {
+            for (const char* name : {"tavrin-fake-notifications", "tavrin-notifier"})
+                QDBusConnection::disconnectFromBus(name);
+        }
+    } letGo;
     QDBusConnection service = QDBusConnection::connectToBus(address, "tavrin-fake-notifications");
     QDBusConnection client = QDBusConnection::connectToBus(address, "tavrin-notifier");
     ASSERT_TRUE(service.isConnected() && client.isConnected());
