@@ -173,6 +173,8 @@ void TJob::NoteFailure(const std::string& text) {
         if (!failure_.open || failure_.number != number)
             return; // a file's failure, told by its own report
         failure_.open = false;
+        if (state_ != TJobState::Running)
+            return; // a stop cut the work short: no failure to tell anyone of
         emit Outcome(TJobOutcome::JobFailed, {}, failure_.firstLine);
         if (!failure_.startsFailing || config_.OnFailureCommand.empty())
             return;
@@ -191,6 +193,9 @@ void TJob::FileHooks(const TTransferProgress& progress) {
     const bool done = progress.phase == TTransferPhase::Done;
     // The lines just before were the file's: its own report tells of them.
     failure_.open = false;
+    // A file cut off by a stop stays for the next start; that is no failure to act on.
+    if (!done && state_ != TJobState::Running)
+        return;
     emit Outcome(done ? TJobOutcome::FileDone : TJobOutcome::FileFailed, progress.file,
                  done ? std::string() : tracker_.Activity().lastError);
     const std::string& command = done ? config_.OnTransferCommand : config_.OnFailureCommand;
