@@ -311,3 +311,50 @@ TEST(JobHooks, ExportRunsItsTransferHookAndAFailingImportItsFailureHookOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// An upload that fails is one failure of one file: the failure hook runs once, for the file,
+// and the lines before its report are not taken for a failure of the job besides.
+TEST(JobHooks, AFailedUploadRunsTheFailureHookOnceForItsFile) {
+    Scratch scratch;
+    testsrv::PyFtpdOptions options;
+    options.root = scratch.root + "/server";
+    std::filesystem::create_directories(options.root);
+    testsrv::PyFtpdServer ftp(options);
+    ::setenv("TEMP", scratch.state.c_str(), 1);
+    scratch.WriteSettings(
+        ExportSection(ftp.Port(), scratch.exported,
+                      "RemoteFolder=/missing\nOnFailureCommand=sh -c 'env | grep -E "
+                      "^TAVRIN_[A-Z]+= | grep -v ^TAVRIN_CONFIG | sort >> \"$0\"' " +
+                          scratch.root + "/failed.env\n"));
+    SharedLog log;
+    tavrin::jobs::TJobSet jobs({{"Export", tavrin::jobs::TJobKind::Export}}, scratch.settings,
+                               log.Sink());
+    std::vector<tavrin::jobs::TJobOutcome> outcomes;
+    QObject::connect(&jobs, &tavrin::jobs::TJobSet::JobOutcome,
+                     [&outcomes](tavrin::jobs::TJob*, tavrin::jobs::TJobOutcome outcome,
+                                 const std::string&,
+                                 const std::string&) { outcomes.push_back(outcome); });
+    jobs.Start(*jobs.Jobs().front());
+    std::ofstream(scratch.exported + "/x.txt") << "abc";
+
+    ASSERT_TRUE(WaitFor([&] { return !outcomes.empty(); }, 30s));
+    ASSERT_TRUE(
+        WaitFor([&] { return LinesOf(ReadAll(scratch.root + "/failed.env")).size() >= 7; }, 20s));
+    // Well past the moment lines of the job's own failure would have been told.
+    EXPECT_FALSE(WaitFor([&] { return outcomes.size() > 1; }, 2s));
+    ASSERT_TRUE(WaitFor([&] { return jobs.Hooks().Running() == 0; }));
+    EXPECT_EQ(outcomes, std::vector{tavrin::jobs::TJobOutcome::FileFailed});
+    const std::vector<std::string> env = LinesOf(ReadAll(scratch.root + "/failed.env"));
+    ASSERT_EQ(env.size(), 7u) << ::testing::PrintToString(env);
+    EXPECT_EQ(env[1], "TAVRIN_FILE=" + scratch.exported + "/x.txt");
+    EXPECT_EQ(env[3].substr(0, 15), "TAVRIN_MESSAGE=");
+    EXPECT_GT(env[3].size(), 15u);
+    EXPECT_EQ(env[4], "TAVRIN_REMOTE=/missing/x.txt");
+    EXPECT_EQ(env[5], "TAVRIN_SIZE=3");
+    EXPECT_EQ(env[6], "TAVRIN_STATUS=failed");
+    jobs.StopAllNow();
+}
+
+} // namespace
