@@ -80,6 +80,7 @@ TfmMainForm::TfmMainForm(QWidget* parent) : QMainWindow(parent) {
             [this](tavrin::jobs::TJob* job) { JobActivityChanged(*job); });
     BindMonitorCommands();
     BindJobTable();
+    BindTray();
     InstallErrorMessageSink();
 
     // Client area 797 x 521 below the menu bar.
@@ -404,7 +405,36 @@ void TfmMainForm::tbtnSettingsClick() {
     Settings1Click();
 }
 
+// The tray brings the window back, starts and stops every job, and ends the program.
+void TfmMainForm::BindTray() {
+    Tray = new tavrin::app::TTrayIcon(*jobs_, this);
+    Notifications = new tavrin::app::TNotifier(*jobs_, Tray, std::nullopt, this);
+    auto showWindow = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    connect(Tray->ShowAction, &QAction::triggered, this, showWindow);
+    connect(Tray, &tavrin::app::TTrayIcon::Activated, this, showWindow);
+    connect(Tray->StartAllAction, &QAction::triggered, this,
+            [this] { tavrin::RunGuarded(this, [this] { StartAllJobs(); }); });
+    connect(Tray->StopAllAction, &QAction::triggered, this,
+            [this] { tavrin::RunGuarded(this, [this] { StopAllJobs(); }); });
+    // Closing a hidden window is no last window closing: the program is ended outright.
+    connect(Tray->QuitAction, &QAction::triggered, this, [this] {
+        if (close())
+            QCoreApplication::quit();
+    });
+}
+
 void TfmMainForm::closeEvent(QCloseEvent* event) {
+    // The window's own close button only hides it when the jobs are to go on in the tray;
+    // Exit, the tray's Quit and the signals that end the program close it for good.
+    if (event->spontaneous() && Tray->CloseHides()) {
+        event->ignore();
+        hide();
+        return;
+    }
     tavrin::RunGuarded(this, [this] { FormClose(); });
     QMainWindow::closeEvent(event);
 }
@@ -414,5 +444,6 @@ void TfmMainForm::closeEvent(QCloseEvent* event) {
 // on a server that went quiet.
 void TfmMainForm::FormClose() {
     disconnect(jobs_.get(), &tavrin::jobs::TJobSet::JobStateChanged, this, nullptr);
+    Tray->Detach();
     jobs_->StopAllNow();
 }

@@ -8,7 +8,9 @@
 #include "app/JobErrorBoxes.h"
 #include "app/JobTablePanel.h"
 #include "app/LogFilterBar.h"
+#include "app/Notifier.h"
 #include "app/ToolBarImages.h"
+#include "app/TrayIcon.h"
 #include "config/CommonTypesUnit.h"
 #include "config/LogEvent.h"
 #include "config/LogFileWriter.h"
@@ -93,6 +95,8 @@ public:
     tavrin::app::TJobTableModel* JobRows = nullptr;
     tavrin::app::TJobTablePanel* JobTable = nullptr;
     TJobErrorBoxes* JobBoxes = nullptr;
+    tavrin::app::TTrayIcon* Tray = nullptr;
+    tavrin::app::TNotifier* Notifications = nullptr;
     const TImageList imgListLarge{32};
     const TImageList imgListSmall{16};
     TIdAntiFreeze IdAntiFreeze1;
@@ -124,6 +128,7 @@ private:
     void ShowJobState(const tavrin::jobs::TJob& job);
     void BuildCentralArea();
     void BindJobTable();
+    void BindTray();
     void WatchJob(tavrin::jobs::TJob& job);
     void JobActivityChanged(const tavrin::jobs::TJob& job);
     // The settings dialog, on the page of the job named (any case) or, without one, on the

@@ -77,6 +77,10 @@ struct RConfiguration : RServerSettings {
     // same folders below LocalFolder.
     bool Recursive = false;
     int32_t MaxDepth = 10;
+    // Commands run after each file moved and when the job or a file fails (jobs/Hooks.h);
+    // split into words like a shell's, run without one. Empty: nothing is run.
+    std::string OnTransferCommand;
+    std::string OnFailureCommand;
 
     const RServerSettings& Server() const { return *this; }
     RServerSettings& Server() { return *this; }

@@ -71,6 +71,9 @@ const TSettingKey kKeys[] = {
     // written by hand for the service.
     {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},
     {nullptr, "PasswordFile", "", kBoth, kWhenChosen, nullptr, &R::PasswordFile},
+    // The user's own commands after a file moved and on failures; written by hand.
+    {nullptr, "OnTransferCommand", "", kBoth, kWhenChosen, nullptr, &R::OnTransferCommand},
+    {nullptr, "OnFailureCommand", "", kBoth, kWhenChosen, nullptr, &R::OnFailureCommand},
 };
 
 const std::string kImportSection = "Import";

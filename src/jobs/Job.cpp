@@ -7,6 +7,7 @@
 #include "config/UserMessages.h"
 #include "export/FolderMonitorUnit.h"
 #include "import/MonitorFTPUnit.h"
+#include "jobs/Hooks.h"
 #include "secrets/SecretSources.h"
 
 #include <QPointer>
@@ -30,6 +31,10 @@ constexpr int kStopLimitMs = 4500;
 constexpr std::chrono::milliseconds kActivitySignalGap(100);
 // How long a destructor or the program's end waits for a worker whose connections are cut.
 constexpr unsigned long kStopNowWaitMs = 10000;
+// A file's failure is logged a moment before the file's last report comes; failure lines with
+// no file report this long after the first one were a failure of the job itself (a cycle, a
+// login), told once however many lines it had.
+constexpr int kJobFailureDelayMs = 500;
 
 } // namespace
 
@@ -102,6 +107,7 @@ TJob::TJob(TJobDefinition definition, std::string configPath, TLogEvent log, QOb
     : QObject(parent), definition_(std::move(definition)), configPath_(std::move(configPath)),
       log_(std::move(log)) {
     // The job listens to its own lines: a red one is a failure to show in its row.
+    hookLog_ = log_;
     if (log_) {
         TLogEvent downstream = std::move(log_);
         log_ = [this, downstream](const void* sender, const std::string& text, TColor colour) {
@@ -137,6 +143,7 @@ void TJob::ReportProgress(const TTransferProgress& progress) {
         [this, progress] {
             tracker_.Progress(progress, std::chrono::steady_clock::now(),
                               std::chrono::system_clock::now());
+            FileHooks(progress);
             ActivityTouched();
         },
         Qt::QueuedConnection);
@@ -163,10 +170,56 @@ void TJob::ReportLine(const std::string& text, TColor colour) {
     QMetaObject::invokeMethod(
         this,
         [this, line = std::move(line)] {
-            tracker_.Failure(line);
+            NoteFailure(line);
             ActivityTouched();
         },
         Qt::QueuedConnection);
+}
+
+void TJob::NoteFailure(const std::string& text) {
+    const bool wasFailing = tracker_.Activity().failing;
+    tracker_.Failure(text);
+    if (failure_.open)
+        return; // a further line of the same failure
+    failure_ = {true, ++failure_.number, !wasFailing, text};
+    QTimer::singleShot(kJobFailureDelayMs, this, [this, number = failure_.number] {
+        if (!failure_.open || failure_.number != number)
+            return; // a file's failure, told by its own report
+        failure_.open = false;
+        if (state_ != TJobState::Running)
+            return; // a stop cut the work short: no failure to tell anyone of
+        emit Outcome(TJobOutcome::JobFailed, {}, failure_.firstLine);
+        if (!failure_.startsFailing || config_.OnFailureCommand.empty())
+            return;
+        THookEvent event;
+        event.job = definition_.name;
+        event.upload = definition_.kind == TJobKind::Export;
+        event.failed = true;
+        event.message = failure_.firstLine;
+        RunHook(config_.OnFailureCommand, event);
+    });
+}
+
+void TJob::FileHooks(const TTransferProgress& progress) {
+    if (progress.phase == TTransferPhase::Moving)
+        return;
+    const bool done = progress.phase == TTransferPhase::Done;
+    // The lines just before were the file's: its own report tells of them.
+    failure_.open = false;
+    // A file cut off by a stop stays for the next start; that is no failure to act on.
+    if (!done && state_ != TJobState::Running)
+        return;
+    emit Outcome(done ? TJobOutcome::FileDone : TJobOutcome::FileFailed, progress.file,
+                 done ? std::string() : tracker_.Activity().lastError);
+    const std::string& command = done ? config_.OnTransferCommand : config_.OnFailureCommand;
+    if (!command.empty())
+        RunHook(command,
+                FileHookEvent(definition_.name, config_, progress, tracker_.Activity().lastError));
+}
+
+void TJob::RunHook(const std::string& command, const THookEvent& event) {
+    if (hooks_)
+        hooks_->Run(command, event, hookLog_, LogPrefix());
 }
 
 void TJob::ActivityTouched() {
@@ -190,7 +243,7 @@ void TJob::ActivityTouched() {
 }
 
 void TJob::ShowErrorBox(const std::string& text) {
-    tracker_.Failure(text);
+    NoteFailure(text);
     ActivityTouched();
     if (OnErrorBox)
         OnErrorBox(*this, text);

@@ -31,6 +31,9 @@ namespace tavrin::jobs {
 
 enum class TJobKind { Import, Export };
 enum class TJobState { Stopped, Starting, Running, Stopping, FailedToStart };
+// What the job reports beside its lines, for those who watch over it (notifications): a file
+// moved or failed, or a failure of the job's own work (a cycle, a connection).
+enum class TJobOutcome { FileDone, FileFailed, JobFailed };
 
 // What defines a job: its name (its lines begin with it and " > "), its kind, its section of
 // the settings file (empty: "Import" or "Export" by its kind), whether it runs when all
@@ -68,6 +71,8 @@ private:
 };
 
 class TJobWorker;
+class THookRunner;
+struct THookEvent;
 
 class TJob : public QObject {
     Q_OBJECT
@@ -117,6 +122,9 @@ public:
     // service): nowhere. Systemd credentials and PasswordFile are read either way.
     void SetKeyring(TKeyring* keyring) { keyring_ = keyring; }
 
+    // Where the job's OnTransferCommand and OnFailureCommand run; nullptr: nowhere.
+    void SetHookRunner(THookRunner* hooks) { hooks_ = hooks; }
+
     // What the job is doing and has done, for the window; changes come with ActivityChanged.
     const TJobActivity& Activity() const { return tracker_.Activity(); }
 
@@ -128,6 +136,10 @@ signals:
     // Activity() changed; at most ten times a second, and at once when a transfer ends or
     // the job fails or recovers.
     void ActivityChanged();
+    // A file moved or failed (`file` its name as the lines give it), or the job's own work
+    // failed; `text` is the failure's line.
+    void Outcome(tavrin::jobs::TJobOutcome outcome, const std::string& file,
+                 const std::string& text);
 
 private:
     std::string ConfigPath() const;
@@ -141,12 +153,28 @@ private:
     void ReportProgress(const TTransferProgress& progress);
     void ReportLine(const std::string& text, TColor colour);
     void ReportCycle(bool completed);
+    // A failure line or box: the job fails from now on. Lines that turn out not to be a
+    // file's are one failure of the job: Outcome, and the failure hook when it starts failing.
+    void NoteFailure(const std::string& text);
+    // The hooks a finished file's report calls for.
+    void FileHooks(const TTransferProgress& progress);
+    void RunHook(const std::string& command, const THookEvent& event);
     // Emits ActivityChanged now, or when the tenth of a second since the last one is over.
     void ActivityTouched();
 
     TJobDefinition definition_;
     std::string configPath_;
     TLogEvent log_;
+    // The log as given, for lines that are no failure of the job (a hook's own).
+    TLogEvent hookLog_;
+    THookRunner* hooks_ = nullptr;
+    // Failure lines not yet known to be a file's (see NoteFailure).
+    struct TFailureLines {
+        bool open = false;
+        uint64_t number = 0;
+        bool startsFailing = false; // the job worked until then
+        std::string firstLine;
+    } failure_;
     TJobState state_ = TJobState::Stopped;
     std::string lastError_;
     TActivityTracker tracker_;

@@ -12,7 +12,8 @@ std::vector<TJobDefinition> StandardJobs() {
 
 TJobSet::TJobSet(std::vector<TJobDefinition> definitions, std::string configPath, TLogEvent log,
                  QObject* parent)
-    : QObject(parent), configPath_(std::move(configPath)), log_(std::move(log)) {
+    : QObject(parent), configPath_(std::move(configPath)), log_(std::move(log)),
+      hooks_(std::make_unique<THookRunner>()) {
     for (TJobDefinition& definition : definitions)
         Add(std::move(definition));
 }
@@ -20,9 +21,14 @@ TJobSet::TJobSet(std::vector<TJobDefinition> definitions, std::string configPath
 TJob& TJobSet::Add(TJobDefinition definition) {
     auto job = std::make_unique<TJob>(std::move(definition), configPath_, log_);
     TJob* raw = job.get();
+    raw->SetHookRunner(hooks_.get());
     connect(raw, &TJob::StateChanged, this,
             [this, raw](TJobState state) { emit JobStateChanged(raw, state); });
     connect(raw, &TJob::ActivityChanged, this, [this, raw] { emit JobActivityChanged(raw); });
+    connect(raw, &TJob::Outcome, this,
+            [this, raw](TJobOutcome outcome, const std::string& file, const std::string& text) {
+                emit JobOutcome(raw, outcome, file, text);
+            });
     jobs_.push_back(std::move(job));
     emit JobAdded(raw);
     return *raw;

@@ -3,6 +3,7 @@
 // what the window and the service do to them: start one, stop one, restart the running ones
 // after the settings changed (one after the other, in order), stop all at the end (in
 // reverse order).
+#include "jobs/Hooks.h"
 #include "jobs/Job.h"
 
 #include <QObject>
@@ -75,6 +76,8 @@ public:
                    std::function<void()> done = {});
     // The program ends: every job stopped at once, the last one first; registers saved.
     void StopAllNow();
+    // Where every job's hooks run, a few at a time for the whole program.
+    THookRunner& Hooks() { return *hooks_; }
     // Whether a restart is under way.
     bool Restarting() const { return restarting_ > 0; }
 
@@ -85,6 +88,9 @@ signals:
     void JobStateChanged(tavrin::jobs::TJob* job, tavrin::jobs::TJobState state);
     // A job's Activity() changed (on the set's thread).
     void JobActivityChanged(tavrin::jobs::TJob* job);
+    // A job's Outcome (on the set's thread).
+    void JobOutcome(tavrin::jobs::TJob* job, tavrin::jobs::TJobOutcome outcome,
+                    const std::string& file, const std::string& text);
 
 private:
     struct TPendingStart {
@@ -100,6 +106,8 @@ private:
 
     std::string configPath_;
     TLogEvent log_;
+    // Outlives the jobs, whose hooks it may still be running.
+    std::unique_ptr<THookRunner> hooks_;
     std::vector<std::unique_ptr<TJob>> jobs_;
     int restarting_ = 0;
 };
