@@ -1,10 +1,12 @@
 #pragma once
-// The upload in progress, written down before its STOR so that a run that ends in the middle
-// of it (a crash, a kill, a power cut, a stop) leaves word of the file that the server may hold
-// only in part under its final name. One note per monitor, in the per-user state folder; the
-// next start of that monitor sends the file again before anything else.
-#include <optional>
+// The uploads in progress, written down before their STOR so that a run that ends in the
+// middle of them (a crash, a kill, a power cut, a stop) leaves word of the files that the
+// server may hold only in part under their final names. One note per monitor, in the per-user
+// state folder; the next start of that monitor sends the files again before anything else.
+// The folder is the first line and each name one line after it, so a note of one file reads
+// as it always has.
 #include <string>
+#include <vector>
 
 class TUploadNote {
 public:
@@ -13,13 +15,13 @@ public:
     explicit TUploadNote(const std::string& monitorName);
 
     const std::string& Path() const { return path_; }
-    // Notes that `name` in `folder` is being sent: written whole and on disk before it
-    // returns. Empty on success, else what went wrong.
-    std::string Write(const std::string& folder, const std::string& name) const;
-    // The upload is over, one way or another.
+    // Notes that `names` in `folder` are being sent: written whole and on disk before it
+    // returns; no names clears the note. Empty on success, else what went wrong.
+    std::string Write(const std::string& folder, const std::vector<std::string>& names) const;
+    // Every upload is over, one way or another.
     void Clear() const;
-    // The name an earlier run noted for `folder`, if any.
-    std::optional<std::string> Read(const std::string& folder) const;
+    // The names an earlier run noted for `folder`; none when there is no such note.
+    std::vector<std::string> Read(const std::string& folder) const;
 
 private:
     std::string path_;
