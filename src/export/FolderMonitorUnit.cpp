@@ -133,6 +133,7 @@ TFolderMonitor::~TFolderMonitor() {
 }
 
 void TFolderMonitor::DoLog(const std::string& text, TColor colour) const {
+    std::lock_guard lock(LogMutex);
     if (OnLog)
         OnLog(this, Prefix + text, colour);
 }

@@ -136,6 +136,8 @@ private:
 
     RConfiguration Config;
     TLogEvent OnLog;
+    // Uploads in parallel log from several threads; the receiver gets one line at a time.
+    mutable std::mutex LogMutex;
     // Told how each file's upload goes and how its steps ended.
     TProgressEvent OnProgress;
     std::string Prefix;
