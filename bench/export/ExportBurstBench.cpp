@@ -174,6 +174,7 @@ void Measure(bool tls, const std::string& root) {
 int main() {
     LogMonitor = LogVerbose = LogSSL = false;
     LogFileTransfer = true; // the "done" line is what is counted
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     char pattern[] = "/tmp/tavrin-bench-burst-XXXXXX";
     if (::mkdtemp(pattern) == nullptr)
         return 1;

@@ -124,6 +124,7 @@ void Measure(bool tls, const std::string& root) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     LogMonitor = LogVerbose = LogSSL = LogFileTransfer = false;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     char pattern[] = "/tmp/tavrin-bench-import-burst-XXXXXX";
     if (::mkdtemp(pattern) == nullptr)
         return 1;

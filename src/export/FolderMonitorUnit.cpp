@@ -102,7 +102,8 @@ TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
     : Config(config), OnLog(std::move(onLog)), OnProgress(std::move(onProgress)),
       Prefix((jobName.empty() ? kDefaultJobName : jobName) + " > "),
       Note(jobName.empty() ? kDefaultJobName : jobName),
-      Noted(InterruptedUploads(Note, Config.LocalFolder)), Interrupted(Noted), Kept(keptIdle),
+      Interrupted(InterruptedUploads(Note, Config.LocalFolder)),
+      Noted(Note, Config.LocalFolder, Interrupted), Kept(keptIdle),
       WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted),
                  std::clamp(Config.Connections, 1, kMostConnections)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
@@ -309,26 +310,17 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
 }
 
 void TFolderMonitor::ForgetUpload(const std::string& name) {
-    std::lock_guard lock(NoteMutex);
-    const auto at = std::find(Noted.begin(), Noted.end(), name);
-    if (at == Noted.end())
-        return;
-    Noted.erase(at);
-    Note.Write(Config.LocalFolder, Noted);
+    Noted.Remove(name);
 }
 
 bool TFolderMonitor::NoteUpload(const std::string& name) {
     // Without the note the upload still goes; only a crash in the middle of it would go
     // unnoticed, which the user should know once.
-    std::lock_guard lock(NoteMutex);
-    if (std::find(Noted.begin(), Noted.end(), name) == Noted.end())
-        Noted.push_back(name);
-    const std::string problem = Note.Write(Config.LocalFolder, Noted);
+    const std::string problem = Noted.Add(name);
     if (problem.empty())
         return true;
-    if (NoteProblemShown)
+    if (NoteProblemShown.exchange(true))
         return false;
-    NoteProblemShown = true;
     DoLog("Uploads are not noted (" + problem +
               "); a file cut off by a crash will not be sent again.",
           clRed);

@@ -145,11 +145,10 @@ private:
     tavrin::net::TSocketGroup Sockets;
     // The uploads in progress, for the next start should this run end in the middle of them.
     TUploadNote Note;
-    std::mutex NoteMutex;
-    std::vector<std::string> Noted; // what the note holds, under NoteMutex
-    bool NoteProblemShown = false;  // under NoteMutex
     // The files an earlier run was uploading when it ended: sent again first.
     std::vector<std::string> Interrupted;
+    TNotedUploads Noted;
+    std::atomic<bool> NoteProblemShown{false};
     // Logged-in sessions waiting for the next file (KeepConnection).
     TKeptSessions Kept;
     // Which files the monitor takes; set up before the watch, so bad settings fail the start.

@@ -2,6 +2,7 @@
 
 #include "config/ConfigPaths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -97,4 +98,46 @@ std::vector<std::string> TUploadNote::Read(const std::string& folder) const {
         if (lines[at].empty())
             return {};
     return {lines.begin() + 1, lines.end()};
+}
+
+TNotedUploads::TNotedUploads(const TUploadNote& note, std::string folder,
+                             std::vector<std::string> earlier)
+    : note_(note), folder_(std::move(folder)), names_(std::move(earlier)) {}
+
+std::string TNotedUploads::Add(const std::string& name) {
+    std::unique_lock lock(mutex_);
+    if (std::find(names_.begin(), names_.end(), name) == names_.end())
+        names_.push_back(name);
+    const uint64_t mine = ++wanted_;
+    while (durable_ < mine) {
+        if (writing_) {
+            written_.wait(lock);
+            continue;
+        }
+        // This write takes every name added so far, the ones of waiting uploads too.
+        writing_ = true;
+        const uint64_t covers = wanted_;
+        const std::vector<std::string> names = names_;
+        lock.unlock();
+        std::string problem = note_.Write(folder_, names);
+        lock.lock();
+        writing_ = false;
+        durable_ = covers;
+        problem_ = std::move(problem);
+        if (names_.empty())
+            note_.Clear(); // everything ended during the write
+        written_.notify_all();
+    }
+    return problem_;
+}
+
+void TNotedUploads::Remove(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    const auto at = std::find(names_.begin(), names_.end(), name);
+    if (at == names_.end())
+        return;
+    names_.erase(at);
+    // A write in progress clears the note itself when it finds nothing left.
+    if (names_.empty() && !writing_)
+        note_.Clear();
 }

@@ -5,6 +5,9 @@
 // state folder; the next start of that monitor sends the files again before anything else.
 // The folder is the first line and each name one line after it, so a note of one file reads
 // as it always has.
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,4 +28,31 @@ public:
 
 private:
     std::string path_;
+};
+
+// The names a note holds while uploads run at once. Each name is on disk before Add returns;
+// uploads that start while the note is being written share the next write, so several
+// connections cost one write, not one each. A finished name leaves the note with the next
+// write, or with the note itself once nothing is in progress.
+class TNotedUploads {
+public:
+    // `earlier`: names an earlier run noted, which stay until their files are dealt with.
+    TNotedUploads(const TUploadNote& note, std::string folder, std::vector<std::string> earlier);
+    TNotedUploads(const TNotedUploads&) = delete;
+    TNotedUploads& operator=(const TNotedUploads&) = delete;
+
+    // Empty once `name` is noted on disk, else what went wrong.
+    std::string Add(const std::string& name);
+    void Remove(const std::string& name);
+
+private:
+    const TUploadNote& note_;
+    const std::string folder_;
+    std::mutex mutex_;
+    std::condition_variable written_;
+    std::vector<std::string> names_;
+    uint64_t wanted_ = 0;  // additions so far
+    uint64_t durable_ = 0; // additions on disk
+    bool writing_ = false;
+    std::string problem_; // of the last write
 };

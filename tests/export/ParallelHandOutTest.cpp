@@ -136,6 +136,20 @@ TEST(UploadNote, NamesInProgressReadBackForTheirFolderOnly) {
     EXPECT_EQ(note.Read("/w"), (std::vector<std::string>{"x", "y"}));
     EXPECT_EQ(note.Write("/w", {}), "");
     EXPECT_FALSE(std::filesystem::exists(note.Path()));
+
+    // Uploads in progress: each added name is on disk at once, a finished one leaves with the
+    // next write, and the note goes when nothing is in progress; a name of an earlier run
+    // stays until it is dealt with.
+    TNotedUploads noted(note, "/w", {"earlier"});
+    EXPECT_EQ(noted.Add("a"), "");
+    EXPECT_EQ(noted.Add("b"), "");
+    EXPECT_EQ(note.Read("/w"), (std::vector<std::string>{"earlier", "a", "b"}));
+    noted.Remove("a");
+    EXPECT_EQ(noted.Add("c"), "");
+    EXPECT_EQ(note.Read("/w"), (std::vector<std::string>{"earlier", "b", "c"}));
+    for (const char* name : {"b", "c", "earlier"})
+        noted.Remove(name);
+    EXPECT_FALSE(std::filesystem::exists(note.Path()));
 }
 
 } // namespace
