@@ -186,17 +186,15 @@ bool TFTPChecker::MoveOutOfStaging(const std::string& name) {
 }
 
 void TFTPChecker::Register(const std::string& name) {
-    // One name at a time, in memory and in the file, whichever connection fetched it.
-    std::string problem;
     {
         std::lock_guard lock(fetchMutex_);
         register_->names.Add(name);
-        try {
-            TDownloadedFilesRegister::AppendToFile(register_->path, name);
-        } catch (const std::exception& failure) {
-            problem = OneLine(failure.what());
-        }
     }
-    if (!problem.empty())
-        LogMessage(problem, clRed);
+    // Outside the lock, so parallel fetches wait for their disk writes side by side: each
+    // name is one appended line, written by one call, which the system never interleaves.
+    try {
+        TDownloadedFilesRegister::AppendToFile(register_->path, name);
+    } catch (const std::exception& failure) {
+        LogMessage(OneLine(failure.what()), clRed);
+    }
 }
