@@ -175,7 +175,7 @@ void Measure(bool tls, const std::string& root, bool withOld) {
 int main(int argc, char** argv) {
     const bool withOld = !(argc > 1 && std::string(argv[1]) == "--skip-old");
     LogMonitor = LogVerbose = LogSSL = false;
-    LogFileTransfer = true; // the "done" line is what is counted
+    LogFileTransfer = true;                   // the "done" line is what is counted
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     char pattern[] = "/tmp/tavrin-bench-burst-XXXXXX";
     if (::mkdtemp(pattern) == nullptr)
