@@ -81,6 +81,11 @@ struct RConfiguration : RServerSettings {
     // split into words like a shell's, run without one. Empty: nothing is run.
     std::string OnTransferCommand;
     std::string OnFailureCommand;
+    // How many files of the direction move at once, each over its own connection (1 to 8).
+    int32_t Connections = 1;
+    // Export: a connection stays logged in while more files are due, and says goodbye after
+    // a while without work; off, every file logs in and out.
+    bool KeepConnection = false;
 
     const RServerSettings& Server() const { return *this; }
     RServerSettings& Server() { return *this; }

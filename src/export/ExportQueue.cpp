@@ -75,11 +75,12 @@ TExportQueue::Clock::time_point TExportQueue::DueAt(const Entry& entry) const {
     return entry.retryWait ? entry.changed : entry.changed + policy_.settle;
 }
 
-std::optional<TExportJob> TExportQueue::TakeDue(Clock::time_point now) {
+std::optional<TExportJob> TExportQueue::TakeDue(Clock::time_point now,
+                                                const std::set<std::string>& busy) {
     for (;;) {
         auto best = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
-            if (DueAt(it->second) <= now &&
+            if (DueAt(it->second) <= now && busy.count(it->first) == 0 &&
                 (best == entries_.end() || it->second.order < best->second.order))
                 best = it;
         if (best == entries_.end())
@@ -108,12 +109,13 @@ std::optional<TExportJob> TExportQueue::TakeDue(Clock::time_point now) {
     }
 }
 
-int TExportQueue::MsUntilNextDue(Clock::time_point now) const {
-    if (entries_.empty())
-        return -1;
+int TExportQueue::MsUntilNextDue(Clock::time_point now, const std::set<std::string>& busy) const {
     Clock::time_point next = Clock::time_point::max();
     for (const auto& [name, entry] : entries_)
-        next = std::min(next, DueAt(entry));
+        if (busy.count(name) == 0)
+            next = std::min(next, DueAt(entry));
+    if (next == Clock::time_point::max())
+        return -1;
     if (next <= now)
         return 0;
     // Rounded up, so a wait never wakes just before the moment and spins.
@@ -129,6 +131,9 @@ void TExportQueue::Finished(const TExportJob& job, TExportOutcome outcome, Clock
         return;
     }
     if (outcome != TExportOutcome::Failed || !policy_.retryFailed || !Stat(job.name).valid)
+        return;
+    // A new version that arrived during the upload goes on its own settle time.
+    if (entries_.count(job.name) != 0)
         return;
     const auto& delays = policy_.retryDelays;
     auto delay = delays[std::min<size_t>(static_cast<size_t>(job.retry), delays.size() - 1)];

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,9 @@ struct TExportPolicy {
         std::chrono::minutes(30)};
     // Files already in the folder at the start are sent first, oldest first.
     bool exportExisting = false;
-    // Sent before everything else, whatever exportExisting says: the file an earlier run was
+    // Sent before everything else, whatever exportExisting says: the files an earlier run was
     // uploading when it ended.
-    std::string sendFirst;
+    std::vector<std::string> sendFirst;
     // A file waits until it has gone this long without being modified. Every arriving file is
     // brand new, so this holds it back instead of leaving it out.
     std::chrono::seconds minAge{0};
@@ -57,10 +58,12 @@ public:
     void AddExisting(Clock::time_point now);
 
     // The file to send now, if one is due; it leaves the queue. Among due files the one
-    // that arrived first goes first.
-    std::optional<TExportJob> TakeDue(Clock::time_point now);
-    // Milliseconds until the next file may be due; -1 when nothing waits.
-    int MsUntilNextDue(Clock::time_point now) const;
+    // that arrived first goes first. A name in `busy` (its earlier version is still being
+    // sent) waits until that upload is over.
+    std::optional<TExportJob> TakeDue(Clock::time_point now,
+                                      const std::set<std::string>& busy = {});
+    // Milliseconds until the next file not in `busy` may be due; -1 when none waits.
+    int MsUntilNextDue(Clock::time_point now, const std::set<std::string>& busy = {}) const;
     // What became of a job TakeDue handed out.
     void Finished(const TExportJob& job, TExportOutcome outcome, Clock::time_point now);
 

@@ -48,16 +48,20 @@ public:
     using EIdException::EIdException;
 };
 
-// The file noted by an earlier run of this monitor that is still waiting in the folder.
-std::string InterruptedUpload(const TUploadNote& note, const std::string& folder) {
-    const std::optional<std::string> name = note.Read(folder);
-    if (!name)
-        return {};
-    if (tavrin::fs::FileExists(folder + "/" + *name))
-        return *name;
-    note.Clear(); // gone since: nothing left to send
-    return {};
+// The files noted by an earlier run of this monitor that are still waiting in the folder.
+std::vector<std::string> InterruptedUploads(const TUploadNote& note, const std::string& folder) {
+    std::vector<std::string> waiting;
+    for (const std::string& name : note.Read(folder))
+        if (tavrin::fs::FileExists(folder + "/" + name))
+            waiting.push_back(name);
+    if (waiting.empty())
+        note.Clear(); // gone since: nothing left to send
+    return waiting;
 }
+
+// Files of one job that go at once: enough to fill a fast link with small files, few enough
+// not to look like an attack to the server.
+constexpr int32_t kMostConnections = 8;
 
 struct LocalState {
     bool exists = false;
@@ -76,7 +80,7 @@ LocalState StateOf(const std::string& path) {
 
 TExportPolicy PolicyOf(const RConfiguration& config,
                        std::vector<std::chrono::milliseconds> retryDelays,
-                       const std::string& sendFirst) {
+                       const std::vector<std::string>& sendFirst) {
     TExportPolicy policy;
     // A MinAge that cannot be read has failed the start already (the filter comes first).
     policy.minAge = std::chrono::seconds(tavrin::rules::ParseSeconds(config.MinAge).value_or(0));
@@ -93,12 +97,15 @@ TExportPolicy PolicyOf(const RConfiguration& config,
 
 TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                                std::vector<std::chrono::milliseconds> retryDelays,
-                               const std::string& jobName, TProgressEvent onProgress)
+                               const std::string& jobName, TProgressEvent onProgress,
+                               std::chrono::milliseconds keptIdle)
     : Config(config), OnLog(std::move(onLog)), OnProgress(std::move(onProgress)),
       Prefix((jobName.empty() ? kDefaultJobName : jobName) + " > "),
       Note(jobName.empty() ? kDefaultJobName : jobName),
-      Interrupted(InterruptedUpload(Note, Config.LocalFolder)),
-      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted)) {
+      Interrupted(InterruptedUploads(Note, Config.LocalFolder)),
+      Noted(Note, Config.LocalFolder, Interrupted), Kept(keptIdle),
+      WaitThread(Config.LocalFolder, PolicyOf(Config, std::move(retryDelays), Interrupted),
+                 std::clamp(Config.Connections, 1, kMostConnections)) {
     // Unusable TLS files fail the start, so the direction stays stopped.
     tavrin::remote::CheckSessionSettings(Config);
     WaitThread.OnFileAdded = [this](const TExportJob& job) { return ExportFile(job); };
@@ -106,8 +113,8 @@ TFolderMonitor::TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
     WaitThread.Start();
     if (LogMonitor)
         DoLog("Monitor started", clMaroon);
-    if (!Interrupted.empty())
-        DoLog("File " + Interrupted + " is sent again after an interrupted run.", clHotLight);
+    for (const std::string& name : Interrupted)
+        DoLog("File " + name + " is sent again after an interrupted run.", clHotLight);
     for (int step = 0; step < kWatchStartSteps; ++step) {
         if (WaitThread.Watching() || WaitThread.Finished())
             break;
@@ -121,11 +128,13 @@ TFolderMonitor::~TFolderMonitor() {
     // its connections makes it fail at once, and the file stays for the next start.
     Sockets.ShutDown();
     WaitThread.WaitFor();
+    Kept.EndAll();
     if (LogMonitor)
         DoLog("Monitor closed", clMaroon);
 }
 
 void TFolderMonitor::DoLog(const std::string& text, TColor colour) const {
+    std::lock_guard lock(LogMutex);
     if (OnLog)
         OnLog(this, Prefix + text, colour);
 }
@@ -135,16 +144,15 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     if (!tavrin::fs::FileExists(Config.LocalFolder + "/" + name)) {
         // Renamed or deleted while it waited: its new name, if any, has its own turn.
         DoLog("File " + name + " vanished before upload.", clHotLight);
-        if (Note.Read(Config.LocalFolder) == name)
-            Note.Clear(); // nothing left to send again
+        ForgetUpload(name); // nothing left to send again
         return TExportOutcome::Vanished;
     }
     if (const std::string why = WhyLeftOut(name); !why.empty()) {
         // Neither sent nor moved; it arrived once, so it is named once.
         if (LogVerbose)
             DoLog("File " + name + " is not exported: " + why + ".", clHotLight);
-        if (Note.Read(Config.LocalFolder) == name)
-            Note.Clear(); // an interrupted upload the filter no longer takes is not sent again
+        // An interrupted upload the filter no longer takes is not sent again.
+        ForgetUpload(name);
         return TExportOutcome::LeftOut;
     }
     if (job.retry > 0)
@@ -154,7 +162,10 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
 
     std::unique_ptr<tavrin::remote::TRemoteSession> session;
     try {
-        session = MakeSession();
+        if (Config.KeepConnection)
+            session = KeptSession();
+        if (!session)
+            session = MakeSession();
     } catch (const std::exception& failure) {
         // A setting that cannot be used (a Port that is no number) ends this file only; the
         // reason is all the user needs to mend it.
@@ -166,18 +177,24 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     }
 
     tavrin::net::TSocketGroupScope scope(Sockets);
-    // Done only for a file whose every step went through; every other end reports Failed.
-    const LocalState local = StateOf(Config.LocalFolder + "/" + name);
-    tavrin::remote::TFileProgress bytes(OnProgress, *session, name, true,
-                                        local.exists ? std::optional<uint64_t>(local.size)
-                                                     : std::nullopt);
     TCycleProgress progress;
     std::string reason;
     bool cutOff = false;
     try {
-        const TExportOutcome outcome = Upload(*session, name, progress);
-        Note.Clear();
-        bytes.End(outcome == TExportOutcome::Done && progress.moved);
+        TExportOutcome outcome;
+        {
+            // Done only for a file whose every step went through; every other end reports
+            // Failed. Unhooked before the session may go on to another file.
+            const LocalState local = StateOf(Config.LocalFolder + "/" + name);
+            tavrin::remote::TFileProgress bytes(OnProgress, *session, name, true,
+                                                local.exists ? std::optional<uint64_t>(local.size)
+                                                             : std::nullopt);
+            outcome = Upload(*session, name, progress, Config.KeepConnection);
+            ForgetUpload(name);
+            bytes.End(outcome == TExportOutcome::Done && progress.moved);
+        }
+        if (Config.KeepConnection)
+            Kept.Give(std::move(session));
         return outcome;
     } catch (const std::exception& failure) {
         reason = FailureReason(&failure, progress.doing, Config.Host, Config.Port);
@@ -196,11 +213,33 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
         return TExportOutcome::Stopped;
     }
     // A failure before the STOR leaves a note of an earlier run alone: the server may still
-    // hold that file in part.
+    // hold that file in part. The session goes with the failure; the next file logs in afresh.
     if (progress.noted)
-        Note.Clear();
+        ForgetUpload(name);
     DoLog(reason, clRed);
     return TExportOutcome::Failed;
+}
+
+std::unique_ptr<tavrin::remote::TRemoteSession> TFolderMonitor::KeptSession() {
+    for (;;) {
+        std::unique_ptr<tavrin::remote::TRemoteSession> session = Kept.Take();
+        if (!session)
+            return nullptr;
+        tavrin::net::TSocketGroupScope scope(Sockets);
+        try {
+            // One short exchange proves the server has not closed the connection while it
+            // was idle (a 421 on time-out, or a plain close).
+            if (session->IsConnected() && session->KeepAlive().code < 400 && session->IsConnected())
+                return session;
+        } catch (const std::exception&) {
+        }
+        if (LogVerbose)
+            DoLog("The server closed the kept connection; logging in again.", clHotLight);
+        try {
+            session->Close(false);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 std::unique_ptr<tavrin::remote::TRemoteSession> TFolderMonitor::MakeSession() {
@@ -218,10 +257,12 @@ std::unique_ptr<tavrin::remote::TRemoteSession> TFolderMonitor::MakeSession() {
 
 // The guarded part of a cycle: whatever fails in here means the file was not uploaded.
 TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
-                                      const std::string& name, TCycleProgress& progress) {
+                                      const std::string& name, TCycleProgress& progress,
+                                      bool keep) {
     if (!NameIsSafeOnTheWire(name))
         throw EUnsafeFileName("File name with a line break");
-    session.Connect();
+    if (!session.IsConnected())
+        session.Connect();
     if (!session.IsConnected())
         throw ENotLoggedIn("The connection to " + Config.Host + ":" + Config.Port +
                            " ended during the login.");
@@ -248,7 +289,8 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
     if (!(StateOf(localPath) == before)) {
         // What the server got is some mix of old and new; the next settled version replaces
         // it, and until then the file is neither moved nor reported done.
-        session.Close(true);
+        if (!keep)
+            session.Close(true);
         DoLog("File " + name + " changed during upload; it is sent again once it settles.",
               clHotLight);
         return TExportOutcome::Changed;
@@ -258,7 +300,8 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
         CheckRemoteSize(session, finalPath, name, before.size);
         progress.doing = "Closing the connection to";
     }
-    session.Close(true);
+    if (!keep)
+        session.Close(true);
     if (Config.MoveDelete)
         progress.moved = MoveLocalFile(localPath, name);
     if (LogFileTransfer)
@@ -266,15 +309,18 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
     return TExportOutcome::Done;
 }
 
+void TFolderMonitor::ForgetUpload(const std::string& name) {
+    Noted.Remove(name);
+}
+
 bool TFolderMonitor::NoteUpload(const std::string& name) {
     // Without the note the upload still goes; only a crash in the middle of it would go
     // unnoticed, which the user should know once.
-    const std::string problem = Note.Write(Config.LocalFolder, name);
+    const std::string problem = Noted.Add(name);
     if (problem.empty())
         return true;
-    if (NoteProblemShown)
+    if (NoteProblemShown.exchange(true))
         return false;
-    NoteProblemShown = true;
     DoLog("Uploads are not noted (" + problem +
               "); a file cut off by a crash will not be sent again.",
           clRed);

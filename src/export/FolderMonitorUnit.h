@@ -6,6 +6,7 @@
 #include "config/LogEvent.h"
 #include "config/TransferProgress.h"
 #include "export/ExportQueue.h"
+#include "export/KeptSessions.h"
 #include "export/UploadNote.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/SocketGroup.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,14 +28,15 @@ public:
     using EIdException::EIdException;
 };
 
-// Watches one folder (not its subfolders) and calls OnFileAdded, on its own thread and one
-// call after the other, with every file that arrived in it once the file has settled (and,
-// with retries on, again for files whose upload failed). Created suspended: the owner sets
-// OnFileAdded, then calls Start.
+// Watches one folder (not its subfolders) and calls OnFileAdded with every file that arrived in
+// it once the file has settled (and, with retries on, again for files whose upload failed).
+// With one connection the calls come on its own thread, one after the other; with more, up to
+// that many at once on threads of its own, never two for the same name. Created suspended:
+// the owner sets OnFileAdded, then calls Start.
 class TWaitThread {
 public:
     // Opens the watch at once; raises EFolderWatchError when the folder cannot be watched.
-    explicit TWaitThread(std::string folderPath, TExportPolicy policy = {});
+    explicit TWaitThread(std::string folderPath, TExportPolicy policy = {}, int connections = 1);
     // Stops and waits for the end when the owner did not.
     ~TWaitThread();
     TWaitThread(const TWaitThread&) = delete;
@@ -60,20 +63,27 @@ public:
 
 private:
     void Execute();
+    void ExecuteOneByOne();
+    void ExecuteInParallel();
+    // OnFileAdded, with whatever escapes it shown.
+    TExportOutcome Hand(const TExportJob& job) const;
     void Apply(const std::vector<tavrin::TFolderChange>& changes);
     void Notice(const std::string& text, TColor colour) const;
 
     std::string folderPath_;
     tavrin::TDirectoryWatch watch_;
     TExportQueue queue_;
+    const int connections_;
     std::atomic<bool> watching_{false};
     std::atomic<bool> finished_{false};
     std::atomic<bool> folderLost_{false};
     std::thread thread_;
 };
 
-// Uploads every file added to Config.LocalFolder to the server, one connection per file, and
-// reports each step to OnLog with the prefix "Export > ".
+// Uploads every file added to Config.LocalFolder to the server and reports each step to OnLog
+// with the prefix "Export > ". Up to Config.Connections files go at once, each over its own
+// connection; a connection logs in for one file, or with Config.KeepConnection stays logged in
+// for the next ones until it has had nothing to do for `keptIdle`.
 class TFolderMonitor {
 public:
     // Starts the watch and returns once it is watching. Raises EFolderWatchError when the
@@ -83,7 +93,8 @@ public:
     // told, on the watch thread, how each file's upload goes and how its steps ended.
     TFolderMonitor(const RConfiguration& config, TLogEvent onLog,
                    std::vector<std::chrono::milliseconds> retryDelays = {},
-                   const std::string& jobName = {}, TProgressEvent onProgress = {});
+                   const std::string& jobName = {}, TProgressEvent onProgress = {},
+                   std::chrono::milliseconds keptIdle = std::chrono::seconds(10));
     // Returns at once even during an upload: that upload is cut off and the file stays.
     ~TFolderMonitor();
     TFolderMonitor(const TFolderMonitor&) = delete;
@@ -99,6 +110,9 @@ private:
     void DoLog(const std::string& text, TColor colour) const;
     // The session from Config, with its status and TLS lines going to the log.
     std::unique_ptr<tavrin::remote::TRemoteSession> MakeSession();
+    // A kept session that still answers, or none. One the server has closed meanwhile goes
+    // quietly: the file logs in afresh.
+    std::unique_ptr<tavrin::remote::TRemoteSession> KeptSession();
     // How far a cycle got: the step for a failure that brings no text of its own, and
     // whether this cycle's upload was noted.
     struct TCycleProgress {
@@ -106,9 +120,12 @@ private:
         bool noted = false;
         bool moved = true; // false: the local file could not be moved afterwards
     };
+    // `loggedIn`: a kept session, which neither logs in nor, when the file is over, out.
     TExportOutcome Upload(tavrin::remote::TRemoteSession& session, const std::string& name,
-                          TCycleProgress& progress);
+                          TCycleProgress& progress, bool loggedIn);
     bool NoteUpload(const std::string& name);
+    // The upload of `name` is over and need not be sent again at the next start.
+    void ForgetUpload(const std::string& name);
     void CheckRemoteSize(tavrin::remote::TRemoteSession& session, const std::string& path,
                          const std::string& name, int64_t localSize);
     bool MoveLocalFile(const std::string& localPath, const std::string& name) const;
@@ -119,16 +136,21 @@ private:
 
     RConfiguration Config;
     TLogEvent OnLog;
+    // Uploads in parallel log from several threads; the receiver gets one line at a time.
+    mutable std::mutex LogMutex;
     // Told how each file's upload goes and how its steps ended.
     TProgressEvent OnProgress;
     std::string Prefix;
     // Every connection of the cycle in progress, so that a stop can cut them.
     tavrin::net::TSocketGroup Sockets;
-    // The upload in progress, for the next start should this run end in the middle of it.
+    // The uploads in progress, for the next start should this run end in the middle of them.
     TUploadNote Note;
-    bool NoteProblemShown = false;
-    // The file an earlier run was uploading when it ended: sent again first.
-    std::string Interrupted;
+    // The files an earlier run was uploading when it ended: sent again first.
+    std::vector<std::string> Interrupted;
+    TNotedUploads Noted;
+    std::atomic<bool> NoteProblemShown{false};
+    // Logged-in sessions waiting for the next file (KeepConnection).
+    TKeptSessions Kept;
     // Which files the monitor takes; set up before the watch, so bad settings fail the start.
     tavrin::rules::TFileFilter Filter = FilterOf(Config);
     TWaitThread WaitThread;

@@ -2,6 +2,7 @@
 
 #include "config/ConfigPaths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -39,7 +40,12 @@ TUploadNote::TUploadNote(const std::string& monitorName) {
     path_ = StateFolder() + "/" + file + ".uploading";
 }
 
-std::string TUploadNote::Write(const std::string& folder, const std::string& name) const {
+std::string TUploadNote::Write(const std::string& folder,
+                               const std::vector<std::string>& names) const {
+    if (names.empty()) {
+        Clear();
+        return {};
+    }
     // Written beside it and renamed over it, each step on disk before the next, so that after
     // a crash the note is either the old one or the new one, whole.
     const std::string folderPath = StateFolder();
@@ -49,7 +55,10 @@ std::string TUploadNote::Write(const std::string& folder, const std::string& nam
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return "cannot write " + temporary + ": " + std::strerror(errno);
-    const bool written = WriteAll(fd, folder + "\n" + name + "\n") && ::fsync(fd) == 0;
+    std::string text = folder + "\n";
+    for (const std::string& name : names)
+        text += name + "\n";
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     const int error = errno;
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
@@ -68,17 +77,67 @@ void TUploadNote::Clear() const {
     ::unlink(path_.c_str());
 }
 
-std::optional<std::string> TUploadNote::Read(const std::string& folder) const {
+std::vector<std::string> TUploadNote::Read(const std::string& folder) const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
     const std::string text = content.str();
-    // Folder and name, each ending in a line break; anything else is no note of ours.
-    const size_t first = text.find('\n');
-    if (first == std::string::npos || text.size() < first + 3 || text.back() != '\n')
-        return std::nullopt;
-    const std::string name = text.substr(first + 1, text.size() - first - 2);
-    if (text.substr(0, first) != folder || name.find('\n') != std::string::npos)
-        return std::nullopt;
-    return name;
+    // The folder and at least one name, each ending in a line break; anything else is no
+    // note of ours.
+    if (text.empty() || text.back() != '\n')
+        return {};
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (lines.size() < 2 || lines.front() != folder)
+        return {};
+    for (size_t at = 1; at < lines.size(); ++at)
+        if (lines[at].empty())
+            return {};
+    return {lines.begin() + 1, lines.end()};
+}
+
+TNotedUploads::TNotedUploads(const TUploadNote& note, std::string folder,
+                             std::vector<std::string> earlier)
+    : note_(note), folder_(std::move(folder)), names_(std::move(earlier)) {}
+
+std::string TNotedUploads::Add(const std::string& name) {
+    std::unique_lock lock(mutex_);
+    if (std::find(names_.begin(), names_.end(), name) == names_.end())
+        names_.push_back(name);
+    const uint64_t mine = ++wanted_;
+    while (durable_ < mine) {
+        if (writing_) {
+            written_.wait(lock);
+            continue;
+        }
+        // This write takes every name added so far, the ones of waiting uploads too.
+        writing_ = true;
+        const uint64_t covers = wanted_;
+        const std::vector<std::string> names = names_;
+        lock.unlock();
+        std::string problem = note_.Write(folder_, names);
+        lock.lock();
+        writing_ = false;
+        durable_ = covers;
+        problem_ = std::move(problem);
+        if (names_.empty())
+            note_.Clear(); // everything ended during the write
+        written_.notify_all();
+    }
+    return problem_;
+}
+
+void TNotedUploads::Remove(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    const auto at = std::find(names_.begin(), names_.end(), name);
+    if (at == names_.end())
+        return;
+    names_.erase(at);
+    // A write in progress clears the note itself when it finds nothing left.
+    if (names_.empty() && !writing_)
+        note_.Clear();
 }

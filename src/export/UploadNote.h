@@ -1,10 +1,15 @@
 #pragma once
-// The upload in progress, written down before its STOR so that a run that ends in the middle
-// of it (a crash, a kill, a power cut, a stop) leaves word of the file that the server may hold
-// only in part under its final name. One note per monitor, in the per-user state folder; the
-// next start of that monitor sends the file again before anything else.
-#include <optional>
+// The uploads in progress, written down before their STOR so that a run that ends in the
+// middle of them (a crash, a kill, a power cut, a stop) leaves word of the files that the
+// server may hold only in part under their final names. One note per monitor, in the per-user
+// state folder; the next start of that monitor sends the files again before anything else.
+// The folder is the first line and each name one line after it, so a note of one file reads
+// as it always has.
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class TUploadNote {
 public:
@@ -13,14 +18,41 @@ public:
     explicit TUploadNote(const std::string& monitorName);
 
     const std::string& Path() const { return path_; }
-    // Notes that `name` in `folder` is being sent: written whole and on disk before it
-    // returns. Empty on success, else what went wrong.
-    std::string Write(const std::string& folder, const std::string& name) const;
-    // The upload is over, one way or another.
+    // Notes that `names` in `folder` are being sent: written whole and on disk before it
+    // returns; no names clears the note. Empty on success, else what went wrong.
+    std::string Write(const std::string& folder, const std::vector<std::string>& names) const;
+    // Every upload is over, one way or another.
     void Clear() const;
-    // The name an earlier run noted for `folder`, if any.
-    std::optional<std::string> Read(const std::string& folder) const;
+    // The names an earlier run noted for `folder`; none when there is no such note.
+    std::vector<std::string> Read(const std::string& folder) const;
 
 private:
     std::string path_;
+};
+
+// The names a note holds while uploads run at once. Each name is on disk before Add returns;
+// uploads that start while the note is being written share the next write, so several
+// connections cost one write, not one each. A finished name leaves the note with the next
+// write, or with the note itself once nothing is in progress.
+class TNotedUploads {
+public:
+    // `earlier`: names an earlier run noted, which stay until their files are dealt with.
+    TNotedUploads(const TUploadNote& note, std::string folder, std::vector<std::string> earlier);
+    TNotedUploads(const TNotedUploads&) = delete;
+    TNotedUploads& operator=(const TNotedUploads&) = delete;
+
+    // Empty once `name` is noted on disk, else what went wrong.
+    std::string Add(const std::string& name);
+    void Remove(const std::string& name);
+
+private:
+    const TUploadNote& note_;
+    const std::string folder_;
+    std::mutex mutex_;
+    std::condition_variable written_;
+    std::vector<std::string> names_;
+    uint64_t wanted_ = 0;  // additions so far
+    uint64_t durable_ = 0; // additions on disk
+    bool writing_ = false;
+    std::string problem_; // of the last write
 };

@@ -1,7 +1,9 @@
 #include "config/UserMessages.h"
 #include "export/FolderMonitorUnit.h"
+#include "export/UploadWorkers.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -20,8 +22,9 @@ std::string ErrorText(int error) {
 
 } // namespace
 
-TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy)
-    : folderPath_(std::move(folderPath)), queue_(folderPath_, policy) {
+TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy, int connections)
+    : folderPath_(std::move(folderPath)), queue_(folderPath_, policy),
+      connections_(std::max(1, connections)) {
     // Opening here, on the owner's thread, means files added from now on are reported even
     // if the thread is started a little later, and a folder that cannot be watched fails
     // the start instead of leaving a monitor that shows as active and sees nothing.
@@ -29,8 +32,9 @@ TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy)
         throw EFolderWatchError("Cannot watch folder: no export folder is set");
     if (int error = watch_.Open(folderPath_); error != 0)
         throw EFolderWatchError("Cannot watch folder " + folderPath_ + ": " + ErrorText(error));
-    if (!policy.sendFirst.empty() && tavrin::fs::FileExists(folderPath_ + "/" + policy.sendFirst))
-        queue_.Arrived(policy.sendFirst, Clock::now());
+    for (const std::string& name : policy.sendFirst)
+        if (tavrin::fs::FileExists(folderPath_ + "/" + name))
+            queue_.Arrived(name, Clock::now());
     if (policy.exportExisting)
         queue_.AddExisting(Clock::now());
 }
@@ -90,8 +94,29 @@ void TWaitThread::Notice(const std::string& text, TColor colour) const {
         OnNotice(text, colour);
 }
 
+TExportOutcome TWaitThread::Hand(const TExportJob& job) const {
+    try {
+        return OnFileAdded ? OnFileAdded(job) : TExportOutcome::Done;
+    } catch (const std::exception& failure) {
+        // The export cycle catches its own failures; anything that still escapes is shown,
+        // and the watch goes on with the next file.
+        tavrin::ShowErrorMessage(failure.what());
+    } catch (...) {
+        tavrin::ShowErrorMessage("File " + job.name + " not handled.");
+    }
+    return TExportOutcome::Failed;
+}
+
 void TWaitThread::Execute() {
     watching_ = true;
+    if (connections_ > 1)
+        ExecuteInParallel();
+    else
+        ExecuteOneByOne();
+    finished_ = true;
+}
+
+void TWaitThread::ExecuteOneByOne() {
     while (!watch_.StopRequested()) {
         Apply(watch_.WaitForChanges(queue_.MsUntilNextDue(Clock::now())));
         while (!watch_.StopRequested()) {
@@ -100,18 +125,37 @@ void TWaitThread::Execute() {
             auto job = queue_.TakeDue(Clock::now());
             if (!job)
                 break;
-            TExportOutcome outcome = TExportOutcome::Failed;
-            try {
-                outcome = OnFileAdded ? OnFileAdded(*job) : TExportOutcome::Done;
-            } catch (const std::exception& failure) {
-                // The export cycle catches its own failures; anything that still escapes is
-                // shown, and the watch goes on with the next file.
-                tavrin::ShowErrorMessage(failure.what());
-            } catch (...) {
-                tavrin::ShowErrorMessage("File " + job->name + " not handled.");
-            }
-            queue_.Finished(*job, outcome, Clock::now());
+            queue_.Finished(*job, Hand(*job), Clock::now());
         }
     }
-    finished_ = true;
+}
+
+void TWaitThread::ExecuteInParallel() {
+    // While files are out, outcomes that send a file again (a retry, a change) are looked
+    // for this often even when the folder is quiet.
+    constexpr std::chrono::milliseconds kOutcomeLook{50};
+    TUploadWorkers workers(static_cast<size_t>(connections_),
+                           [this](const TExportJob& job) { return Hand(job); });
+    while (!watch_.StopRequested()) {
+        for (const auto& [job, outcome] : workers.Collect(std::chrono::milliseconds(0)))
+            queue_.Finished(job, outcome, Clock::now());
+        Apply(watch_.WaitForChanges(0));
+        while (workers.HasFreeWorker()) {
+            auto job = queue_.TakeDue(Clock::now(), workers.BusyNames());
+            if (!job)
+                break;
+            workers.Give(std::move(*job));
+        }
+        if (!workers.HasFreeWorker()) {
+            // Every connection is busy: the next free one takes the next due file at once.
+            for (const auto& [job, outcome] : workers.Collect(kOutcomeLook))
+                queue_.Finished(job, outcome, Clock::now());
+            continue;
+        }
+        int wait = queue_.MsUntilNextDue(Clock::now(), workers.BusyNames());
+        if (workers.Busy() > 0 && (wait < 0 || wait > kOutcomeLook.count()))
+            wait = static_cast<int>(kOutcomeLook.count());
+        Apply(watch_.WaitForChanges(wait));
+    }
+    // The workers' destructor lets the uploads in progress end; the owner cuts them off.
 }

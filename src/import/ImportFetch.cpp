@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace {
@@ -32,57 +33,73 @@ public:
 // Keeps this poller's claim on a name for as long as it is being fetched.
 class TFetchClaim {
 public:
-    TFetchClaim(TSharedRegister& shared, const std::string& name) : shared_(shared), name_(name) {
+    TFetchClaim(TSharedRegister& shared, const std::string& name, std::mutex& mutex)
+        : shared_(shared), name_(name), mutex_(mutex) {
+        std::lock_guard lock(mutex_);
         shared_.fetching.insert(name_);
     }
-    ~TFetchClaim() { shared_.fetching.erase(name_); }
+    ~TFetchClaim() {
+        std::lock_guard lock(mutex_);
+        shared_.fetching.erase(name_);
+    }
     TFetchClaim(const TFetchClaim&) = delete;
     TFetchClaim& operator=(const TFetchClaim&) = delete;
 
 private:
     TSharedRegister& shared_;
     std::string name_;
+    std::mutex& mutex_;
 };
 
 } // namespace
 
-void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
+void TFTPChecker::FetchEntry(tavrin::remote::TRemoteSession& session,
+                             const tavrin::remote::TRemoteEntry& entry) {
     const std::string name = entry.name;
     // The cycle is in the remote folder already (it changed into it at login), so the bare
     // name is the path: "out" + "/" + name would point below the folder for a relative one.
     const std::string remotePath = RemotePathOf(name);
     const std::string& folder = config_.FirstToTemp ? config_.TempFolder : config_.LocalFolder;
-    TFetchClaim claim(*register_, name);
+    TFetchClaim claim(*register_, name, fetchMutex_);
     // Done once every step below went through; any return before that reports Failed.
-    tavrin::remote::TFileProgress progress(onProgress_, *session_, name, false,
+    tavrin::remote::TFileProgress progress(onProgress_, session, name, false,
                                            entry.sizeKnown ? std::optional<uint64_t>(entry.size)
                                                            : std::nullopt);
 
     LogTransfer("Getting file " + Quoted(name));
     try {
         MakeFoldersFor(folder, name);
-        DownloadWhole(entry, remotePath, folder + "/" + name);
+        DownloadWhole(session, entry, remotePath, folder + "/" + name);
     } catch (const std::exception& failure) {
+        std::string nextTry;
+        {
+            std::lock_guard lock(fetchMutex_);
+            nextTry = NextTryText(retries_.Failed(entry));
+        }
+        // The lines of one failure stay together among those of other files.
+        std::lock_guard lines(linesMutex_);
         LogMessage(name + " is not a file or is demaged.", clRed);
         const std::string reason = OneLine(failure.what());
         LogMessage(reason.empty()
                        ? "Failed while fetching " + Quoted(name) + " from " + HostPort() + "."
                        : reason,
                    clRed);
-        LogMessage("Next try of " + Quoted(name) + " " + NextTryText(retries_.Failed(entry)) + ".",
-                   clHotLight);
+        LogMessage("Next try of " + Quoted(name) + " " + nextTry + ".", clHotLight);
         return;
     }
     bool allSteps = true;
     if (config_.MoveDelete) {
+        // With files in parallel the lines of different files mix: each then names its file.
+        const std::string deleting = Parallel() ? "Deleting file " + Quoted(name) + " ..."
+                                                : std::string("Deleting file ...");
         try {
-            LogMessage("Deleting file ...", clHotLight);
-            session_->Delete(remotePath);
-            LogMessage("Deleting file ... done", clHotLight);
+            LogMessage(deleting, clHotLight);
+            session.Delete(remotePath);
+            LogMessage(deleting + " done", clHotLight);
         } catch (const std::exception& failure) {
             allSteps = false;
             const std::string reason = OneLine(failure.what());
-            LogMessage("Deleting file ... error: " +
+            LogMessage(deleting + " error: " +
                            (reason.empty() ? "Failed while deleting " + Quoted(name) + " on " +
                                                  HostPort() + "."
                                            : reason),
@@ -93,11 +110,15 @@ void TFTPChecker::FetchEntry(const tavrin::remote::TRemoteEntry& entry) {
         allSteps = false;
     LogTransfer("Getting file " + Quoted(name) + " done");
     Register(name);
-    retries_.Succeeded(name);
+    {
+        std::lock_guard lock(fetchMutex_);
+        retries_.Succeeded(name);
+    }
     progress.End(allSteps);
 }
 
-void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
+void TFTPChecker::DownloadWhole(tavrin::remote::TRemoteSession& session,
+                                const tavrin::remote::TRemoteEntry& entry,
                                 const std::string& remotePath, const std::string& finalPath) {
     // The final name shows nothing until every byte is on disk and the server confirmed the
     // transfer: programs that pick files up from the import folder never see a piece of one,
@@ -108,9 +129,9 @@ void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
     TResumablePart kept(partial, entry, config_.ResumeDownloads && config_.BinaryMode);
     bool serverResumes = false;
     try {
-        serverResumes = kept.Wanted() && session_->CanResume();
+        serverResumes = kept.Wanted() && session.CanResume();
         const bool resume = kept.CanGoOn() && serverResumes;
-        session_->Download(remotePath, partial, resume);
+        session.Download(remotePath, partial, resume);
         struct stat written {};
         if (::stat(partial.c_str(), &written) != 0)
             FailWithErrno("Cannot read the size of file", partial);
@@ -139,7 +160,7 @@ void TFTPChecker::DownloadWhole(const tavrin::remote::TRemoteEntry& entry,
             // Our side failed (a full disk); the client ended the transfer with the server.
             goOnLater = false;
         } catch (...) {
-            CloseAfterFailure();
+            CloseAfterFailure(session);
         }
         kept.AfterFailure(goOnLater);
         throw;
@@ -165,7 +186,12 @@ bool TFTPChecker::MoveOutOfStaging(const std::string& name) {
 }
 
 void TFTPChecker::Register(const std::string& name) {
-    register_->names.Add(name);
+    {
+        std::lock_guard lock(fetchMutex_);
+        register_->names.Add(name);
+    }
+    // Outside the lock, so parallel fetches wait for their disk writes side by side: each
+    // name is one appended line, written by one call, which the system never interleaves.
     try {
         TDownloadedFilesRegister::AppendToFile(register_->path, name);
     } catch (const std::exception& failure) {

@@ -171,6 +171,7 @@ void TFTPChecker::RunCycle() {
     doing_.clear();
 
     bool listedWhole = true;
+    std::vector<tavrin::remote::TRemoteEntry> due; // with Connections above 1
     for (const tavrin::remote::TRemoteEntry& entry : listing_) {
         if (entry.kind != tavrin::remote::TRemoteKind::File)
             continue;
@@ -194,7 +195,11 @@ void TFTPChecker::RunCycle() {
         // Another poller of this register (the one before a restart) is on it right now.
         if (register_->fetching.count(name))
             continue;
-        FetchEntry(entry);
+        if (Parallel()) {
+            due.push_back(entry);
+            continue;
+        }
+        FetchEntry(*session_, entry);
         // A transfer that broke the connection ends this cycle's fetching; the next tick
         // connects afresh.
         if (!session_->IsConnected()) {
@@ -202,6 +207,8 @@ void TFTPChecker::RunCycle() {
             break;
         }
     }
+    if (!due.empty() && !FetchInParallel(due))
+        listedWhole = false;
     stable_.EndListing();
     if (listedWhole) {
         // Only a listing gone through to its end tells which names are no longer there.
@@ -261,10 +268,14 @@ void TFTPChecker::CycleFailed(const std::string& text) {
 }
 
 void TFTPChecker::CloseAfterFailure() {
+    CloseAfterFailure(*session_);
+}
+
+void TFTPChecker::CloseAfterFailure(tavrin::remote::TRemoteSession& session) {
     // Without QUIT: after a failure the server may not answer any more. Closed whatever
     // IsConnected says, so no half-dead connection is carried into the next cycle.
     try {
-        session_->Close(false);
+        session.Close(false);
     } catch (const std::exception&) {
     }
 }
@@ -300,6 +311,7 @@ void TFTPChecker::LogMessage(const std::string& text, TColor colour) {
     // A line with nothing to say is no line: the prefix alone tells nobody anything.
     if (text.find_first_not_of(" \r\n\t") == std::string::npos)
         return;
+    std::lock_guard lines(linesMutex_);
     if (LogMonitor && onLog_ && !logClosed_)
         onLog_(this, text, colour);
 }

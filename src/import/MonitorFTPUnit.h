@@ -108,9 +108,20 @@ private:
     std::string RemotePathOf(const std::string& name);
     // Makes the folders of a relative path below `root`; raises when one cannot be made.
     static void MakeFoldersFor(const std::string& root, const std::string& name);
-    void FetchEntry(const tavrin::remote::TRemoteEntry& entry);
-    void DownloadWhole(const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
+    // Fetches one file over `session` (the cycle's own or one of the parallel ones).
+    void FetchEntry(tavrin::remote::TRemoteSession& session,
+                    const tavrin::remote::TRemoteEntry& entry);
+    void DownloadWhole(tavrin::remote::TRemoteSession& session,
+                       const tavrin::remote::TRemoteEntry& entry, const std::string& remotePath,
                        const std::string& finalPath);
+    // Fetches `due` over up to Connections sessions at once: the cycle's own and sessions
+    // opened for it. False when a connection broke, so the listing counts as not gone
+    // through.
+    bool FetchInParallel(const std::vector<tavrin::remote::TRemoteEntry>& due);
+    // A further session, logged in and in the import's folder; none when it cannot be had.
+    std::unique_ptr<tavrin::remote::TRemoteSession> OpenParallelSession();
+    // Whether several files may be fetched at once (Connections above 1).
+    bool Parallel() const { return config_.Connections > 1; }
     bool MoveOutOfStaging(const std::string& name);
     void Register(const std::string& name);
     void CycleFailed(const std::string& text);
@@ -118,6 +129,7 @@ private:
     void DropTicksMissedDuring(std::chrono::steady_clock::duration busyFor);
     std::string HostPort() const;
     void CloseAfterFailure();
+    static void CloseAfterFailure(tavrin::remote::TRemoteSession& session);
     void Dispose();
 
     bool BeginBusy();
@@ -128,6 +140,9 @@ private:
     void KeyPassword(std::string& password);
 
     std::shared_ptr<TSharedRegister> register_;
+    // Parallel fetches share the register, the retries and the log: one at a time.
+    std::mutex fetchMutex_;
+    std::recursive_mutex linesMutex_;
     TStableFileTracker stable_;
     TFetchRetries retries_;
     TNamesReported unusableNames_;
