@@ -1,6 +1,7 @@
 // Downloads and uploads of TSftpSession. Both keep several requests in flight: on a link
 // with any delay, waiting for every block's answer before asking for the next one costs a
 // round trip per block.
+#include "remote/sftp/SftpBlockWriter.h"
 #include "remote/sftp/SftpHandles.h"
 #include "remote/sftp/SftpRawRequests.h"
 #include "remote/sftp/SftpSession.h"
@@ -24,8 +25,12 @@ namespace {
 constexpr uint32_t kDefaultBlock = 64 * 1024;
 // OpenSSH's server takes reads and writes of up to 255 KiB; larger blocks gain nothing more.
 constexpr uint32_t kLargestBlock = 255 * 1024;
-// Requests in flight carry this much, so the server never waits for the next one.
-constexpr uint64_t kBytesAhead = 4 * 1024 * 1024;
+// Requests in flight carry this much, so the server never waits for the next one. More
+// only piles answers up in the server's buffers: on a busy machine 4 MiB and more were
+// slower than 1 or 2.
+constexpr uint64_t kBytesAhead = 2 * 1024 * 1024;
+// From this size on, a download's blocks are written to disk on a thread of their own.
+constexpr uint64_t kThreadedFrom = 8 * 1024 * 1024;
 
 size_t Depth(uint32_t block) {
     return static_cast<size_t>(std::clamp<uint64_t>(kBytesAhead / block, 4, 64));
@@ -73,31 +78,17 @@ std::string LocalError(const std::string& what, const std::string& path, int err
     return what + " " + path + ": " + std::strerror(error);
 }
 
-bool WriteAt(int fd, const char* data, size_t length, uint64_t offset) {
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, data, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
 // Reads blocks ahead of the one being written; every answer lands at its own offset, and
 // an answer shorter than asked (allowed by the protocol) gets its rest asked for again.
 class Reader {
 public:
     Reader(sftp_file file, int fd, uint64_t expected, uint32_t block)
-        : file_(file), fd_(fd), expected_(expected), block_(block), depth_(Depth(block)),
-          buffer_(block) {}
+        : file_(file), expected_(expected), block_(block), depth_(Depth(block)),
+          writer_(fd, block, expected >= kThreadedFrom) {}
     ~Reader() { Drain(); }
 
-    // false: the server failed a request, or (Broken()) the connection failed or fell out
-    // of step; the caller reports why.
+    // false: the server failed a request, a local write failed (`localError`), or
+    // (Broken()) the connection failed or fell out of step; the caller reports why.
     bool Step(int& localError) {
         Fill();
         if (inFlight_.empty()) {
@@ -105,36 +96,19 @@ public:
             failed_ = failed_ || !EofSeen();
             return !failed_;
         }
-        raw::TReply reply;
-        if (!raw::ReadReply(file_->sftp, reply, buffer_.data(), block_))
-            return Break();
-        // Answers come in the order asked from every server we know; any order is taken.
-        auto asked = std::find_if(inFlight_.begin(), inFlight_.end(),
-                                  [&](const Request& r) { return r.id == reply.id; });
-        if (asked == inFlight_.end() || reply.bytes > asked->length)
-            return Break();
-        const Request r = *asked;
-        inFlight_.erase(asked);
-        if (!reply.data) {
-            if (reply.status != SSH_FX_EOF)
-                return false;
-            eofAt_ = std::min(eofAt_, r.offset);
-            return true;
-        }
-        if (reply.bytes == 0) {
-            eofAt_ = std::min(eofAt_, r.offset);
-            return true;
-        }
-        if (!WriteAt(fd_, buffer_.data(), reply.bytes, r.offset)) {
-            localError = errno ? errno : EIO;
+        char* block = writer_.Take();
+        if (block == nullptr) {
+            localError = writer_.Error();
             return false;
         }
-        received_ += reply.bytes;
-        receivedEnd_ = std::max(receivedEnd_, r.offset + reply.bytes);
-        if (reply.bytes < r.length)
-            Ask(r.offset + reply.bytes, r.length - reply.bytes);
-        return true;
+        uint32_t written = 0; // the block goes back to the pool unless it is to be written
+        uint64_t at = 0;
+        const bool ok = Answer(block, written, at);
+        writer_.Put(block, written, at);
+        return ok;
     }
+    // Waits for the last blocks to reach the file: the first write's errno, 0 when all went.
+    int FinishWrites() { return writer_.Finish(); }
     bool Done() const { return inFlight_.empty() && (EofSeen() || failed_); }
     bool EofSeen() const { return eofAt_ != UINT64_MAX; }
     bool Whole() const { return EofSeen() && received_ == eofAt_; }
@@ -153,6 +127,33 @@ private:
     bool Break() {
         broken_ = failed_ = true;
         return false;
+    }
+    // Reads the next answer into `block`; its bytes are for the file at `at` when `length`
+    // comes back above 0.
+    bool Answer(char* block, uint32_t& length, uint64_t& at) {
+        raw::TReply reply;
+        if (!raw::ReadReply(file_->sftp, reply, block, block_))
+            return Break();
+        // Answers come in the order asked from every server we know; any order is taken.
+        auto asked = std::find_if(inFlight_.begin(), inFlight_.end(),
+                                  [&](const Request& r) { return r.id == reply.id; });
+        if (asked == inFlight_.end() || reply.bytes > asked->length)
+            return Break();
+        const Request r = *asked;
+        inFlight_.erase(asked);
+        if (!reply.data && reply.status != SSH_FX_EOF)
+            return false;
+        if (reply.bytes == 0) { // the end of the file, by either answer
+            eofAt_ = std::min(eofAt_, r.offset);
+            return true;
+        }
+        length = reply.bytes;
+        at = r.offset;
+        received_ += reply.bytes;
+        receivedEnd_ = std::max(receivedEnd_, r.offset + reply.bytes);
+        if (reply.bytes < r.length)
+            Ask(r.offset + reply.bytes, r.length - reply.bytes);
+        return true;
     }
     // Asks up to the end the server reported (or the end received so far, should the file
     // have grown) and one block past it, whose empty answer confirms the end.
@@ -174,18 +175,18 @@ private:
     // Answers still on the way are collected, so the next request meets its own answer.
     void Drain() {
         raw::TReply reply;
+        std::vector<char> scratch(broken_ || inFlight_.empty() ? 0 : block_);
         while (!broken_ && !inFlight_.empty()) {
             inFlight_.pop_front();
-            broken_ = !raw::ReadReply(file_->sftp, reply, buffer_.data(), block_);
+            broken_ = !raw::ReadReply(file_->sftp, reply, scratch.data(), block_);
         }
     }
 
     sftp_file file_;
-    int fd_;
     uint64_t expected_;
     uint32_t block_;
     size_t depth_;
-    std::vector<char> buffer_;
+    TBlockWriter writer_;
     std::deque<Request> inFlight_;
     uint64_t next_ = 0;
     uint64_t received_ = 0;
@@ -254,6 +255,8 @@ void TSftpSession::Download(const std::string& remotePath, const std::string& lo
                 throw ESftpError("SFTP download of " + source + " from " + Where() +
                                  " was stopped");
         }
+        if (const int error = reader.FinishWrites(); error != 0)
+            throw ESftpLocalFile(LocalError("Unable to write", localPath, error));
         // Only every byte up to the end, and the size the server reported, count as done.
         if (!reader.Whole())
             throw ESftpError("SFTP download of " + source + " from " + Where() +
