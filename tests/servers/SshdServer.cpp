@@ -59,9 +59,9 @@ std::string Config(const SshdOptions& o, uint16_t port, const std::string& hostK
            YesNo(o.keyboardInteractive) + "\nPasswordAuthentication " + YesNo(o.password) +
            "\nKbdInteractiveAuthentication " + YesNo(o.keyboardInteractive) +
            "\nPubkeyAuthentication " + YesNo(o.publicKey) +
-           "\nMaxStartups 100\nMaxSessions 100\nLogLevel VERBOSE\n"
-           "Subsystem sftp internal-sftp -d " +
-           o.root + "\n";
+           "\nMaxStartups 100\nMaxSessions 100\nLogLevel VERBOSE\nSubsystem sftp " +
+           (o.subsystem.empty() ? "internal-sftp -d " + o.root : o.subsystem) + "\n" +
+           o.extraConfig;
 }
 
 } // namespace

@@ -21,6 +21,10 @@ struct SshdOptions {
     bool publicKey = true;
     std::string hostKeyType = "ed25519"; // ssh-keygen -t
     std::string hostKeyFile{};           // an existing private host key; empty: a new one
+    // The SFTP subsystem's command line, run as the test account; empty: sshd's own
+    // internal-sftp starting in `root`.
+    std::string subsystem{};
+    std::string extraConfig{}; // sshd_config lines added at the end ("Ciphers …\n")
 };
 
 class SshdServer {

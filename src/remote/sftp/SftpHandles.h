@@ -14,6 +14,10 @@ struct TSftpSession::Handles {
     int socket = -1;
     // That duplicate: libssh leaves a descriptor it was handed open when it ends the session.
     int duplicate = -1;
+    // The largest read and write a request carries on this connection; 0 until the first
+    // transfer asks the server.
+    uint32_t readBlock = 0;
+    uint32_t writeBlock = 0;
 };
 
 // The reason of the last SFTP failure in words, e.g. "permission denied".

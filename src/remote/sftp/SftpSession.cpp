@@ -2,6 +2,7 @@
 
 #include "remote/sftp/SftpHandles.h"
 #include "remote/sftp/SshAuthentication.h"
+#include "remote/sftp/SshCiphers.h"
 #include "remote/sftp/SshHostKeys.h"
 #include "remote/sftp/SshSocket.h"
 
@@ -194,6 +195,11 @@ std::string TSftpSession::ServerBanner() const {
     return banner ? banner : "";
 }
 
+std::string TSftpSession::Cipher() const {
+    const char* cipher = handles_->ssh ? ::ssh_get_cipher_out(handles_->ssh) : nullptr;
+    return cipher ? cipher : "";
+}
+
 void TSftpSession::Connect(const TSftpSettings& settings) {
     Close();
     settings_ = settings;
@@ -213,6 +219,9 @@ void TSftpSession::Connect(const TSftpSettings& settings) {
     ::ssh_options_set(ssh, SSH_OPTIONS_USER, settings.Username.c_str());
     ::ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &timeout);
     ::ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &noDelay);
+    const std::string ciphers = PreferredCiphers();
+    ::ssh_options_set(ssh, SSH_OPTIONS_CIPHERS_C_S, ciphers.c_str());
+    ::ssh_options_set(ssh, SSH_OPTIONS_CIPHERS_S_C, ciphers.c_str());
     if (!settings.AgentSocket.empty())
         ::ssh_options_set(ssh, SSH_OPTIONS_IDENTITY_AGENT, settings.AgentSocket.c_str());
     // Both files steer the host key type offered, so a stored key is the one compared.
@@ -287,6 +296,8 @@ void TSftpSession::Close() {
         net::CloseSocket(handles_->socket);
         handles_->socket = -1;
     }
+    handles_->readBlock = 0;
+    handles_->writeBlock = 0;
     currentDirectory_.clear();
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+struct sftp_file_struct; // libssh's open remote file
+
 namespace tavrin::sftp {
 
 enum class TSftpEntryKind { File, Folder, Link, Other };
@@ -49,6 +51,8 @@ public:
     void SetReplyTimeout(std::chrono::milliseconds limit);
     // The server's identification, e.g. "SSH-2.0-OpenSSH_9.2p1 Debian-2"; "" before a login.
     std::string ServerBanner() const;
+    // The cipher the connection encrypts with, e.g. "aes128-gcm@openssh.com"; "" before one.
+    std::string Cipher() const;
 
     void ChangeDirectory(const std::string& path);
     std::string CurrentDirectory() const;
@@ -86,6 +90,13 @@ private:
     void OpenSftpChannel();
     void RequireConnected() const;
     bool PosixRename(const std::string& from, const std::string& to);
+    // The connection is gone or out of step: raises as Fail() after closing `open` (a file
+    // of this session, or nullptr) and the session.
+    [[noreturn]] void FailAndEnd(const std::string& what, const std::string& path,
+                                 ::sftp_file_struct* open);
+    // Asks the server once per connection how much one read and one write may carry;
+    // false when the connection failed or fell out of step.
+    bool LearnBlockSizes();
     // Bounds the operation it is made for: no answer within the timeout ends the session.
     TSftpWatch Watch();
     std::chrono::milliseconds Limit() const;

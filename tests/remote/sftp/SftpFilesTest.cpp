@@ -85,6 +85,24 @@ TEST_F(SftpFiles, StoppedTransfersRaiseAndLeaveTheSessionUsable) {
     EXPECT_EQ(sftptest::FileSha256(dir_ + "/again"), sftptest::FileSha256(root_ + "/big"));
 }
 
+TEST_F(SftpFiles, ALocalFileThatCannotBeWrittenFailsTheDownloadAndTheSessionGoesOn) {
+    Start();
+    // Small files are written as they arrive, large ones by a thread of their own.
+    for (const size_t size : {size_t(1) << 20, size_t(24) << 20}) {
+        SCOPED_TRACE(size);
+        testsrv::WriteWholeFile(root_ + "/file", sftptest::Pattern(size));
+        try {
+            session_.Download("file", "/dev/full");
+            ADD_FAILURE() << "the download was reported done";
+        } catch (const ESftpLocalFile& e) {
+            EXPECT_NE(std::string(e.what()).find("/dev/full"), std::string::npos) << e.what();
+        }
+        // The answers still due were collected: the next download gets its own.
+        session_.Download("file", dir_ + "/back");
+        EXPECT_EQ(sftptest::FileSha256(dir_ + "/back"), sftptest::FileSha256(root_ + "/file"));
+    }
+}
+
 TEST_F(SftpFiles, AFileThatChangesSizeDuringItsDownloadIsNotDone) {
     const std::string remote = root_ + "/changing";
     const std::vector<std::pair<const char*, uint64_t>> rows = {{"grows", 12 << 20},
