@@ -180,19 +180,18 @@ TExportOutcome TFolderMonitor::ExportFile(const TExportJob& job) {
     TCycleProgress progress;
     std::string reason;
     bool cutOff = false;
+    // Done only for a file whose every step went through; every other end reports Failed,
+    // after the file's red lines, so whoever reads the report has them. Unhooked before the
+    // session may go on to another file.
+    std::optional<tavrin::remote::TFileProgress> bytes;
     try {
-        TExportOutcome outcome;
-        {
-            // Done only for a file whose every step went through; every other end reports
-            // Failed. Unhooked before the session may go on to another file.
-            const LocalState local = StateOf(Config.LocalFolder + "/" + name);
-            tavrin::remote::TFileProgress bytes(OnProgress, *session, name, true,
-                                                local.exists ? std::optional<uint64_t>(local.size)
-                                                             : std::nullopt);
-            outcome = Upload(*session, name, progress, Config.KeepConnection);
-            ForgetUpload(name);
-            bytes.End(outcome == TExportOutcome::Done && progress.moved);
-        }
+        const LocalState local = StateOf(Config.LocalFolder + "/" + name);
+        bytes.emplace(OnProgress, *session, name, true,
+                      local.exists ? std::optional<uint64_t>(local.size) : std::nullopt);
+        const TExportOutcome outcome = Upload(*session, name, progress, Config.KeepConnection);
+        ForgetUpload(name);
+        bytes->End(outcome == TExportOutcome::Done && progress.moved);
+        bytes.reset();
         if (Config.KeepConnection)
             Kept.Give(std::move(session));
         return outcome;
