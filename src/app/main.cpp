@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/SignalCloser.h"
 #include "app/WindowArguments.h"
+#include "platform/CoreDumps.h"
 
 #include <QApplication>
 
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     if (info.action == tavrin::app::TWindowArguments::TAction::PrintAndExit)
         return Print(info);
     // A server that vanishes mid-write must fail that write, never end the program.
+    tavrin::platform::KeepMemoryOutOfCoreDumps();
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrin"));

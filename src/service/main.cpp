@@ -7,6 +7,7 @@
 // problem, the settings file named by --config cannot be read, or another program holds the
 // settings file or the register (the reason, with that program's id, on standard error).
 #include "config/ConfigPaths.h"
+#include "platform/CoreDumps.h"
 #include "platform/FileLock.h"
 #include "service/JobSelection.h"
 #include "service/ServiceMonitors.h"
@@ -129,6 +130,7 @@ tavrin::TProgramLocks LockSettingsAndRegister(const std::string& configPath) {
 int main(int argc, char** argv) {
     using namespace tavrin::service;
     // A server that vanishes mid-write must fail that write, never end the program.
+    tavrin::platform::KeepMemoryOutOfCoreDumps();
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrin-service"));

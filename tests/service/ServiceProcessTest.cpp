@@ -53,6 +53,10 @@ TEST_F(ServiceProcess, MovesFilesBothWaysRestartsOnHangUpAndSavesOnTerm) {
 
     ASSERT_TRUE(WaitFor([&] { return StdoutHas("Export start Monitor started"); }, 20s))
         << Stdout() << Stderr();
+    // Its passwords never reach a core file: none is written, whatever the shell allowed.
+    EXPECT_TRUE(std::regex_search(
+        testsrv::ReadWholeFile("/proc/" + std::to_string(service_.Pid()) + "/limits"),
+        std::regex(R"(Max core file size +0 +0 )")));
     testsrv::WriteWholeFile(work_ + "/export/up.txt", "from here\n");
     EXPECT_TRUE(WaitFor([&] { return File("server/inbox/up.txt") == "from here\n"; }, 30s));
     EXPECT_TRUE(WaitFor([&] { return File("import/first.txt") == "from the server\n"; }, 30s));
