@@ -67,6 +67,14 @@ private:
     std::string path_;
 };
 
+// How many regular files a folder holds (not below it).
+inline size_t FilesIn(const std::string& folder) {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        count += entry.is_regular_file();
+    return count;
+}
+
 struct RunResult {
     bool ok = false;
     double seconds = 0;

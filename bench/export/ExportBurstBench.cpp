@@ -2,6 +2,7 @@
 // 127.0.0.1, plain and TLS: files per second with one login per file on one connection (the
 // old way), with four kept connections, and lftp's "mirror -R --parallel=4" sending the same
 // files to the same server in the same run. Not a test: prints figures only.
+#include "common/BenchUtil.h"
 #include "config/LogSwitches.h"
 #include "export/FolderMonitorUnit.h"
 #include "servers/RealServers.h"
@@ -13,9 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 extern char** environ;
@@ -74,26 +73,6 @@ std::string ServerFolder(const std::string& serverRoot, const std::string& name)
     return folder;
 }
 
-int Run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-size_t FilesIn(const std::string& folder) {
-    size_t count = 0;
-    for (const auto& entry : stdfs::directory_iterator(folder))
-        count += entry.is_regular_file();
-    return count;
-}
-
 // Ours: the files are made aside and moved into the watched folder at once.
 double OursFilesPerSecond(RConfiguration config, const std::string& root,
                           const std::string& serverRoot, const std::string& label) {
@@ -111,7 +90,7 @@ double OursFilesPerSecond(RConfiguration config, const std::string& root,
     }
     const bool all = dones.WaitForAll();
     const double seconds = Seconds(Clock::now() - start);
-    const size_t arrived = FilesIn(config.RemoteFolder);
+    const size_t arrived = bench::FilesIn(config.RemoteFolder);
     if (!all || arrived != kFiles || dones.Failed() != 0)
         std::fprintf(stderr, "%s: %zu of %d on the server, %d red lines\n", label.c_str(), arrived,
                      kFiles, dones.Failed());
@@ -127,16 +106,16 @@ double LftpFilesPerSecond(const RConfiguration& config, bool tls, const std::str
     if (tls)
         script += "set ftp:ssl-force true; set ssl:verify-certificate no; ";
     script += "mirror -R --parallel=4 " + staged + " " + target + "; quit";
-    const Clock::time_point start = Clock::now();
-    const int exit = Run({"/usr/bin/lftp", "-u", config.Username + "," + config.Password, "-p",
-                          config.Port, "-e", script, "127.0.0.1"});
-    const double seconds = Seconds(Clock::now() - start);
-    const size_t arrived = FilesIn(target);
-    if (exit != 0 || arrived != kFiles) {
-        std::fprintf(stderr, "lftp: exit %d, %zu of %d on the server\n", exit, arrived, kFiles);
+    const bench::RunResult lftp =
+        bench::Run({"/usr/bin/lftp", "-u", config.Username + "," + config.Password, "-p",
+                    config.Port, "-e", script, "127.0.0.1"});
+    const size_t arrived = bench::FilesIn(target);
+    if (!lftp.ok || arrived != kFiles) {
+        std::fprintf(stderr, "lftp: %s, %zu of %d on the server\n", lftp.ok ? "ended" : "failed",
+                     arrived, kFiles);
         return 0;
     }
-    return kFiles / seconds;
+    return kFiles / lftp.seconds;
 }
 
 void Measure(bool tls, const std::string& root, bool withOld) {

@@ -1,6 +1,7 @@
 // 1,000 new files of 1 KiB on vsftpd on 127.0.0.1, plain and TLS: one import cycle that fetches
 // them all with one connection and with four, beside lftp's "mirror --parallel=4" fetching the
 // same files from the same server in the same run. Not a test: prints figures only.
+#include "common/BenchUtil.h"
 #include "config/LogSwitches.h"
 #include "import/MonitorFTPUnit.h"
 #include "servers/RealServers.h"
@@ -11,9 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 extern char** environ;
@@ -29,26 +28,6 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-int Run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-size_t FilesIn(const std::string& folder) {
-    size_t count = 0;
-    for (const auto& entry : stdfs::directory_iterator(folder))
-        count += entry.is_regular_file();
-    return count;
-}
-
 double OursFilesPerSecond(RConfiguration config, const std::string& root,
                           const std::string& label) {
     const std::string local = root + "/local-" + label;
@@ -61,7 +40,7 @@ double OursFilesPerSecond(RConfiguration config, const std::string& root,
         monitor.RequestStop();
     }
     const double seconds = Seconds(Clock::now() - start);
-    const size_t arrived = FilesIn(local);
+    const size_t arrived = bench::FilesIn(local);
     if (arrived != kFiles) {
         std::fprintf(stderr, "%s: %zu of %d fetched\n", label.c_str(), arrived, kFiles);
         return 0;
@@ -75,16 +54,16 @@ double LftpFilesPerSecond(const RConfiguration& config, bool tls, const std::str
     if (tls)
         script += "set ftp:ssl-force true; set ssl:verify-certificate no; ";
     script += "mirror --parallel=4 " + config.RemoteFolder + " " + local + "; quit";
-    const Clock::time_point start = Clock::now();
-    const int exit = Run({"/usr/bin/lftp", "-u", config.Username + "," + config.Password, "-p",
-                          config.Port, "-e", script, "127.0.0.1"});
-    const double seconds = Seconds(Clock::now() - start);
-    const size_t arrived = stdfs::exists(local) ? FilesIn(local) : 0;
-    if (exit != 0 || arrived != kFiles) {
-        std::fprintf(stderr, "lftp: exit %d, %zu of %d fetched\n", exit, arrived, kFiles);
+    const bench::RunResult lftp =
+        bench::Run({"/usr/bin/lftp", "-u", config.Username + "," + config.Password, "-p",
+                    config.Port, "-e", script, "127.0.0.1"});
+    const size_t arrived = stdfs::exists(local) ? bench::FilesIn(local) : 0;
+    if (!lftp.ok || arrived != kFiles) {
+        std::fprintf(stderr, "lftp: %s, %zu of %d fetched\n", lftp.ok ? "ended" : "failed", arrived,
+                     kFiles);
         return 0;
     }
-    return kFiles / seconds;
+    return kFiles / lftp.seconds;
 }
 
 void Measure(bool tls, const std::string& root) {
