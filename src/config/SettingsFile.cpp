@@ -69,11 +69,12 @@ bool HasKey(const std::string& path, const std::string& section, const std::stri
     return SettingsReader(path).Text(section, key, kAbsent) != kAbsent;
 }
 
-// Which files move is no part of the page values below; those keys stay as the file has them.
+// Which files move and how many at once are no part of the page values below; those keys stay
+// as the file has them.
 bool IsFilterKey(const TSettingKey& key) {
-    static const std::set<std::string_view> kFilterKeys = {"Include",   "Exclude", "IgnoreCase",
-                                                           "MinSize",   "MaxSize", "MinAge",
-                                                           "Recursive", "MaxDepth"};
+    static const std::set<std::string_view> kFilterKeys = {
+        "Include", "Exclude",   "IgnoreCase", "MinSize",     "MaxSize",
+        "MinAge",  "Recursive", "MaxDepth",   "Connections", "KeepConnection"};
     return kFilterKeys.count(key.Name) != 0;
 }
 

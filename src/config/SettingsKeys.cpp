@@ -65,11 +65,11 @@ const TSettingKey kKeys[] = {
     {nullptr, "MinSize", "", kBoth, kWhenChosen, "edtMinSize", &R::MinSize},
     {nullptr, "MaxSize", "", kBoth, kWhenChosen, "edtMaxSize", &R::MaxSize},
     {nullptr, "MinAge", "", kBoth, kWhenChosen, "edtMinAge", &R::MinAge},
-    {nullptr, "Recursive", "0", kImport, kWhenChosen, "chkRecursive", &R::Recursive},
-    {nullptr, "MaxDepth", "10", kImport, kWhenChosen, "edtMaxDepth", &R::MaxDepth, 0},
+    {nullptr, "Recursive", "0", kBoth, kWhenChosen, "chkRecursive", &R::Recursive},
+    {nullptr, "MaxDepth", "10", kBoth, kWhenChosen, "edtMaxDepth", &R::MaxDepth, 0},
     // Bursts of small files: parallel transfers, and export connections kept between files.
-    {nullptr, "Connections", "1", kBoth, kWhenChosen, nullptr, &R::Connections, 1},
-    {nullptr, "KeepConnection", "0", kExport, kWhenChosen, nullptr, &R::KeepConnection},
+    {nullptr, "Connections", "1", kBoth, kWhenChosen, "edtConnections", &R::Connections, 1},
+    {nullptr, "KeepConnection", "0", kExport, kWhenChosen, "chkKeepConnection", &R::KeepConnection},
     // Where the passwords are: the dialog's keyring box sets PasswordStore; PasswordFile is
     // written by hand for the service.
     {nullptr, "PasswordStore", "", kBoth, kWhenChosen, nullptr, &R::PasswordStore},

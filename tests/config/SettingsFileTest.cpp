@@ -363,16 +363,22 @@ TEST_F(SettingsFileTest, ReachKeysArePerSectionAndImplicitTlsIsSavedOnlyOnceChos
 // the file has them, in both sections, rather than blanking them or giving MaxDepth the
 // check interval.
 TEST_F(SettingsFileTest, PageSavesLeaveTheFilterKeysAlone) {
-    const std::string filter = "Include=*.pdf\nMinSize=1k\nRecursive=1\nMaxDepth=3\n";
-    Put("[Import]\n" + filter + "[Export]\nExclude=*.tmp\nIgnoreCase=1\n");
+    // The burst keys too: a page's one integer text must not land in Connections.
+    const std::string filter =
+        "Include=*.pdf\nMinSize=1k\nRecursive=1\nMaxDepth=3\nConnections=4\n";
+    const std::string exportKeys = "Exclude=*.tmp\nIgnoreCase=1\nKeepConnection=1\n";
+    Put("[Import]\n" + filter + "[Export]\n" + exportKeys);
     SaveImportConfiguration(SampleImportPage());
     SaveExportConfiguration(TExportPageValues{});
     const std::string saved = Contents();
     EXPECT_NE(saved.find("[Import]\n" + filter), std::string::npos) << saved;
-    EXPECT_NE(saved.find("[Export]\nExclude=*.tmp\nIgnoreCase=1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("[Export]\n" + exportKeys), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("[Export]\nConnections"), std::string::npos) << saved;
     const RConfiguration import = LoadImportConfiguration();
     EXPECT_EQ(import.MaxDepth, 3);
     EXPECT_EQ(import.Include, "*.pdf");
+    EXPECT_EQ(import.Connections, 4);
+    EXPECT_TRUE(LoadExportConfiguration().KeepConnection);
 }
 
 } // namespace

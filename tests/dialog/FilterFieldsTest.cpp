@@ -53,9 +53,6 @@ TEST_F(FilterFieldsTest, FieldsLoadFromAndSaveToTheirSection) {
     const TTexts defaults = {{"edtInclude", ""},    {"edtExclude", ""},   {"chkIgnoreCase", "0"},
                              {"edtMinSize", ""},    {"edtMaxSize", ""},   {"edtMinAge", ""},
                              {"chkRecursive", "0"}, {"edtMaxDepth", "10"}};
-    TTexts exportDefaults = defaults;
-    exportDefaults.erase("chkRecursive");
-    exportDefaults.erase("edtMaxDepth");
     const std::vector<Row> rows = {
         {"a file without the keys: defaults shown, another field saved, no filter key written",
          "",
@@ -82,13 +79,18 @@ TEST_F(FilterFieldsTest, FieldsLoadFromAndSaveToTheirSection) {
          {"Import.Include=*.csv", "Import.Exclude=~*", "Import.IgnoreCase=1", "Import.MinSize=1k",
           "Import.MaxSize=2G", "Import.MinAge=", "Import.Recursive=0", "Import.MaxDepth=3"},
          {"Export"}},
-        {"the export page has no subfolder fields; typed values go to its own section",
+        {"the export page's values, subfolders too, go to its own section",
          "",
          "",
          "Export",
-         exportDefaults,
-         {{"edtInclude", "*.pdf"}, {"chkIgnoreCase", "1"}, {"edtMaxSize", "10M"}},
-         {"Export.Include=*.pdf", "Export.IgnoreCase=1", "Export.MaxSize=10M"},
+         defaults,
+         {{"edtInclude", "*.pdf"},
+          {"chkIgnoreCase", "1"},
+          {"edtMaxSize", "10M"},
+          {"chkRecursive", "1"},
+          {"edtMaxDepth", "2"}},
+         {"Export.Include=*.pdf", "Export.IgnoreCase=1", "Export.MaxSize=10M", "Export.Recursive=1",
+          "Export.MaxDepth=2"},
          {"Import"}},
         {"a named import job keeps its filter in its own section",
          "",
@@ -181,10 +183,18 @@ TEST_F(FilterFieldsTest, UnreadableValuesBlockSaveAtTheirField) {
          "Import",
          {{"edtMaxDepth", "deep"}},
          {{"edtMaxDepth", "MaxDepth \"deep\" is not a whole number of folder levels from 0 up"}}},
-        {"a negative depth",
-         "Import",
+        {"a negative depth on the export page",
+         "Export",
          {{"edtMaxDepth", "-1"}},
          {{"edtMaxDepth", "MaxDepth \"-1\" is not a whole number of folder levels from 0 up"}}},
+        {"more connections than a job may have",
+         "Export",
+         {{"edtConnections", "9"}},
+         {{"edtConnections", "Connections \"9\" is not a whole number from 1 to 8"}}},
+        {"no connection at all",
+         "Import",
+         {{"edtConnections", "0"}},
+         {{"edtConnections", "Connections \"0\" is not a whole number from 1 to 8"}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -216,7 +226,9 @@ TEST_F(FilterFieldsTest, UnreadableValuesBlockSaveAtTheirField) {
         // Fixed, it saves.
         for (const auto& [field, text] : row.problems)
             job->Form()->findChild<QLineEdit*>(field)->setText(
-                std::string_view(field) == "edtMaxDepth" ? "10" : "");
+                std::string_view(field) == "edtMaxDepth"      ? "10"
+                : std::string_view(field) == "edtConnections" ? "1"
+                                                              : "");
         Save();
         EXPECT_FALSE(dialog_->isVisible()) << job->lbProblems->text().toStdString();
     }

@@ -123,8 +123,12 @@ TEST_F(JobListTest, SaveWritesNamedJobsAndTellsWhichChanged) {
     for (const char* line :
          {"Import:Gamma.Host=a.example", "Import:Gamma.Enabled=0", "Import:Gamma.Custom=kept",
           "Import:Gamma.RemoteFolder=/in", "Export:Delta.Host=d.example",
-          "Export:Delta.PassiveMode=1", "Export:Delta.Enabled=1"})
+          "Export:Delta.PassiveMode=1", "Export:Delta.Enabled=1", "Export:Delta.KeepConnection=1"})
         EXPECT_TRUE(HasLine(line)) << line << "\n" << text;
+    // A job made in the dialog stays logged in between files; one read from the file keeps
+    // what the file says (nothing: one login per file).
+    EXPECT_TRUE(ExportForm("Delta")->chkKeepConnection->isChecked());
+    EXPECT_FALSE(HasLine("Export.KeepConnection=1")) << text;
     for (const char* gone : {"[Import:Alpha]", "[Export:Beta]"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
 

@@ -18,7 +18,7 @@ QLineEdit* NewNarrowEdit(const char* name, const QString& placeholder, QWidget* 
 
 } // namespace
 
-TFilterGroup::TFilterGroup(QWidget* parent, bool subfolders)
+TFilterGroup::TFilterGroup(QWidget* parent)
     : TOuterGroup("grpWhichFiles", QStringLiteral("Which files"), parent) {
     QWidget* in = Contents();
     edtInclude = NewEdit("edtInclude", in);
@@ -46,8 +46,6 @@ TFilterGroup::TFilterGroup(QWidget* parent, bool subfolders)
     boundsRow->addWidget(NewLabel("lbMinAge", QStringLiteral("Min age (s)"), in));
     boundsRow->addWidget(edtMinAge);
     grid->addLayout(boundsRow, 2, 0, 1, 3);
-    if (!subfolders)
-        return;
     chkRecursive = NewCheck("chkRecursive", QStringLiteral("Subfolders"), in);
     edtMaxDepth = NewNarrowEdit("edtMaxDepth", QString(), in);
     edtMaxDepth->setFixedWidth(40);
@@ -59,11 +57,8 @@ TFilterGroup::TFilterGroup(QWidget* parent, bool subfolders)
 }
 
 std::vector<QWidget*> TFilterGroup::Fields() const {
-    std::vector<QWidget*> fields = {edtInclude, edtExclude, chkIgnoreCase,
-                                    edtMinSize, edtMaxSize, edtMinAge};
-    if (chkRecursive)
-        fields.insert(fields.end(), {chkRecursive, edtMaxDepth});
-    return fields;
+    return {edtInclude, edtExclude, chkIgnoreCase, edtMinSize,
+            edtMaxSize, edtMinAge,  chkRecursive,  edtMaxDepth};
 }
 
 } // namespace tavrin

@@ -1,7 +1,7 @@
 #pragma once
 // "Which files" on the two job pages: the name patterns a job takes and leaves, whether
-// letter case counts, the size bounds and the least age, and on the Import page whether the
-// folders below the remote folder are fetched too and how deep.
+// letter case counts, the size bounds and the least age, and whether the folders below the
+// job's folder are taken too and how deep.
 #include "config/dialog/SettingsPageParts.h"
 
 #include <vector>
@@ -10,8 +10,7 @@ namespace tavrin {
 
 class TFilterGroup : public TOuterGroup {
 public:
-    // `subfolders`: the Import page's "Subfolders" box and its depth.
-    TFilterGroup(QWidget* parent, bool subfolders);
+    explicit TFilterGroup(QWidget* parent);
 
     QLineEdit* edtInclude;
     QLineEdit* edtExclude;
@@ -19,8 +18,8 @@ public:
     QLineEdit* edtMinSize;
     QLineEdit* edtMaxSize;
     QLineEdit* edtMinAge;
-    QCheckBox* chkRecursive = nullptr;
-    QLineEdit* edtMaxDepth = nullptr;
+    QCheckBox* chkRecursive;
+    QLineEdit* edtMaxDepth;
 
     // Every control whose value changes which files are taken.
     std::vector<QWidget*> Fields() const;

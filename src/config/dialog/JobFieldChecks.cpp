@@ -149,7 +149,7 @@ void CheckFilter(const TFieldReader& page, TProblems& problems) {
     }
 }
 
-// Levels below the remote folder; 0 keeps the import in the folder itself.
+// Levels below the job's folder; 0 keeps the job in the folder itself.
 void CheckMaxDepth(const TFieldReader& page, TProblems& problems) {
     QLineEdit* edit = page.Edit("edtMaxDepth");
     if (edit == nullptr)
@@ -160,6 +160,18 @@ void CheckMaxDepth(const TFieldReader& page, TProblems& problems) {
         problems.push_back({edit, "MaxDepth " + Quoted(text) +
                                       " is not a whole number of folder "
                                       "levels from 0 up"});
+}
+
+// Transfers of one job at once: more would look like an attack to many servers.
+void CheckConnections(const TFieldReader& page, TProblems& problems) {
+    QLineEdit* edit = page.Edit("edtConnections");
+    if (edit == nullptr)
+        return;
+    const std::string text = TextOf(edit);
+    const std::optional<int32_t> count = TryStrToInt(text);
+    if (!count || *count < 1 || *count > 8)
+        problems.push_back(
+            {edit, "Connections " + Quoted(text) + " is not a whole number from 1 to 8"});
 }
 
 } // namespace
@@ -189,8 +201,8 @@ std::vector<TFieldProblem> CheckJobFields(QWidget* owner, const QWidget* form,
         CheckReadable(page, "edtSSLKey", "TLS key", problems);
     }
     CheckFilter(page, problems);
-    if (import)
-        CheckMaxDepth(page, problems);
+    CheckMaxDepth(page, problems);
+    CheckConnections(page, problems);
     return problems;
 }
 

@@ -61,6 +61,10 @@ TfrExport::TfrExport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     edtRemoteTempFolder = NewEdit("edtRemoteTempFolder", in);
     chkPassive = NewCheck("chkPassive", QStringLiteral("Passive mode"), in);
     chkBinary = NewCheck("chkBinary", QStringLiteral("Binary transfer"), in);
+    // Bursts of small files: several uploads at once, and logins kept between files.
+    chkKeepConnection = NewCheck("chkKeepConnection", QStringLiteral("Stay logged in"), in);
+    edtConnections = NewEdit("edtConnections", in);
+    edtConnections->setFixedWidth(40);
     auto* login = new TLoginGroup("grpLoginMethod", QStringLiteral("Login method"), in);
     edtUsername = login->edtUsername;
     edtPassword = login->edtPassword;
@@ -98,19 +102,24 @@ TfrExport::TfrExport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     auto* modeRow = new QHBoxLayout;
     modeRow->addWidget(chkPassive);
     modeRow->addWidget(chkBinary);
+    modeRow->addWidget(chkKeepConnection);
     modeRow->addStretch();
+    modeRow->addWidget(NewLabel("lbConnections", QStringLiteral("Connections"), in));
+    modeRow->addWidget(edtConnections);
     grid->addLayout(modeRow, 4, 0, 1, 2);
     grid->addWidget(login, 5, 0, 1, 2);
     grid->addWidget(ssh, 6, 0, 1, 2);
     grid->addWidget(security, 7, 0, 1, 2);
 
-    grpWhichFiles = new TFilterGroup(this, false);
+    grpWhichFiles = new TFilterGroup(this);
     edtInclude = grpWhichFiles->edtInclude;
     edtExclude = grpWhichFiles->edtExclude;
     chkIgnoreCase = grpWhichFiles->chkIgnoreCase;
     edtMinSize = grpWhichFiles->edtMinSize;
     edtMaxSize = grpWhichFiles->edtMaxSize;
     edtMinAge = grpWhichFiles->edtMinAge;
+    chkRecursive = grpWhichFiles->chkRecursive;
+    edtMaxDepth = grpWhichFiles->edtMaxDepth;
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);

@@ -67,6 +67,9 @@ public:
     QLineEdit* edtSSHKeyPass;
     QCheckBox* chkSSHAgent;
     QLineEdit* edtSettleTime;
+    // Uploads at once, and whether their logins stay for the next files.
+    QLineEdit* edtConnections;
+    QCheckBox* chkKeepConnection;
     QCheckBox* chkRetryFailed;
     QCheckBox* chkExportExisting;
 
@@ -78,6 +81,8 @@ public:
     QLineEdit* edtMinSize;
     QLineEdit* edtMaxSize;
     QLineEdit* edtMinAge;
+    QCheckBox* chkRecursive;
+    QLineEdit* edtMaxDepth;
 
 private:
     RConfiguration configuration_;

@@ -48,6 +48,8 @@ TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     chkPassive = NewCheck("chkPassive", QStringLiteral("Passive mode"), in);
     chkBinary = NewCheck("chkBinary", QStringLiteral("Binary transfer"), in);
     chkKeepAlive = NewCheck("chkKeepAlive", QStringLiteral("Keep alive"), in);
+    edtConnections = NewEdit("edtConnections", in);
+    edtConnections->setFixedWidth(40);
     chkWaitForStableFiles =
         NewCheck("chkWaitForStableFiles",
                  QStringLiteral("Fetch a file only when its size stays the same"), in);
@@ -96,6 +98,8 @@ TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     modeRow->addWidget(chkBinary);
     modeRow->addWidget(chkKeepAlive);
     modeRow->addStretch();
+    modeRow->addWidget(NewLabel("lbConnections", QStringLiteral("Connections"), in));
+    modeRow->addWidget(edtConnections);
     modeRow->addWidget(lbCheckInterval);
     modeRow->addWidget(edtCheckInterval);
     grid->addLayout(modeRow, 4, 0, 1, 2);
@@ -103,7 +107,7 @@ TfrImport::TfrImport(QWidget* parent, TKeyring* keyring) : QFrame(parent) {
     grid->addWidget(ssh, 6, 0, 1, 2);
     grid->addWidget(security, 7, 0, 1, 2);
 
-    grpWhichFiles = new TFilterGroup(this, true);
+    grpWhichFiles = new TFilterGroup(this);
     edtInclude = grpWhichFiles->edtInclude;
     edtExclude = grpWhichFiles->edtExclude;
     chkIgnoreCase = grpWhichFiles->chkIgnoreCase;

@@ -82,6 +82,8 @@ public:
     QLineEdit* edtMinSize;
     QLineEdit* edtMaxSize;
     QLineEdit* edtMinAge;
+    // Files fetched at once.
+    QLineEdit* edtConnections;
     QCheckBox* chkRecursive;
     QLineEdit* edtMaxDepth;
 

@@ -58,6 +58,10 @@ std::string TfrmSettings::AddJob(TDirection direction, const std::string& name) 
     for (const tavrin::TSettingKey& key : tavrin::SettingKeys())
         if (tavrin::IsUsedBy(key, direction))
             tavrin::SetFromStored(defaults, key, key.Default);
+    // A section without the key still logs in once per file, as it always did; a job made
+    // now stays logged in between files, which a burst of small files needs.
+    if (direction == TDirection::Export)
+        defaults.KeepConnection = true;
     TJobPage* job =
         AddJobPage(new TJobPage(name, direction, {}, defaults, true, pnlSettings, keyring_));
     treeOptions->setCurrentItem(NodeOf(job));
