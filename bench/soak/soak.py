@@ -248,6 +248,11 @@ class Soak:
                 "TempFolder=%s/in.part\nMoveDelete=1\nMoveToFolder=%s/sent\nRetryFailed=1\n"
                 "SettleTime=1000\nPassiveMode=1\nBinaryMode=1\n") % (
                     login, remote, w, w, login, remote, w, remote, w)
+        # Parallel transfers and kept logins are per job; both directions get the same count.
+        burst = "Connections=%d\n" % self.args.connections
+        text = text.replace("[Export]\n", burst + "[Export]\n") + burst
+        if self.args.keep_connection:
+            text += "KeepConnection=1\n"
         path = os.path.join(w, "MonitorConfig.ini")
         with open(path, "w") as f:
             f.write(text)
@@ -503,6 +508,8 @@ class Soak:
                   % ("TLS" if a.tls else "plain", a.minutes,
                      "fault-injecting" if self.faulty else "plain pyftpdlib", self.kills,
                      self.planned))
+        print("connections:      %d each way, export logins %s" % (
+            a.connections, "kept" if a.keep_connection else "one per file"))
         print("offered:          %d (%d each way, %.0f MB)" % (
             len(self.offers), a.files, sum(o.size for o in self.offers) / 1e6))
         print("arrived whole:    %d" % whole)
@@ -561,6 +568,10 @@ def main():
                    "key (SSHKey) instead of the password")
     p.add_argument("--plain", action="store_true", help="plain pyftpdlib even if the "
                    "fault-injecting server is there: kills and restarts only")
+    p.add_argument("--connections", type=int, default=1, choices=range(1, 9),
+                   help="transfers of one job at once, each direction")
+    p.add_argument("--keep-connection", action="store_true",
+                   help="the export keeps its logins for the next files")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--keep", action="store_true", help="keep the work folder for a look")
     args = p.parse_args()
