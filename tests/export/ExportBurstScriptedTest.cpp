@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -64,10 +65,30 @@ public:
         std::lock_guard lock(mutex_);
         return files_;
     }
+    // RNFR and RNTO, as a server that keeps the pending name per connection.
+    void HandleRenames(testsrv::ScriptedFtpServer& server) {
+        server.Handle("RNFR", [this](testsrv::ScriptedSession& s, const std::string& line) {
+            std::lock_guard lock(mutex_);
+            renameFrom_[&s] = line.substr(5);
+            s.Send("350 Ready for RNTO\r\n");
+        });
+        server.Handle("RNTO", [this](testsrv::ScriptedSession& s, const std::string& line) {
+            std::lock_guard lock(mutex_);
+            auto from = files_.find(renameFrom_[&s]);
+            if (from == files_.end()) {
+                s.Send("550 No such file\r\n");
+                return;
+            }
+            files_[line.substr(5)] = std::move(from->second);
+            files_.erase(from);
+            s.Send("250 Renamed\r\n");
+        });
+    }
 
 private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> files_;
+    std::map<const testsrv::ScriptedSession*, std::string> renameFrom_;
 };
 
 struct DropCase {
@@ -154,6 +175,62 @@ TEST(ExportParallelStop, StopCutsEveryStalledUploadWithinTwoSecondsAndTheFilesSt
                              ".bin is sent again after an interrupted run."),
                   1u)
             << next.Dump();
+}
+
+// Four uploads at once, and the server cuts one of them in the middle: the other three arrive
+// once, the cut one is sent again and arrives whole, and no final name ever holds a part.
+TEST(ExportParallelCut, OneCutUploadIsSentAgainAndNothingArrivesTwiceOrInPart) {
+    LogSwitchesSetTo switches{true};
+    TestFolder folder;
+    testsrv::ScriptedFtpServer server;
+    Stored stored;
+    std::atomic<int> cuts{0};
+    const auto store = stored.Stor();
+    server.Handle("STOR", [&](testsrv::ScriptedSession& s, const std::string& line) {
+        if (line.ends_with("/cut.bin") && cuts++ == 0) {
+            // A reset in the middle of the data, and the control connection gone with it.
+            s.Send("150 Ok to send\r\n");
+            s.DataAbort();
+            s.CloseControl();
+            return;
+        }
+        store(s, line);
+    });
+    server.Handle("SIZE", [&](testsrv::ScriptedSession& s, const std::string& line) {
+        s.Send(stored.SizeReply(line));
+    });
+    stored.HandleRenames(server);
+    RConfiguration config = ScriptedConfig(server, folder);
+    config.Connections = 4;
+    config.FirstToTemp = true;
+    config.TempFolder = "/part";
+    config.RetryFailed = true;
+    LogCapture log;
+    TFolderMonitor monitor(config, log.Sink(), {100ms});
+    std::map<std::string, std::string> sent;
+    for (const char* name : {"one.bin", "two.bin", "cut.bin", "four.bin"}) {
+        // Large enough that the cut comes while the client is still sending.
+        sent["/in/" + std::string(name)] = std::string(4 * 1024 * 1024, name[0]);
+        TestFolder::Write(name, sent["/in/" + std::string(name)], folder.Outside());
+    }
+    for (const auto& [path, bytes] : sent) {
+        const std::string name = path.substr(4);
+        stdfs::rename(folder.Outside() + "/" + name, folder.Watched() + "/" + name);
+    }
+    ASSERT_TRUE(log.WaitFor("\" done", 60s, 4)) << log.Dump();
+
+    EXPECT_EQ(cuts.load(), 2);
+    EXPECT_EQ(stored.Files(), sent); // whole, under the final names, no part left behind
+    const std::vector<std::string> commands = server.Commands();
+    for (const auto& [path, bytes] : sent) {
+        EXPECT_EQ(CountOf(commands, "RNTO " + path), 1u) << path;
+        EXPECT_EQ(CountOf(commands, "STOR /part/" + path.substr(4)),
+                  path == "/in/cut.bin" ? 2u : 1u)
+            << path;
+    }
+    EXPECT_EQ(log.Count("File cut.bin not uploaded."), 1u) << log.Dump();
+    EXPECT_EQ(log.Count("Retrying file cut.bin (retry 1)."), 1u) << log.Dump();
+    EXPECT_EQ(log.Count(" not uploaded."), 1u) << log.Dump();
 }
 
 } // namespace
