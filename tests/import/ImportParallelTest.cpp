@@ -154,4 +154,60 @@ TEST(ImportParallelStop, StopDuringFourStalledTransfersEndsThemWithinTwoSeconds)
         EXPECT_FALSE(Exists(scratch.local + "/s" + std::to_string(i) + ".bin"));
 }
 
+// Four files at once, and the server cuts one of them in the middle: the other three arrive
+// and are registered once, the cut one never shows under its name in part and arrives whole at
+// the next check.
+TEST(ImportParallelCut, OneCutFileArrivesWholeAtTheNextCheckAndNothingTwice) {
+    Scratch scratch;
+    testsrv::ScriptedFtpServer server;
+    std::map<std::string, std::string> files;
+    std::string listing;
+    for (const char* name : {"one.bin", "two.bin", "cut.bin", "four.bin"}) {
+        files[name] = Payload(2 * 1024 * 1024, name[0]);
+        listing += "-rw-r--r--   1 user     group     " + std::to_string(files[name].size()) +
+                   " Jan 15 10:30 " + name + "\r\n";
+    }
+    server.Handle("LIST", testsrv::ServeData(listing));
+    std::atomic<int> cuts{0};
+    server.Handle("RETR", [&](testsrv::ScriptedSession& s, const std::string& line) {
+        const std::string& bytes = files.at(line.substr(5));
+        s.Send("150 Opening\r\n");
+        if (line.ends_with("cut.bin") && cuts++ == 0) {
+            // Half the file, then a reset, and the control connection gone with it.
+            s.DataSend(bytes.substr(0, bytes.size() / 2));
+            s.DataAbort();
+            s.CloseControl();
+            return;
+        }
+        s.DataSend(bytes);
+        s.DataClose();
+        s.Send("226 Transfer complete\r\n");
+    });
+    RConfiguration config = LocalServerConfig(scratch, server.Port(), "u", "p");
+    config.Connections = 4;
+    Recorder log;
+    TMonitorFTP monitor(config, log.Sink(), scratch.registerPath);
+
+    monitor.Checker().PollCycle();
+    EXPECT_EQ(cuts.load(), 1);
+    EXPECT_FALSE(Exists(scratch.local + "/cut.bin"));
+    EXPECT_EQ(monitor.Checker().LocalFileList().Count(), 3u);
+    monitor.Checker().PollCycle();
+
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(ReadFile(scratch.local + "/" + name), bytes) << name;
+    const std::vector<std::string> commands = server.Commands();
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "RETR " + name),
+                  name == "cut.bin" ? 2 : 1)
+            << name;
+    std::map<std::string, int> registered;
+    const std::string text = ReadFile(scratch.registerPath);
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        ++registered[text.substr(at, end - at)];
+    EXPECT_EQ(registered, (std::map<std::string, int>{
+                              {"one.bin", 1}, {"two.bin", 1}, {"cut.bin", 1}, {"four.bin", 1}}))
+        << text;
+}
+
 } // namespace
