@@ -71,11 +71,16 @@ public:
             port_ = sshd_->Port(), user_ = sshd_->User(), password_ = sshd_->Password();
             return;
         }
-        testsrv::PyFtpdOptions options;
-        options.root = remote;
-        options.tls = protocol == Protocol::Ftps;
-        pyftpd_.emplace(options);
-        port_ = pyftpd_->Port(), user_ = options.user, password_ = options.password;
+        options_.root = remote;
+        options_.tls = protocol == Protocol::Ftps;
+        pyftpd_.emplace(options_);
+        port_ = pyftpd_->Port(), user_ = options_.user, password_ = options_.password;
+    }
+    // The FTP server goes down, with every session it has, and comes back on the same port.
+    void Restart() {
+        pyftpd_.reset();
+        options_.port = port_;
+        pyftpd_.emplace(options_);
     }
     RConfiguration Config(Protocol protocol) const {
         RConfiguration config;
@@ -104,6 +109,7 @@ public:
 
 private:
     std::optional<testsrv::SshdServer> sshd_;
+    testsrv::PyFtpdOptions options_;
     std::optional<testsrv::PyFtpdServer> pyftpd_;
     uint16_t port_ = 0;
     std::string user_, password_;
@@ -203,5 +209,35 @@ INSTANTIATE_TEST_SUITE_P(ProtocolsKeptAndParallel, ExportBurst, ::testing::Value
                                     (info.param.keep ? "Kept" : "PerFile") +
                                     std::to_string(info.param.connections);
                          });
+
+// A kept connection whose server restarts between two files: the next file logs in afresh
+// and arrives, and no file fails on the way.
+TEST(ExportKeptRestart, TheFileAfterAServerRestartLogsInAfreshAndArrives) {
+    for (const Protocol protocol : {Protocol::Ftp, Protocol::Ftps}) {
+        SCOPED_TRACE(protocol == Protocol::Ftp ? "FTP" : "FTPS");
+        LogSwitchesSetTo switches{true};
+        TestFolder folder;
+        const std::string remote = folder.Root() + "/remote";
+        stdfs::create_directories(remote + "/in");
+        BurstServer server(protocol, remote);
+        RConfiguration config = server.Config(protocol);
+        config.LocalFolder = folder.Watched();
+        config.RemoteFolder = "in";
+        config.SettleTime = 0;
+        config.KeepConnection = true;
+        LogCapture log;
+        TFolderMonitor monitor(config, log.Sink());
+        folder.Write("before.txt", "sent before the restart");
+        ASSERT_TRUE(log.WaitFor("\" done", 20s, 1)) << log.Dump();
+        server.Restart();
+        folder.Write("after.txt", "sent after the restart");
+        ASSERT_TRUE(log.WaitFor("\" done", 20s, 2)) << log.Dump();
+        EXPECT_EQ(TestFolder::Read(remote + "/in/before.txt"), "sent before the restart");
+        EXPECT_EQ(TestFolder::Read(remote + "/in/after.txt"), "sent after the restart");
+        EXPECT_EQ(server.Logins(), 1u); // the restarted server's log: one fresh login
+        for (const auto& line : log.Lines())
+            EXPECT_NE(line.colour, clRed) << line.text;
+    }
+}
 
 } // namespace

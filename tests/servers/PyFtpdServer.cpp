@@ -46,7 +46,8 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) : options_(std::move(options))
         "--password",    options_.password,
         "--command-log", commandLog_,
         "--auth",        AuthArgument(options_.auth),
-        "--host",        options_.ipv6 ? "::1" : "127.0.0.1"};
+        "--host",        options_.ipv6 ? "::1" : "127.0.0.1",
+        "--port",        std::to_string(options_.port)};
     if (options_.tls || options_.requireClientCert) {
         const TestCertificates& certs = Certificates();
         const bool own = !options_.serverCert.empty();

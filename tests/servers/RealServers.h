@@ -35,6 +35,7 @@ struct PyFtpdOptions {
     } auth = Auth::SslAndTls;
     std::string user = "tavrin", password = "secret";
     bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
+    uint16_t port = 0; // 0: a free one; else this one (a server restarted where it was)
 };
 
 class PyFtpdServer {

@@ -24,6 +24,7 @@ def parse_args():
     p.add_argument("--password", required=True)
     p.add_argument("--command-log", required=True)
     p.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"])
+    p.add_argument("--port", type=int, default=0, help="0: the kernel picks one")
     p.add_argument("--tls", action="store_true")
     p.add_argument("--certfile")
     p.add_argument("--keyfile")
@@ -109,7 +110,7 @@ def main():
     handler.permit_foreign_addresses = False
     handler.banner = "pyftpdlib ready for Tavrin tests"
 
-    server = FTPServer((args.host, 0), handler)
+    server = FTPServer((args.host, args.port), handler)
     # SIGTERM is how the tests stop us; leave through the normal path so sockets close.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("TAVRIN_PYFTPD_PORT=%d" % server.socket.getsockname()[1], flush=True)
