@@ -1,11 +1,13 @@
-// Subfolders on import against pyftpdlib and vsftpd on 127.0.0.1: the tree below the remote
-// folder arrives under the same relative paths (through the staging folder too), down to
+// Subfolders on import against pyftpdlib, vsftpd and OpenSSH's sshd on 127.0.0.1: the tree below
+// the remote folder arrives under the same relative paths (through the staging folder too), down to
 // MaxDepth; a name in two folders is two files; a folder made during the run is picked up;
 // files are deleted on the server but folders never are.
 #include "ImportTestSupport.h"
 
 #include "import/MonitorFTPUnit.h"
+#include "servers/PrivateHome.h"
 #include "servers/RealServers.h"
+#include "servers/SshdServer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +22,24 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-enum class Kind { PyFtpd, Vsftpd };
+enum class Kind { PyFtpd, Vsftpd, Sftp };
 
 class ImportTreeRealServer : public ::testing::TestWithParam<Kind> {
 protected:
+    void SetUp() override {
+        if (GetParam() != Kind::Sftp)
+            return;
+        if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        home = std::make_unique<testsrv::PrivateHome>(scratch.root);
+    }
     void StartServer() {
-        if (GetParam() == Kind::PyFtpd) {
+        if (GetParam() == Kind::Sftp) {
+            sshd =
+                std::make_unique<testsrv::SshdServer>(testsrv::SshdOptions{.root = scratch.server});
+            config = LocalServerConfig(scratch, sshd->Port(), sshd->User(), sshd->Password());
+            config.Protocol = "SFTP";
+        } else if (GetParam() == Kind::PyFtpd) {
             testsrv::PyFtpdOptions options;
             options.root = scratch.server;
             pyftpd = std::make_unique<testsrv::PyFtpdServer>(options);
@@ -62,6 +76,8 @@ protected:
     RConfiguration config;
     std::unique_ptr<testsrv::PyFtpdServer> pyftpd;
     std::unique_ptr<testsrv::VsftpdServer> vsftpd;
+    std::unique_ptr<testsrv::PrivateHome> home;
+    std::unique_ptr<testsrv::SshdServer> sshd;
 };
 
 TEST_P(ImportTreeRealServer, TreeArrivesUnderTheSamePathsDownToMaxDepth) {
@@ -121,9 +137,19 @@ TEST_P(ImportTreeRealServer, TreeArrivesUnderTheSamePathsDownToMaxDepth) {
     EXPECT_EQ(log.CountColour(clRed), 0u);
 }
 
+std::string ServerName(const ::testing::TestParamInfo<Kind>& info) {
+    switch (info.param) {
+    case Kind::PyFtpd:
+        return "PyFtpd";
+    case Kind::Vsftpd:
+        return "Vsftpd";
+    case Kind::Sftp:
+        break;
+    }
+    return "Sftp";
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ImportTreeRealServer,
-                         ::testing::Values(Kind::PyFtpd, Kind::Vsftpd), [](const auto& info) {
-                             return info.param == Kind::PyFtpd ? "PyFtpd" : "Vsftpd";
-                         });
+                         ::testing::Values(Kind::PyFtpd, Kind::Vsftpd, Kind::Sftp), ServerName);
 
 } // namespace
