@@ -67,6 +67,9 @@ const TSettingKey kKeys[] = {
     {nullptr, "MinAge", "", kBoth, kWhenChosen, "edtMinAge", &R::MinAge},
     {nullptr, "Recursive", "0", kImport, kWhenChosen, "chkRecursive", &R::Recursive},
     {nullptr, "MaxDepth", "10", kImport, kWhenChosen, "edtMaxDepth", &R::MaxDepth, 0},
+    // Export jobs mirror their subfolders too; set by hand in the file, no page shows them.
+    {nullptr, "Recursive", "0", kExport, kWhenChosen, nullptr, &R::Recursive},
+    {nullptr, "MaxDepth", "10", kExport, kWhenChosen, nullptr, &R::MaxDepth, 0},
     // Bursts of small files: parallel transfers, and export connections kept between files.
     {nullptr, "Connections", "1", kBoth, kWhenChosen, nullptr, &R::Connections, 1},
     {nullptr, "KeepConnection", "0", kExport, kWhenChosen, nullptr, &R::KeepConnection},
