@@ -29,10 +29,10 @@ public:
 };
 
 // Watches one folder (and its subfolders down to the policy's maxDepth) and calls OnFileAdded
-// with every file that arrived in it, named relative to the folder, once the file has settled (and, with retries on, again for files whose upload failed).
-// With one connection the calls come on its own thread, one after the other; with more, up to
-// that many at once on threads of its own, never two for the same name. Created suspended:
-// the owner sets OnFileAdded, then calls Start.
+// with every file that arrived in it, named relative to the folder, once the file has settled (and,
+// with retries on, again for files whose upload failed). With one connection the calls come on its
+// own thread, one after the other; with more, up to that many at once on threads of its own, never
+// two for the same name. Created suspended: the owner sets OnFileAdded, then calls Start.
 class TWaitThread {
 public:
     // Opens the watch at once; raises EFolderWatchError when the folder cannot be watched.

@@ -98,10 +98,10 @@ void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
             break;
         case Kind::NotWatched:
             // The folders that are watched go on; this one's files wait for a restart.
-            Notice(NotWatchedText(change.name.empty() ? folderPath_
-                                                      : folderPath_ + "/" + change.name,
-                                  change.error),
-                   clRed);
+            Notice(
+                NotWatchedText(change.name.empty() ? folderPath_ : folderPath_ + "/" + change.name,
+                               change.error),
+                clRed);
             break;
         case Kind::FolderBack:
             // The files in it now follow as arrivals.

@@ -30,6 +30,8 @@ namespace stdfs = std::filesystem;
 // The regular files below `folder`, by relative path.
 std::set<std::string> FilesBelow(const std::string& folder) {
     std::set<std::string> files;
+    if (!stdfs::is_directory(folder))
+        return files;
     for (const auto& entry : stdfs::recursive_directory_iterator(folder))
         if (entry.is_regular_file())
             files.insert(stdfs::relative(entry.path(), folder).string());
@@ -86,8 +88,7 @@ TEST(ExportTree, EveryFileToMaxDepthArrivesOnceUnderItsRelativePath) {
             continue;
         TestFolder folder;
         stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                              stdfs::perms::group_exec |
-                                              stdfs::perms::others_read |
+                                              stdfs::perms::group_exec | stdfs::perms::others_read |
                                               stdfs::perms::others_exec);
         testsrv::PrivateHome home(folder.Root());
         const std::string remote = folder.Root() + "/server";
@@ -229,7 +230,7 @@ TEST(ExportTree, FoldersBeyondTheWatchLimitAreNamedAndTheOthersStillGo) {
         TestFolder::Write("part", path, folder.Outside());
         stdfs::rename(folder.Outside() + "/part", folder.Watched() + "/" + path);
     }
-    ASSERT_TRUE(log.WaitFor("" done", 30s, 2)) << log.Dump();
+    ASSERT_TRUE(log.WaitFor("\" done", 30s, 2)) << log.Dump();
     // A last file through a watched folder: once it is done, the two before it would be too.
     folder.Write("last.txt", "last");
     ASSERT_TRUE(log.WaitFor("/last.txt\" done", 30s)) << log.Dump();
@@ -237,9 +238,11 @@ TEST(ExportTree, FoldersBeyondTheWatchLimitAreNamedAndTheOthersStillGo) {
               (std::set<std::string>{"top.txt", watched + "/a.txt", "last.txt"}));
     for (const std::string& sub : {unwatched, std::string("late")}) {
         EXPECT_EQ(log.Count(limitLine(sub)), 1u) << log.Dump();
-        for (const exporttest::LogLine& line : log.Lines())
-            if (line.text == limitLine(sub))
+        for (const exporttest::LogLine& line : log.Lines()) {
+            if (line.text == limitLine(sub)) {
                 EXPECT_EQ(line.colour, clRed);
+            }
+        }
     }
     EXPECT_EQ(log.Count(limitLine(watched)), 0u);
     EXPECT_EQ(log.Count("Cannot watch"), 2u) << log.Dump();
@@ -283,8 +286,7 @@ TEST(ExportTree, UploadCutOffBelowASubfolderIsSentAgainAtTheNextStart) {
         folder.Write("marker.txt", "marker");
         ASSERT_TRUE(second.WaitFor("/marker.txt\" done", 30s)) << second.Dump();
     }
-    EXPECT_EQ(second.Count("Export > File sub/big.bin is sent again after an interrupted run."),
-              1u)
+    EXPECT_EQ(second.Count("Export > File sub/big.bin is sent again after an interrupted run."), 1u)
         << second.Dump();
     EXPECT_EQ(second.Count("/sub/big.bin\" done"), 1u) << second.Dump();
     EXPECT_TRUE(TestFolder::Read(serverRoot + "/in/sub/big.bin") == content);
