@@ -73,8 +73,9 @@ struct RConfiguration : RServerSettings {
     std::string MinSize;
     std::string MaxSize;
     std::string MinAge;
-    // Import: fetch from the folders below RemoteFolder too, down to MaxDepth levels, into the
-    // same folders below LocalFolder.
+    // Take the folders below the job's folder too, down to MaxDepth levels: an import fetches
+    // them into the same folders below LocalFolder, an export uploads them into the same
+    // folders below RemoteFolder.
     bool Recursive = false;
     int32_t MaxDepth = 10;
     // Commands run after each file moved and when the job or a file fails (jobs/Hooks.h);

@@ -51,7 +51,7 @@ void TExportQueue::AddExisting(Clock::time_point now) {
         int64_t mtimeNs;
     };
     std::vector<Found> found;
-    for (const std::string& name : tavrin::TDirectoryWatch::ListFiles(folder_))
+    for (const std::string& name : tavrin::TDirectoryWatch::ListFiles(folder_, policy_.maxDepth))
         found.push_back({name, Stat(name).mtimeNs});
     std::stable_sort(found.begin(), found.end(),
                      [](const Found& a, const Found& b) { return a.mtimeNs < b.mtimeNs; });

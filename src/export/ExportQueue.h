@@ -26,9 +26,13 @@ struct TExportPolicy {
     // A file waits until it has gone this long without being modified. Every arriving file is
     // brand new, so this holds it back instead of leaving it out.
     std::chrono::seconds minAge{0};
+    // Levels of subfolders whose files are sent too, named by their path relative to the
+    // folder ("sub/a.txt"); 0: the folder's own files only.
+    int maxDepth = 0;
 };
 
-// One file handed out: its bare name and how many tries came before this one.
+// One file handed out: its name relative to the folder and how many tries came before this
+// one.
 struct TExportJob {
     std::string name;
     int retry = 0;

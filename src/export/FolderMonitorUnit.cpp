@@ -5,6 +5,7 @@
 #include "config/LogSwitches.h"
 #include "config/StartChecks.h"
 #include "export/FailureReason.h"
+#include "export/TreePaths.h"
 #include "platform/FileSystem.h"
 #include "remote/FileProgress.h"
 
@@ -88,6 +89,7 @@ TExportPolicy PolicyOf(const RConfiguration& config,
     policy.settle = std::chrono::milliseconds(std::max<int32_t>(0, config.SettleTime));
     policy.retryFailed = config.RetryFailed;
     policy.exportExisting = config.ExportExisting;
+    policy.maxDepth = config.Recursive ? std::max<int32_t>(0, config.MaxDepth) : 0;
     if (!retryDelays.empty())
         policy.retryDelays = std::move(retryDelays);
     return policy;
@@ -266,13 +268,16 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
         throw ENotLoggedIn("The connection to " + Config.Host + ":" + Config.Port +
                            " ended during the login.");
     const std::string localPath = Config.LocalFolder + "/" + name;
-    const std::string remotePath =
-        session.PathJoin(Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder, name);
+    const std::string& uploadFolder = Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder;
+    const std::string remotePath = RemotePathBelow(session, uploadFolder, name);
     std::string finalPath = remotePath;
 
     if (LogFileTransfer)
         DoLog("Uploading file " + kDQ + localPath + kDQ, clGreen);
     const LocalState before = StateOf(localPath);
+    // Before the note: a failure before the STOR leaves the note of an earlier run alone.
+    progress.doing = "Making the folders of " + name + " on";
+    MakeRemoteFolders(session, uploadFolder, name);
     progress.noted = NoteUpload(name);
     progress.doing = "Uploading " + name + " to";
     session.Upload(localPath, remotePath);
@@ -280,7 +285,9 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
         // The session is still in the folder the STOR resolved its path against, so the
         // rename resolves both of its paths the same way: relative ones (and bare names) from
         // the login folder, as the import side does.
-        finalPath = session.PathJoin(Config.RemoteFolder, name);
+        finalPath = RemotePathBelow(session, Config.RemoteFolder, name);
+        progress.doing = "Making the folders of " + name + " on";
+        MakeRemoteFolders(session, Config.RemoteFolder, name);
         progress.doing = "Renaming " + name + " on";
         session.Rename(remotePath, finalPath);
     }
@@ -358,8 +365,8 @@ std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {
 
 bool TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {
     // Neither step stops the cycle: a file that cannot be moved (one of that name is already
-    // there) simply stays in the watched folder, and is never replaced.
-    if (!tavrin::fs::DirectoryExists(Config.MoveToFolder))
-        tavrin::fs::CreateDir(Config.MoveToFolder);
+    // there) simply stays in the watched folder, and is never replaced. A file below a
+    // subfolder keeps its relative folder there.
+    MakeLocalFolders(Config.MoveToFolder, name);
     return tavrin::fs::MoveFileNoReplace(localPath, Config.MoveToFolder + "/" + name);
 }

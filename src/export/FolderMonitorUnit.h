@@ -28,11 +28,11 @@ public:
     using EIdException::EIdException;
 };
 
-// Watches one folder (not its subfolders) and calls OnFileAdded with every file that arrived in
-// it once the file has settled (and, with retries on, again for files whose upload failed).
-// With one connection the calls come on its own thread, one after the other; with more, up to
-// that many at once on threads of its own, never two for the same name. Created suspended:
-// the owner sets OnFileAdded, then calls Start.
+// Watches one folder (and its subfolders down to the policy's maxDepth) and calls OnFileAdded
+// with every file that arrived in it, named relative to the folder, once the file has settled (and,
+// with retries on, again for files whose upload failed). With one connection the calls come on its
+// own thread, one after the other; with more, up to that many at once on threads of its own, never
+// two for the same name. Created suspended: the owner sets OnFileAdded, then calls Start.
 class TWaitThread {
 public:
     // Opens the watch at once; raises EFolderWatchError when the folder cannot be watched.
@@ -43,7 +43,8 @@ public:
     TWaitThread& operator=(const TWaitThread&) = delete;
 
     std::function<TExportOutcome(const TExportJob& job)> OnFileAdded;
-    // What the thread has to say about the folder itself (gone, back), on its own thread.
+    // What the thread has to say about the folder itself (gone, back, a subfolder it cannot
+    // watch), on its own thread.
     std::function<void(const std::string& text, TColor colour)> OnNotice;
 
     void Start();
@@ -60,6 +61,10 @@ public:
     bool FolderLost() const { return folderLost_; }
     // Set when the thread has ended.
     bool Finished() const { return finished_; }
+
+    // Seam for tests: threads made from now on watch at most `count` folders (the folder
+    // itself included) and meet the system's watch limit beyond; negative: no limit.
+    static void LimitWatchesForTest(int count);
 
 private:
     void Execute();
@@ -81,7 +86,9 @@ private:
 };
 
 // Uploads every file added to Config.LocalFolder to the server and reports each step to OnLog
-// with the prefix "Export > ". Up to Config.Connections files go at once, each over its own
+// with the prefix "Export > ". With Config.Recursive the files of its subfolders (down to
+// Config.MaxDepth levels) go to the same relative folders, made as needed; remote folders and
+// local subfolders are never deleted. Up to Config.Connections files go at once, each over its own
 // connection; a connection logs in for one file, or with Config.KeepConnection stays logged in
 // for the next ones until it has had nothing to do for `keptIdle`.
 class TFolderMonitor {

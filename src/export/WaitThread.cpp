@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 namespace {
@@ -20,6 +21,16 @@ std::string ErrorText(int error) {
     return text;
 }
 
+std::atomic<int> watchLimitForTest{-1};
+
+std::string NotWatchedText(const std::string& folder, int error) {
+    if (error == ENOSPC)
+        return "Cannot watch folder " + folder +
+               ": the system's limit of folder watches is reached; raise "
+               "fs.inotify.max_user_watches.";
+    return "Cannot watch folder " + folder + ": " + ErrorText(error) + ".";
+}
+
 } // namespace
 
 TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy, int connections)
@@ -30,13 +41,18 @@ TWaitThread::TWaitThread(std::string folderPath, TExportPolicy policy, int conne
     // the start instead of leaving a monitor that shows as active and sees nothing.
     if (folderPath_.empty())
         throw EFolderWatchError("Cannot watch folder: no export folder is set");
-    if (int error = watch_.Open(folderPath_); error != 0)
+    watch_.LimitWatchesForTest(watchLimitForTest);
+    if (int error = watch_.Open(folderPath_, policy.maxDepth); error != 0)
         throw EFolderWatchError("Cannot watch folder " + folderPath_ + ": " + ErrorText(error));
     for (const std::string& name : policy.sendFirst)
         if (tavrin::fs::FileExists(folderPath_ + "/" + name))
             queue_.Arrived(name, Clock::now());
     if (policy.exportExisting)
         queue_.AddExisting(Clock::now());
+}
+
+void TWaitThread::LimitWatchesForTest(int count) {
+    watchLimitForTest = count;
 }
 
 TWaitThread::~TWaitThread() {
@@ -79,6 +95,13 @@ void TWaitThread::Apply(const std::vector<tavrin::TFolderChange>& changes) {
                        " is gone (removed, moved or replaced); nothing is exported until it is "
                        "back.",
                    clRed);
+            break;
+        case Kind::NotWatched:
+            // The folders that are watched go on; this one's files wait for a restart.
+            Notice(
+                NotWatchedText(change.name.empty() ? folderPath_ : folderPath_ + "/" + change.name,
+                               change.error),
+                clRed);
             break;
         case Kind::FolderBack:
             // The files in it now follow as arrivals.

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -41,20 +40,22 @@ TDirectoryWatch::~TDirectoryWatch() {
 
 void TDirectoryWatch::Close() {
     if (inotifyFd_ >= 0)
-        ::close(inotifyFd_); // also removes the watch
+        ::close(inotifyFd_); // also removes the watches
     if (stopFd_ >= 0)
         ::close(stopFd_);
     inotifyFd_ = watchFd_ = stopFd_ = -1;
     opened_ = false;
+    backlog_.clear();
 }
 
-int TDirectoryWatch::Open(const std::string& folder) {
+int TDirectoryWatch::Open(const std::string& folder, int maxDepth) {
     Close();
     folder_ = folder;
+    maxDepth_ = std::max(maxDepth, 0);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ < 0)
         return errno;
-    if (int error = Watch(); error != 0) {
+    if (int error = Watch(backlog_); error != 0) {
         Close();
         return error;
     }
@@ -62,7 +63,7 @@ int TDirectoryWatch::Open(const std::string& folder) {
     return 0;
 }
 
-int TDirectoryWatch::Watch() {
+int TDirectoryWatch::Watch(std::vector<TFolderChange>& changes) {
     inotifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (inotifyFd_ < 0)
         return errno;
@@ -78,19 +79,73 @@ int TDirectoryWatch::Watch() {
         folderDevice_ = static_cast<uint64_t>(info.st_dev);
         folderInode_ = static_cast<uint64_t>(info.st_ino);
     }
-    // Listed after the watch began, so a file is either known now or reported later.
-    present_ = ListFiles(folder_);
+    tree_.Clear();
+    tree_.Add(watchFd_, "");
+    notWatched_.clear();
+    // Listed after the watches began, so a file is either known now or reported later.
+    Walk walk{tree_, {}, {}};
+    ListAndDescend("", walk);
+    present_ = std::move(walk.files);
+    ReportNotWatched(walk.failed, changes);
     pending_.clear();
+    announced_.clear();
     movedAway_.clear();
     nextCheckMs_ = NowMs() + kFolderCheckMs;
     return 0;
 }
 
+void TDirectoryWatch::WatchSubfolder(const std::string& folder, Walk& walk) {
+    int wd = -1;
+    if (watchLimit_ >= 0 && walk.tree.Size() >= static_cast<size_t>(watchLimit_))
+        errno = ENOSPC;
+    else
+        wd = ::inotify_add_watch(inotifyFd_, JoinRelative(folder_, folder).c_str(),
+                                 kWatchMask | IN_DONT_FOLLOW);
+    if (wd < 0) {
+        // A folder that went again (or was replaced by a file) meanwhile is no failure: its
+        // departure is reported by its parent.
+        if (errno != ENOENT && errno != ENOTDIR)
+            walk.failed[folder] = errno;
+        return;
+    }
+    // Already watched under this path: the same folder seen twice (its parent's listing found
+    // it before its creation was read).
+    if (const std::string* known = walk.tree.FolderOf(wd); known != nullptr && *known == folder)
+        return;
+    if (!walk.tree.Add(wd, folder)) {
+        // One folder under a second path (a bind mount) is left out, or its events would be
+        // told under the wrong path.
+        walk.failed[folder] = ELOOP;
+        return;
+    }
+    ListAndDescend(folder, walk);
+}
+
+void TDirectoryWatch::ListAndDescend(const std::string& folder, Walk& walk) {
+    TFolderEntries entries = ListFolderEntries(JoinRelative(folder_, folder));
+    for (const std::string& name : entries.files)
+        walk.files.insert(JoinRelative(folder, name));
+    if (DepthOf(folder) >= maxDepth_)
+        return;
+    for (const std::string& name : entries.folders)
+        WatchSubfolder(JoinRelative(folder, name), walk);
+}
+
+void TDirectoryWatch::ReportNotWatched(const std::map<std::string, int>& failed,
+                                       std::vector<TFolderChange>& changes) {
+    for (const auto& [folder, error] : failed)
+        if (notWatched_.emplace(folder, error).second)
+            changes.push_back({Kind::NotWatched, folder, error});
+}
+
 void TDirectoryWatch::LoseFolder(std::vector<TFolderChange>& changes) {
     ::close(inotifyFd_);
     inotifyFd_ = watchFd_ = -1;
+    tree_.Clear();
+    notWatched_.clear();
     present_.clear();
     pending_.clear();
+    announced_.clear();
     movedAway_.clear();
     changes.push_back({Kind::FolderLost, ""});
     // A folder renamed over the old one is there already: the next wait looks at once.
@@ -116,25 +171,30 @@ void TDirectoryWatch::CheckFolder(std::vector<TFolderChange>& changes) {
         }
         LoseFolder(changes);
     }
-    if (Watch() != 0)
+    std::vector<TFolderChange> leftOut;
+    if (Watch(leftOut) != 0)
         return; // still not there: looked for again at the next check
     changes.push_back({Kind::FolderBack, ""});
+    changes.insert(changes.end(), leftOut.begin(), leftOut.end());
     for (const std::string& name : present_)
         changes.push_back({Kind::Arrived, name});
+    announced_ = present_;
 }
 
-std::set<std::string> TDirectoryWatch::ListFiles(const std::string& folder) {
-    std::set<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr)
-        return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat info {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
-            names.insert(entry->d_name);
+std::set<std::string> TDirectoryWatch::ListFiles(const std::string& folder, int maxDepth) {
+    std::set<std::string> files;
+    std::vector<std::string> folders{""};
+    while (!folders.empty()) {
+        const std::string relative = std::move(folders.back());
+        folders.pop_back();
+        TFolderEntries entries = ListFolderEntries(JoinRelative(folder, relative));
+        for (const std::string& name : entries.files)
+            files.insert(JoinRelative(relative, name));
+        if (DepthOf(relative) < maxDepth)
+            for (const std::string& name : entries.folders)
+                folders.push_back(JoinRelative(relative, name));
     }
-    ::closedir(dir);
-    return names;
+    return files;
 }
 
 void TDirectoryWatch::Stop() {
@@ -156,7 +216,8 @@ std::vector<std::string> TDirectoryWatch::WaitForAddedFiles() {
 }
 
 std::vector<TFolderChange> TDirectoryWatch::WaitForChanges(int timeoutMs) {
-    std::vector<TFolderChange> changes;
+    std::vector<TFolderChange> changes = std::move(backlog_);
+    backlog_.clear();
     alignas(inotify_event) char buffer[kReadBufferSize];
     const int64_t deadline = NowMs() + std::max(timeoutMs, 0);
     while (changes.empty() && !stopRequested_ && opened_) {
@@ -193,13 +254,11 @@ void TDirectoryWatch::ReadEvents(char* buffer, size_t size, std::vector<TFolderC
     for (ssize_t offset = 0; offset < length;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
         offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        if (event->mask & kFolderGoneMask) {
+        if (event->wd == watchFd_ && (event->mask & kFolderGoneMask)) {
             folderGone = true;
             continue;
         }
-        // The kernel pads the name with NULs; the name ends at the first one.
-        std::string name = event->len ? std::string(event->name) : std::string();
-        Interpret(event->mask, event->cookie, name, changes);
+        Interpret(*event, changes);
     }
     if (folderGone) {
         LoseFolder(changes);
@@ -210,17 +269,45 @@ void TDirectoryWatch::ReadEvents(char* buffer, size_t size, std::vector<TFolderC
     ForgetStaleMoves();
 }
 
-void TDirectoryWatch::Interpret(uint32_t mask, uint32_t cookie, const std::string& name,
-                                std::vector<TFolderChange>& changes) {
-    if (mask & IN_Q_OVERFLOW) {
+void TDirectoryWatch::Interpret(const inotify_event& event, std::vector<TFolderChange>& changes) {
+    if (event.mask & IN_Q_OVERFLOW) {
         Rescan(changes);
         return;
     }
-    if (name.empty() || (mask & IN_ISDIR))
-        return; // events of the folder itself, and subfolders
+    const std::string* found = tree_.FolderOf(event.wd);
+    if (found == nullptr)
+        return; // queued before its folder left the tree
+    const std::string folder = *found;
+    if (event.mask & IN_IGNORED) {
+        // A subfolder's watch ended by the system (removed, unmounted); its parent may
+        // never say so.
+        FolderGone(folder, changes);
+        return;
+    }
+    // The kernel pads the name with NULs; the name ends at the first one.
+    const std::string name = event.len ? std::string(event.name) : std::string();
+    if (name.empty())
+        return; // events of a folder itself: its parent reports them
+    const std::string path = JoinRelative(folder, name);
+    if ((event.mask & IN_ISDIR) == 0) {
+        InterpretFile(event.mask, event.cookie, path, changes);
+        return;
+    }
+    if (DepthOf(folder) >= maxDepth_ || IsHiddenName(name))
+        return; // not a folder of the tree
+    if (event.mask & (IN_CREATE | IN_MOVED_TO))
+        FolderAppeared(path, changes);
+    else if (event.mask & (IN_DELETE | IN_MOVED_FROM))
+        FolderGone(path, changes);
+}
+
+void TDirectoryWatch::InterpretFile(uint32_t mask, uint32_t cookie, const std::string& name,
+                                    std::vector<TFolderChange>& changes) {
     if (mask & IN_CREATE) {
         present_.insert(name);
-        pending_.insert(name);
+        // A file a listing has reported already was created before that listing.
+        if (announced_.erase(name) == 0)
+            pending_.insert(name);
     } else if (mask & IN_MODIFY) {
         changes.push_back({Kind::Touched, name});
     } else if (mask & IN_CLOSE_WRITE) {
@@ -232,14 +319,19 @@ void TDirectoryWatch::Interpret(uint32_t mask, uint32_t cookie, const std::strin
     } else if (mask & IN_DELETE) {
         present_.erase(name);
         pending_.erase(name);
+        announced_.erase(name);
         changes.push_back({Kind::Gone, name});
     } else if (mask & IN_MOVED_FROM) {
         bool wasPending = pending_.erase(name) != 0;
         present_.erase(name);
+        announced_.erase(name);
         movedAway_[cookie] = MovedAway{wasPending, readNo_};
         changes.push_back({Kind::Gone, name});
     } else if (mask & IN_MOVED_TO) {
         present_.insert(name);
+        // Which file a listing saw cannot be told from a move over it: a file reported twice
+        // is sent twice, one never reported is lost.
+        announced_.erase(name);
         auto from = movedAway_.find(cookie);
         // A file still being written keeps waiting for its close under its new name; a
         // complete one (moved in, or renamed inside) has arrived. Whatever was pending under
@@ -255,18 +347,65 @@ void TDirectoryWatch::Interpret(uint32_t mask, uint32_t cookie, const std::strin
     }
 }
 
+void TDirectoryWatch::FolderAppeared(const std::string& folder,
+                                     std::vector<TFolderChange>& changes) {
+    if (tree_.Has(folder))
+        return; // its parent's listing found it before its creation was read
+    // Created anew: tried again, and reported again if it still cannot be watched.
+    notWatched_.erase(folder);
+    Walk walk{tree_, {}, {}};
+    WatchSubfolder(folder, walk);
+    ReportNotWatched(walk.failed, changes);
+    for (const std::string& path : walk.files)
+        if (present_.insert(path).second) {
+            // Its writer may still be at it; the caller's settle time decides.
+            announced_.insert(path);
+            changes.push_back({Kind::Arrived, path});
+        }
+}
+
+void TDirectoryWatch::FolderGone(const std::string& folder, std::vector<TFolderChange>& changes) {
+    // A folder moved away keeps its watches; they must not tell its events under this path.
+    for (int wd : tree_.TakeSubtree(folder))
+        ::inotify_rm_watch(inotifyFd_, wd);
+    for (auto it = notWatched_.begin(); it != notWatched_.end();)
+        it = it->first == folder || IsBelow(it->first, folder) ? notWatched_.erase(it) : ++it;
+    for (const std::string& path : TakeBelow(present_, folder)) {
+        pending_.erase(path);
+        announced_.erase(path);
+        changes.push_back({Kind::Gone, path});
+    }
+}
+
 void TDirectoryWatch::Rescan(std::vector<TFolderChange>& changes) {
-    // The events of the lost period are gone; the folder itself tells what came and went.
-    std::set<std::string> now = ListFiles(folder_);
+    // The events of the lost period are gone; the tree itself tells what came and went. Every
+    // folder is watched again: one already watched keeps its watch, one that went or moved
+    // loses it, one left out is tried again.
+    TWatchTree tree;
+    tree.Add(watchFd_, "");
+    Walk walk{tree, {}, {}};
+    ListAndDescend("", walk);
+    for (int wd : tree_.WatchesNotIn(tree))
+        ::inotify_rm_watch(inotifyFd_, wd);
+    tree_ = std::move(tree);
+    std::map<std::string, int> reported = std::move(notWatched_);
+    notWatched_.clear();
+    for (const auto& [folder, error] : walk.failed)
+        if (reported.count(folder) != 0)
+            notWatched_.emplace(folder, error); // still left out: said once already
+    ReportNotWatched(walk.failed, changes);
+    std::set<std::string>& now = walk.files;
     for (const std::string& name : present_)
         if (now.count(name) == 0) {
             pending_.erase(name);
             changes.push_back({Kind::Gone, name});
         }
+    announced_.clear();
     for (const std::string& name : now)
         if (present_.count(name) == 0 || pending_.count(name) != 0) {
             // Whether its writer is done is unknown now; the caller's settle time decides.
             pending_.erase(name);
+            announced_.insert(name);
             changes.push_back({Kind::Arrived, name});
         }
     present_ = std::move(now);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,9 @@ public:
     virtual void Upload(const std::string& localPath, const std::string& remotePath) = 0;
     virtual void Rename(const std::string& fromPath, const std::string& toPath) = 0;
     virtual void Delete(const std::string& path) = 0;
+    // Makes one folder; its parent must be there. A folder that already exists may be refused
+    // like a real failure: FTP servers answer 550 for both.
+    virtual void MakeFolder(const std::string& path) = 0;
     // The size the server gives for a file; none when it cannot tell.
     virtual std::optional<int64_t> Size(const std::string& path) = 0;
     virtual TKeepAliveReply KeepAlive() = 0;
@@ -109,8 +113,15 @@ public:
     // nothing is reported. Called on the thread that runs the transfer.
     void SetOnTransferBytes(TTransferBytes report) { onTransferBytes_ = std::move(report); }
 
+    // Folders this session made or found, for whoever makes folders: files that go into the
+    // same folder over one login ask for it once. Lives and dies with the session.
+    std::set<std::string>& KnownFolders() { return knownFolders_; }
+
 protected:
     TTransferBytes onTransferBytes_;
+
+private:
+    std::set<std::string> knownFolders_;
 };
 
 // Raises when the settings cannot make a session at all (an unknown Protocol, TLS files or

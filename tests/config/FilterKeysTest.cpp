@@ -43,7 +43,7 @@ TEST_F(FilterKeysTest, KeysRoundTripPerDirectionAndOnlyWhenChosen) {
     RConfiguration in = plain, out = plain;
     in.Include = "*.csv; *.txt", in.IgnoreCase = true, in.MinSize = "1k", in.MinAge = "60";
     in.Recursive = true, in.MaxDepth = 3;
-    out.Exclude = "~*;*.tmp", out.MaxSize = "2G";
+    out.Exclude = "~*;*.tmp", out.MaxSize = "2G", out.Recursive = true, out.MaxDepth = 2;
     SaveRecord(TDirection::Import, in, file);
     SaveRecord(TDirection::Export, out, file);
     EXPECT_EQ(LoadImportConfiguration(file), in);

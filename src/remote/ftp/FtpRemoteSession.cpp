@@ -181,6 +181,10 @@ void TFtpRemoteSession::Delete(const std::string& path) {
     Translated([&] { client_->DeleteRemoteFile(path); });
 }
 
+void TFtpRemoteSession::MakeFolder(const std::string& path) {
+    Translated([&] { client_->SendCommand("MKD " + path, {257}); });
+}
+
 std::optional<int64_t> TFtpRemoteSession::Size(const std::string& path) {
     // A server that does not know SIZE, or answers it with something else than a number,
     // cannot tell.

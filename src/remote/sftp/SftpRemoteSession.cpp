@@ -191,6 +191,10 @@ void TSftpRemoteSession::Delete(const std::string& path) {
     Translated([&] { session_.Delete(path); });
 }
 
+void TSftpRemoteSession::MakeFolder(const std::string& path) {
+    Translated([&] { session_.MakeDirectory(path); });
+}
+
 std::optional<int64_t> TSftpRemoteSession::Size(const std::string& path) {
     // Every SFTP server can stat: a file it cannot stat right after an upload is a failure,
     // not a size it cannot tell.

@@ -37,6 +37,7 @@ public:
     void Upload(const std::string& localPath, const std::string& remotePath) override;
     void Rename(const std::string& fromPath, const std::string& toPath) override;
     void Delete(const std::string& path) override;
+    void MakeFolder(const std::string& path) override;
     std::optional<int64_t> Size(const std::string& path) override;
     TKeepAliveReply KeepAlive() override;
 

@@ -373,6 +373,14 @@ void TSftpSession::Delete(const std::string& path) {
         Fail("delete", target);
 }
 
+void TSftpSession::MakeDirectory(const std::string& path) {
+    RequireConnected();
+    TSftpWatch watch = Watch();
+    const std::string target = Resolve(path);
+    if (::sftp_mkdir(handles_->sftp, target.c_str(), 0777) != 0)
+        Fail("make folder", target);
+}
+
 uint64_t TSftpSession::Size(const std::string& path) {
     RequireConnected();
     TSftpWatch watch = Watch();

@@ -67,6 +67,8 @@ public:
     // Replaces an existing target where the server allows it.
     void Rename(const std::string& from, const std::string& to);
     void Delete(const std::string& path);
+    // One level, with the permissions the server's own defaults give it.
+    void MakeDirectory(const std::string& path);
     uint64_t Size(const std::string& path);
     // An SSH keep-alive, so idle firewalls and the server keep the connection.
     void KeepAlive();
