@@ -86,6 +86,9 @@ std::vector<std::string> ExportStartProblems(const RConfiguration& config) {
     CheckHost(config.Host, problems);
     CheckPort(config.Port, problems);
     CheckFolder("Export folder", config.LocalFolder, problems);
+    // Without a folder the sent files would move to the root of the file system.
+    if (config.MoveDelete && Trim(config.MoveToFolder).empty())
+        problems.push_back("Folder for exported files is not set");
     CheckTls(config, problems);
     CheckFilter(config, problems);
     return problems;

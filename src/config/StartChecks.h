@@ -15,7 +15,8 @@ namespace tavrin {
 // read, a filter key that cannot be read (a pattern with an unbalanced "[", a size that is no
 // size).
 std::vector<std::string> ImportStartProblems(const RConfiguration& config);
-// The same for the export monitor: Host, Port, the watched folder, the TLS files, the filter.
+// The same for the export monitor: Host, Port, the watched folder, the folder sent files move
+// to (when they move), the TLS files, the filter.
 std::vector<std::string> ExportStartProblems(const RConfiguration& config);
 
 // The problems as one text: joined by `separator`, or empty when there are none.

@@ -366,7 +366,10 @@ std::string TFolderMonitor::WhyLeftOut(const std::string& name) const {
 bool TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::string& name) const {
     // Neither step stops the cycle: a file that cannot be moved (one of that name is already
     // there) simply stays in the watched folder, and is never replaced. A file below a
-    // subfolder keeps its relative folder there.
+    // subfolder keeps its relative folder there. Without a folder it stays too: the job's
+    // start refuses that, and a monitor made without the check must not fill the root.
+    if (Config.MoveToFolder.empty())
+        return false;
     MakeLocalFolders(Config.MoveToFolder, name);
     return tavrin::fs::MoveFileNoReplace(localPath, Config.MoveToFolder + "/" + name);
 }
