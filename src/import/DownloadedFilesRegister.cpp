@@ -156,7 +156,8 @@ void TDownloadedFilesRegister::AppendToFile(const std::string& path,
         line += name;
         line += "\r\n";
     }
-    if (!WriteAll(fd.Get(), line) || ::fsync(fd.Get()) != 0)
+    // Appended lines change the data and the length only, which is what fdatasync flushes.
+    if (!WriteAll(fd.Get(), line) || ::fdatasync(fd.Get()) != 0)
         throw EIdException(FailureText("Cannot write file", path, errno));
     if (::close(fd.Release()) != 0)
         throw EIdException(FailureText("Cannot write file", path, errno));
@@ -224,13 +225,14 @@ void TRegisterAppender::Append(const std::string& name) {
         writing_ = true;
         std::vector<TTicket*> batch;
         batch.swap(waiting_);
-        std::vector<std::string> names;
-        names.reserve(batch.size());
-        for (const TTicket* ticket : batch)
-            names.push_back(ticket->name);
         lock.unlock();
+        // The tickets stay where they are: their callers wait until this write marks them.
         std::string problem;
         try {
+            std::vector<std::string> names;
+            names.reserve(batch.size());
+            for (const TTicket* ticket : batch)
+                names.push_back(ticket->name);
             write_(path_, names);
         } catch (const std::exception& failure) {
             problem = failure.what();
