@@ -12,6 +12,10 @@
 
 namespace {
 
+// Appended lines a note may gather beyond twice the names it holds before it is written whole
+// again: a long burst keeps the note small, and the rewrite is rare.
+constexpr size_t kMostExtraLines = 512;
+
 // The state folder is where the known-servers file lives.
 std::string StateFolder() {
     const std::string known = tavrin::KnownServersFilePath();
@@ -73,6 +77,26 @@ std::string TUploadNote::Write(const std::string& folder,
     return {};
 }
 
+std::string TUploadNote::Append(const std::vector<std::string>& over,
+                                const std::vector<std::string>& started) const {
+    // Never made here: a note that is gone holds nothing to add to.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return "cannot write " + path_ + ": " + std::strerror(errno);
+    std::string text;
+    for (const std::string& name : over)
+        text += "/" + name + "\n";
+    for (const std::string& name : started)
+        text += name + "\n";
+    // The note already has its name in the folder: the data and its length are all to flush.
+    const bool written = WriteAll(fd, text) && ::fdatasync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!written)
+        return "cannot write " + path_ + ": " + std::strerror(error);
+    return {};
+}
+
 void TUploadNote::Clear() const {
     ::unlink(path_.c_str());
 }
@@ -81,23 +105,34 @@ std::vector<std::string> TUploadNote::Read(const std::string& folder) const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
-    const std::string text = content.str();
-    // The folder and at least one name, each ending in a line break; anything else is no
-    // note of ours.
-    if (text.empty() || text.back() != '\n')
+    std::string text = content.str();
+    // A last line without its line break was being appended when the run ended: its upload
+    // had not started, so it is left out.
+    const size_t lastBreak = text.rfind('\n');
+    if (lastBreak == std::string::npos)
         return {};
+    text.resize(lastBreak + 1);
     std::vector<std::string> lines;
     for (size_t start = 0; start < text.size();) {
         const size_t end = text.find('\n', start);
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
+    // The folder and at least one line after it, none of them empty; anything else is no note
+    // of ours.
     if (lines.size() < 2 || lines.front() != folder)
         return {};
-    for (size_t at = 1; at < lines.size(); ++at)
-        if (lines[at].empty())
+    std::vector<std::string> names;
+    for (size_t at = 1; at < lines.size(); ++at) {
+        const std::string& line = lines[at];
+        if (line.empty())
             return {};
-    return {lines.begin() + 1, lines.end()};
+        if (line.front() == '/')
+            std::erase(names, line.substr(1));
+        else if (std::find(names.begin(), names.end(), line) == names.end())
+            names.push_back(line);
+    }
+    return names;
 }
 
 TNotedUploads::TNotedUploads(const TUploadNote& note, std::string folder,
@@ -106,8 +141,11 @@ TNotedUploads::TNotedUploads(const TUploadNote& note, std::string folder,
 
 std::string TNotedUploads::Add(const std::string& name) {
     std::unique_lock lock(mutex_);
-    if (std::find(names_.begin(), names_.end(), name) == names_.end())
+    std::erase(over_, name); // over and started again: it is to be sent once more
+    if (std::find(names_.begin(), names_.end(), name) == names_.end()) {
         names_.push_back(name);
+        started_.push_back(name);
+    }
     const uint64_t mine = ++wanted_;
     while (durable_ < mine) {
         if (writing_) {
@@ -117,15 +155,33 @@ std::string TNotedUploads::Add(const std::string& name) {
         // This write takes every name added so far, the ones of waiting uploads too.
         writing_ = true;
         const uint64_t covers = wanted_;
+        const std::vector<std::string> over = std::move(over_), started = std::move(started_);
+        over_.clear();
+        started_.clear();
+        const size_t appended = over.size() + started.size();
+        const bool whole =
+            !appendable_ || linesOnDisk_ + appended > 2 * names_.size() + kMostExtraLines;
         const std::vector<std::string> names = names_;
         lock.unlock();
-        std::string problem = note_.Write(folder_, names);
+        bool wroteWhole = whole;
+        std::string problem = whole ? note_.Write(folder_, names) : note_.Append(over, started);
+        if (!problem.empty() && !whole) {
+            // Gone or cut off in the middle of a line: the whole note replaces it.
+            wroteWhole = true;
+            problem = note_.Write(folder_, names);
+        }
         lock.lock();
         writing_ = false;
         durable_ = covers;
+        // After a failure the note may end in a piece of a line: the next write starts afresh.
+        appendable_ = problem.empty() && !names.empty();
+        linesOnDisk_ = wroteWhole ? names.size() + 1 : linesOnDisk_ + appended;
         problem_ = std::move(problem);
-        if (names_.empty())
+        if (names_.empty()) {
             note_.Clear(); // everything ended during the write
+            appendable_ = false;
+            over_.clear();
+        }
         written_.notify_all();
     }
     return problem_;
@@ -138,6 +194,11 @@ void TNotedUploads::Remove(const std::string& name) {
         return;
     names_.erase(at);
     // A write in progress clears the note itself when it finds nothing left.
-    if (names_.empty() && !writing_)
+    if (names_.empty() && !writing_) {
         note_.Clear();
+        appendable_ = false;
+        over_.clear();
+        return;
+    }
+    over_.push_back(name);
 }

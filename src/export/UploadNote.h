@@ -4,7 +4,9 @@
 // server may hold only in part under their final names. One note per monitor, in the per-user
 // state folder; the next start of that monitor sends the files again before anything else.
 // The folder is the first line and each name one line after it, so a note of one file reads
-// as it always has.
+// as it always has. While uploads go on, lines are appended rather than the note rewritten:
+// a name that started, or "/" and a name that is over (a name is relative, so it never
+// starts with "/"); the last line counts only once its line break is there.
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -21,6 +23,11 @@ public:
     // Notes that `names` in `folder` are being sent: written whole and on disk before it
     // returns; no names clears the note. Empty on success, else what went wrong.
     std::string Write(const std::string& folder, const std::vector<std::string>& names) const;
+    // Appends the names that are over ("/" lines), then those that start, to the note
+    // written before, and flushes them to disk before it returns. Empty on success, else what
+    // went wrong; the note may then end in a piece of a line, so it must be written whole.
+    std::string Append(const std::vector<std::string>& over,
+                       const std::vector<std::string>& started) const;
     // Every upload is over, one way or another.
     void Clear() const;
     // The names an earlier run noted for `folder`; none when there is no such note.
@@ -32,8 +39,10 @@ private:
 
 // The names a note holds while uploads run at once. Each name is on disk before Add returns;
 // uploads that start while the note is being written share the next write, so several
-// connections cost one write, not one each. A finished name leaves the note with the next
-// write, or with the note itself once nothing is in progress.
+// connections cost one write, not one each. A name is appended with a single flush; the note
+// is written whole only when it is new, after a failure, or once it has grown long. A
+// finished name leaves the note with the next write (until then a crash would only send it
+// once more), or with the note itself once nothing is in progress.
 class TNotedUploads {
 public:
     // `earlier`: names an earlier run noted, which stay until their files are dealt with.
@@ -51,6 +60,10 @@ private:
     std::mutex mutex_;
     std::condition_variable written_;
     std::vector<std::string> names_;
+    std::vector<std::string> started_; // added since the last write
+    std::vector<std::string> over_;    // removed since the last write
+    bool appendable_ = false;          // the note on disk is one this object wrote whole
+    size_t linesOnDisk_ = 0;
     uint64_t wanted_ = 0;  // additions so far
     uint64_t durable_ = 0; // additions on disk
     bool writing_ = false;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +130,13 @@ bool TDownloadedFilesRegister::LoadIfPresent(const std::string& path) {
 }
 
 void TDownloadedFilesRegister::AppendToFile(const std::string& path, const std::string& name) {
+    AppendToFile(path, std::vector<std::string>{name});
+}
+
+void TDownloadedFilesRegister::AppendToFile(const std::string& path,
+                                            const std::vector<std::string>& names) {
+    if (names.empty())
+        return;
     TFileDescriptor fd(
         ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     if (fd.Get() < 0)
@@ -144,9 +152,12 @@ void TDownloadedFilesRegister::AppendToFile(const std::string& path, const std::
         throw EIdException(FailureText("Cannot read file", path, errno));
     if (last != '\n' && last != '\r')
         line = "\r\n";
-    line += name;
-    line += "\r\n";
-    if (!WriteAll(fd.Get(), line) || ::fsync(fd.Get()) != 0)
+    for (const std::string& name : names) {
+        line += name;
+        line += "\r\n";
+    }
+    // Appended lines change the data and the length only, which is what fdatasync flushes.
+    if (!WriteAll(fd.Get(), line) || ::fdatasync(fd.Get()) != 0)
         throw EIdException(FailureText("Cannot write file", path, errno));
     if (::close(fd.Release()) != 0)
         throw EIdException(FailureText("Cannot write file", path, errno));
@@ -196,4 +207,51 @@ void TDownloadedFilesRegister::SaveToFile(const std::string& path) const {
         ::fsync(folder);
         ::close(folder);
     }
+}
+
+TRegisterAppender::TRegisterAppender(std::string path, TWrite write)
+    : path_(std::move(path)), write_(std::move(write)) {}
+
+void TRegisterAppender::Append(const std::string& name) {
+    TTicket mine{name, false, {}};
+    std::unique_lock lock(mutex_);
+    waiting_.push_back(&mine);
+    while (!mine.over) {
+        if (writing_) {
+            written_.wait(lock);
+            continue;
+        }
+        // This write takes every name handed in so far, those of waiting fetches too.
+        writing_ = true;
+        std::vector<TTicket*> batch;
+        batch.swap(waiting_);
+        lock.unlock();
+        // The tickets stay where they are: their callers wait until this write marks them.
+        std::string problem;
+        try {
+            std::vector<std::string> names;
+            names.reserve(batch.size());
+            for (const TTicket* ticket : batch)
+                names.push_back(ticket->name);
+            write_(path_, names);
+        } catch (const std::exception& failure) {
+            problem = failure.what();
+            if (problem.empty())
+                problem = "Cannot write file \"" + path_ + "\".";
+        }
+        lock.lock();
+        writing_ = false;
+        for (TTicket* ticket : batch) {
+            ticket->problem = problem;
+            ticket->over = true;
+        }
+        written_.notify_all();
+    }
+    if (!mine.problem.empty())
+        throw EIdException(mine.problem);
+}
+
+size_t TRegisterAppender::Waiting() {
+    std::lock_guard lock(mutex_);
+    return waiting_.size();
 }

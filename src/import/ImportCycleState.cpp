@@ -21,8 +21,7 @@ void TStableFileTracker::EndListing() {
 }
 
 std::shared_ptr<TSharedRegister> AcquireRegister(const std::string& path) {
-    auto loaded = std::make_shared<TSharedRegister>();
-    loaded->path = path;
+    auto loaded = std::make_shared<TSharedRegister>(path);
     loaded->names.LoadIfPresent(path);
     return loaded;
 }

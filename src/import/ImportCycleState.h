@@ -39,9 +39,13 @@ private:
 // The poller's register: the names in memory, the file they are saved to, and the names
 // being fetched right now.
 struct TSharedRegister {
+    explicit TSharedRegister(const std::string& registerPath)
+        : path(registerPath), appender(registerPath) {}
     std::string path;
     TDownloadedFilesRegister names;
     std::unordered_set<std::string> fetching;
+    // Each fetched name goes to the file through here, so parallel fetches share flushes.
+    TRegisterAppender appender;
 };
 // A register loaded from `path` when that file exists (raises as LoadIfPresent).
 std::shared_ptr<TSharedRegister> AcquireRegister(const std::string& path);

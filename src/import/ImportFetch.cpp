@@ -190,10 +190,10 @@ void TFTPChecker::Register(const std::string& name) {
         std::lock_guard lock(fetchMutex_);
         register_->names.Add(name);
     }
-    // Outside the lock, so parallel fetches wait for their disk writes side by side: each
-    // name is one appended line, written by one call, which the system never interleaves.
+    // Outside the lock: names of fetches that end while a line is being written go to disk
+    // together with the next write, each line whole.
     try {
-        TDownloadedFilesRegister::AppendToFile(register_->path, name);
+        register_->appender.Append(name);
     } catch (const std::exception& failure) {
         LogMessage(OneLine(failure.what()), clRed);
     }
