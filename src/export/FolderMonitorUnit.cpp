@@ -5,9 +5,9 @@
 #include "config/LogSwitches.h"
 #include "config/StartChecks.h"
 #include "export/FailureReason.h"
-#include "export/TreePaths.h"
 #include "platform/FileSystem.h"
 #include "remote/FileProgress.h"
+#include "remote/RemotePaths.h"
 
 #include <algorithm>
 #include <chrono>
@@ -269,7 +269,7 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
                            " ended during the login.");
     const std::string localPath = Config.LocalFolder + "/" + name;
     const std::string& uploadFolder = Config.FirstToTemp ? Config.TempFolder : Config.RemoteFolder;
-    const std::string remotePath = RemotePathBelow(session, uploadFolder, name);
+    const std::string remotePath = tavrin::remote::PathBelow(session, uploadFolder, name);
     std::string finalPath = remotePath;
 
     if (LogFileTransfer)
@@ -277,7 +277,7 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
     const LocalState before = StateOf(localPath);
     // Before the note: a failure before the STOR leaves the note of an earlier run alone.
     progress.doing = "Making the folders of " + name + " on";
-    MakeRemoteFolders(session, uploadFolder, name);
+    tavrin::remote::MakeFoldersBelow(session, uploadFolder, name);
     progress.noted = NoteUpload(name);
     progress.doing = "Uploading " + name + " to";
     session.Upload(localPath, remotePath);
@@ -285,9 +285,9 @@ TExportOutcome TFolderMonitor::Upload(tavrin::remote::TRemoteSession& session,
         // The session is still in the folder the STOR resolved its path against, so the
         // rename resolves both of its paths the same way: relative ones (and bare names) from
         // the login folder, as the import side does.
-        finalPath = RemotePathBelow(session, Config.RemoteFolder, name);
+        finalPath = tavrin::remote::PathBelow(session, Config.RemoteFolder, name);
         progress.doing = "Making the folders of " + name + " on";
-        MakeRemoteFolders(session, Config.RemoteFolder, name);
+        tavrin::remote::MakeFoldersBelow(session, Config.RemoteFolder, name);
         progress.doing = "Renaming " + name + " on";
         session.Rename(remotePath, finalPath);
     }
@@ -370,6 +370,8 @@ bool TFolderMonitor::MoveLocalFile(const std::string& localPath, const std::stri
     // start refuses that, and a monitor made without the check must not fill the root.
     if (Config.MoveToFolder.empty())
         return false;
-    MakeLocalFolders(Config.MoveToFolder, name);
+    if (!tavrin::fs::DirectoryExists(Config.MoveToFolder))
+        tavrin::fs::CreateDir(Config.MoveToFolder);
+    tavrin::fs::MakeFoldersBelow(Config.MoveToFolder, name);
     return tavrin::fs::MoveFileNoReplace(localPath, Config.MoveToFolder + "/" + name);
 }

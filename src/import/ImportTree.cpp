@@ -6,6 +6,7 @@
 #include "config/LogSwitches.h"
 #include "import/ImportTexts.h"
 #include "platform/FileSystem.h"
+#include "remote/RemotePaths.h"
 
 #include <cerrno>
 
@@ -23,16 +24,6 @@ struct TPendingFolder {
     std::string onServer;
     int depth;
 };
-
-// The parts of a relative path.
-std::vector<std::string> PartsOf(const std::string& relative) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    for (size_t slash; (slash = relative.find('/', from)) != std::string::npos; from = slash + 1)
-        parts.push_back(relative.substr(from, slash - from));
-    parts.push_back(relative.substr(from));
-    return parts;
-}
 
 } // namespace
 
@@ -97,7 +88,7 @@ std::string TFTPChecker::WhyNotUsable(const std::string& name) const {
         return WhyNotUsableHere(name);
     // Every part must be a plain name: no "..", no empty part, nothing hidden, so the path
     // stays below the folder on both sides.
-    for (const std::string& part : PartsOf(name)) {
+    for (const std::string& part : tavrin::fs::PathSteps(name)) {
         if (part.empty() || part[0] == '.')
             return "a path with an empty, hidden or parent folder part";
         if (std::string why = WhyNotUsableHere(part); !why.empty())
@@ -109,19 +100,11 @@ std::string TFTPChecker::WhyNotUsable(const std::string& name) const {
 std::string TFTPChecker::RemotePathOf(const std::string& name) {
     if (!config_.Recursive)
         return name;
-    std::string path;
-    for (const std::string& part : PartsOf(name))
-        path = path.empty() ? part : session_->PathJoin(path, part);
-    return path;
+    return tavrin::remote::PathBelow(*session_, {}, name);
 }
 
 void TFTPChecker::MakeFoldersFor(const std::string& root, const std::string& name) {
-    const std::vector<std::string> parts = PartsOf(name);
-    std::string path = root;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        path += "/" + parts[i];
-        if (!tavrin::fs::CreateDir(path) && !tavrin::fs::DirectoryExists(path))
-            throw EIdException("Cannot create folder " + Quoted(path) + ". " +
-                               tavrin::fs::SystemErrorText(errno));
-    }
+    if (const std::string failed = tavrin::fs::MakeFoldersBelow(root, name); !failed.empty())
+        throw EIdException("Cannot create folder " + Quoted(failed) + ". " +
+                           tavrin::fs::SystemErrorText(errno));
 }

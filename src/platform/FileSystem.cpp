@@ -24,6 +24,26 @@ bool CreateDir(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
 }
 
+std::vector<std::string> PathSteps(const std::string& relative) {
+    std::vector<std::string> steps;
+    size_t from = 0;
+    for (size_t slash; (slash = relative.find('/', from)) != std::string::npos; from = slash + 1)
+        steps.push_back(relative.substr(from, slash - from));
+    steps.push_back(relative.substr(from));
+    return steps;
+}
+
+std::string MakeFoldersBelow(const std::string& base, const std::string& relative) {
+    const std::vector<std::string> steps = PathSteps(relative);
+    std::string path = base;
+    for (size_t i = 0; i + 1 < steps.size(); ++i) {
+        path += "/" + steps[i];
+        if (!CreateDir(path) && !DirectoryExists(path))
+            return path;
+    }
+    return {};
+}
+
 bool DeleteFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }

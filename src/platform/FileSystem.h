@@ -1,6 +1,7 @@
 #pragma once
 // Small file and folder operations; paths are bytes, joined with "/".
 #include <string>
+#include <vector>
 
 namespace tavrin::fs {
 
@@ -21,6 +22,12 @@ bool SyncFile(const std::string& path);
 // old file or the new one, never half of one. Returns 0, or the errno value of the failure
 // (then the file is as it was and no temporary file is left).
 int ReplaceFilePrivately(const std::string& path, const std::string& text);
+// The steps of a '/'-separated relative path: "sub/deeper/a.txt" gives sub, deeper, a.txt.
+std::vector<std::string> PathSteps(const std::string& relative);
+// Makes the missing folders a relative file path needs below `base` (not `base` itself): for
+// "sub/deeper/a.txt", base/sub and base/sub/deeper. Empty when they are all there, else the
+// folder that could not be made (errno set).
+std::string MakeFoldersBelow(const std::string& base, const std::string& relative);
 // The system's text for an errno value, e.g. "No such file or directory".
 std::string SystemErrorText(int error);
 

@@ -23,16 +23,7 @@ using exporttest::TestFolder;
 namespace stdfs = std::filesystem;
 
 RConfiguration ScriptedConfig(const testsrv::ScriptedFtpServer& server, const TestFolder& folder) {
-    RConfiguration config;
-    config.LocalFolder = folder.Watched();
-    config.Host = "127.0.0.1";
-    config.Port = std::to_string(server.Port());
-    config.Username = "user";
-    config.Password = "pass";
-    config.PassiveMode = true;
-    config.BinaryMode = true;
-    config.RemoteFolder = "/in";
-    config.SettleTime = 0;
+    RConfiguration config = exporttest::LoopbackExport(folder, server.Port());
     config.KeepConnection = true;
     return config;
 }

@@ -4,6 +4,7 @@
 // idle. A kept connection the server has dropped costs no file.
 #include "ExportTestFolder.h"
 #include "ExportTestLog.h"
+#include "ExportTestServers.h"
 #include "export/FolderMonitorUnit.h"
 #include "servers/PrivateHome.h"
 #include "servers/RealServers.h"
@@ -63,57 +64,12 @@ private:
 };
 
 // The server of a case, serving `remote` (which holds "in" and "tmp") as its login folder.
-class BurstServer {
-public:
-    BurstServer(Protocol protocol, const std::string& remote) {
-        if (protocol == Protocol::Sftp) {
-            sshd_.emplace(testsrv::SshdOptions{.root = remote});
-            port_ = sshd_->Port(), user_ = sshd_->User(), password_ = sshd_->Password();
-            return;
-        }
-        options_.root = remote;
-        options_.tls = protocol == Protocol::Ftps;
-        pyftpd_.emplace(options_);
-        port_ = pyftpd_->Port(), user_ = options_.user, password_ = options_.password;
-    }
-    // The FTP server goes down, with every session it has, and comes back on the same port.
-    void Restart() {
-        pyftpd_.reset();
-        options_.port = port_;
-        pyftpd_.emplace(options_);
-    }
-    RConfiguration Config(Protocol protocol) const {
-        RConfiguration config;
-        config.Protocol = protocol == Protocol::Sftp ? "SFTP" : "FTP";
-        config.SSL = protocol == Protocol::Ftps;
-        config.SSLCertificate = config.SSL ? testsrv::Certificates().clientCert : "";
-        config.SSLKey = config.SSL ? testsrv::Certificates().clientKey : "";
-        config.SSLPass = config.SSL ? testsrv::Certificates().clientKeyPassword : "";
-        config.Host = "127.0.0.1";
-        config.Port = std::to_string(port_);
-        config.Username = user_;
-        config.Password = password_;
-        config.PassiveMode = true;
-        config.BinaryMode = true;
-        return config;
-    }
-    // Logins the server saw, where it tells (pyftpdlib does).
-    std::optional<size_t> Logins() const {
-        if (!pyftpd_)
-            return std::nullopt;
-        size_t count = 0;
-        for (const std::string& line : pyftpd_->Commands())
-            count += line.rfind("USER ", 0) == 0;
-        return count;
-    }
-
-private:
-    std::optional<testsrv::SshdServer> sshd_;
-    testsrv::PyFtpdOptions options_;
-    std::optional<testsrv::PyFtpdServer> pyftpd_;
-    uint16_t port_ = 0;
-    std::string user_, password_;
-};
+exporttest::TestServer ServerFor(Protocol protocol, const std::string& remote) {
+    using exporttest::ServerKind;
+    if (protocol == Protocol::Sftp)
+        return exporttest::TestServer(ServerKind::Sshd, remote);
+    return exporttest::TestServer(ServerKind::Pyftpd, remote, protocol == Protocol::Ftps);
+}
 
 class ExportBurst : public ::testing::TestWithParam<BurstCase> {};
 
@@ -131,9 +87,9 @@ TEST_P(ExportBurst, EveryFileArrivesOnceWholeAndKeptConnectionsLogInLessAndLeave
     const std::string remote = folder.Root() + "/server";
     stdfs::create_directories(remote + "/in");
     stdfs::create_directories(remote + "/tmp");
-    BurstServer server(which.protocol, remote);
+    exporttest::TestServer server = ServerFor(which.protocol, remote);
 
-    RConfiguration config = server.Config(which.protocol);
+    RConfiguration config = server.Config();
     config.LocalFolder = folder.Watched();
     config.RemoteFolder = "in";
     config.FirstToTemp = true;
@@ -219,8 +175,8 @@ TEST(ExportKeptRestart, TheFileAfterAServerRestartLogsInAfreshAndArrives) {
         TestFolder folder;
         const std::string remote = folder.Root() + "/remote";
         stdfs::create_directories(remote + "/in");
-        BurstServer server(protocol, remote);
-        RConfiguration config = server.Config(protocol);
+        exporttest::TestServer server = ServerFor(protocol, remote);
+        RConfiguration config = server.Config();
         config.LocalFolder = folder.Watched();
         config.RemoteFolder = "in";
         config.SettleTime = 0;

@@ -26,16 +26,8 @@ class ExportCycleScriptedTest : public ::testing::Test {
 protected:
     ExportCycleScriptedTest() : received(std::make_shared<std::string>()) {
         server.Handle("STOR", testsrv::ReceiveData(received));
-        config.LocalFolder = folder.Watched();
-        config.Host = "127.0.0.1";
-        config.Port = std::to_string(server.Port());
-        config.Username = "user";
-        config.Password = "pass";
-        config.PassiveMode = true;
-        config.BinaryMode = true;
-        config.RemoteFolder = "/in";
+        config = exporttest::LoopbackExport(folder, server.Port());
         config.TempFolder = "/tmp";
-        config.SettleTime = 0;
     }
 
     // Drops one file into the watched folder and returns once its cycle logged its end.

@@ -1,5 +1,7 @@
 #pragma once
 // Helpers of the export tests: a scratch folder tree and a thread-safe record of events.
+#include "config/CommonTypesUnit.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -92,5 +94,23 @@ private:
     mutable std::condition_variable changed_;
     std::vector<std::string> texts_;
 };
+
+// An export of `folder` to "/in" on a server on 127.0.0.1, passive and binary, that sends
+// each file as soon as it is complete.
+inline RConfiguration LoopbackExport(const TestFolder& folder, uint16_t port,
+                                     const std::string& user = "user",
+                                     const std::string& password = "pass") {
+    RConfiguration config;
+    config.LocalFolder = folder.Watched();
+    config.Host = "127.0.0.1";
+    config.Port = std::to_string(port);
+    config.Username = user;
+    config.Password = password;
+    config.PassiveMode = true;
+    config.BinaryMode = true;
+    config.RemoteFolder = "/in";
+    config.SettleTime = 0;
+    return config;
+}
 
 } // namespace exporttest

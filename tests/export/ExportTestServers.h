@@ -1,6 +1,6 @@
 #pragma once
 // A real server of each kind the export tests run against, serving one folder as its login
-// folder, and the settings that reach it.
+// folder, and the settings that reach it; pyftpdlib also with explicit TLS.
 #include "config/CommonTypesUnit.h"
 #include "servers/RealServers.h"
 #include "servers/SshdServer.h"
@@ -32,15 +32,16 @@ public:
         return kind == ServerKind::Sshd ? testsrv::SshdServer::Unavailable() : std::string();
     }
 
-    TestServer(ServerKind kind, const std::string& root) : kind_(kind) {
+    TestServer(ServerKind kind, const std::string& root, bool tls = false)
+        : kind_(kind), tls_(tls) {
         switch (kind) {
-        case ServerKind::Pyftpd: {
-            testsrv::PyFtpdOptions options;
-            options.root = root;
-            pyftpd_.emplace(options);
-            port_ = pyftpd_->Port(), user_ = options.user, password_ = options.password;
+        case ServerKind::Pyftpd:
+            pyftpdOptions_.root = root;
+            pyftpdOptions_.tls = tls;
+            pyftpd_.emplace(pyftpdOptions_);
+            port_ = pyftpd_->Port(), user_ = pyftpdOptions_.user;
+            password_ = pyftpdOptions_.password;
             break;
-        }
         case ServerKind::Vsftpd: {
             testsrv::VsftpdOptions options;
             options.root = root;
@@ -64,6 +65,12 @@ public:
         config.Password = password_;
         config.PassiveMode = true;
         config.BinaryMode = true;
+        if (tls_) {
+            config.SSL = true;
+            config.SSLCertificate = testsrv::Certificates().clientCert;
+            config.SSLKey = testsrv::Certificates().clientKey;
+            config.SSLPass = testsrv::Certificates().clientKeyPassword;
+        }
         return config;
     }
     // The commands the server received, where it tells (pyftpdlib does).
@@ -72,9 +79,27 @@ public:
             return std::nullopt;
         return pyftpd_->Commands();
     }
+    // Logins the server saw, where it tells.
+    std::optional<size_t> Logins() const {
+        const auto commands = Commands();
+        if (!commands)
+            return std::nullopt;
+        size_t count = 0;
+        for (const std::string& line : *commands)
+            count += line.rfind("USER ", 0) == 0;
+        return count;
+    }
+    // pyftpdlib goes down, with every session it has, and comes back on the same port.
+    void Restart() {
+        pyftpd_.reset();
+        pyftpdOptions_.port = port_;
+        pyftpd_.emplace(pyftpdOptions_);
+    }
 
 private:
     ServerKind kind_;
+    bool tls_;
+    testsrv::PyFtpdOptions pyftpdOptions_;
     std::optional<testsrv::PyFtpdServer> pyftpd_;
     std::optional<testsrv::VsftpdServer> vsftpd_;
     std::optional<testsrv::SshdServer> sshd_;

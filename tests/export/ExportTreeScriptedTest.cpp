@@ -67,18 +67,10 @@ TEST(ExportTreeScripted, FoldersAreMadeLevelByLevelInTheServersPathForm) {
         server.Reply("RNTO", "250 Renamed\r\n");
         TestFolder folder;
         std::filesystem::create_directories(folder.Watched() + "/sub/deeper");
-        RConfiguration config;
-        config.LocalFolder = folder.Watched();
-        config.Host = "127.0.0.1";
-        config.Port = std::to_string(server.Port());
-        config.Username = "user";
-        config.Password = "pass";
-        config.PassiveMode = true;
+        RConfiguration config = exporttest::LoopbackExport(folder, server.Port());
         config.BinaryMode = false; // no SIZE to script
-        config.RemoteFolder = "/in";
         config.TempFolder = "/tmp";
         config.FirstToTemp = row.viaTemp;
-        config.SettleTime = 0;
         config.Recursive = true;
         LogCapture log;
         {

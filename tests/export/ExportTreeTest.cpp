@@ -257,16 +257,8 @@ TEST(ExportTree, UploadCutOffBelowASubfolderIsSentAgainAtTheNextStart) {
     stdfs::create_directories(serverRoot + "/in");
     testsrv::FaultyFtpdServer server({.root = serverRoot});
     server.SetFaults(testsrv::FaultPlan().StopReadingUpload("big.bin", 300000));
-    RConfiguration config;
-    config.LocalFolder = folder.Watched();
-    config.Host = "127.0.0.1";
-    config.Port = std::to_string(server.Port());
-    config.Username = server.User();
-    config.Password = server.Password();
-    config.PassiveMode = true;
-    config.BinaryMode = true;
-    config.RemoteFolder = "/in";
-    config.SettleTime = 0;
+    RConfiguration config =
+        exporttest::LoopbackExport(folder, server.Port(), server.User(), server.Password());
     config.Recursive = true;
     const std::string content = RandomBytes(8 << 20, 7);
     stdfs::create_directories(folder.Watched() + "/sub");

@@ -43,16 +43,8 @@ TEST(InterruptedUploadResendTest, UploadCutOffByAStopIsSentAgainFirstAtTheNextSt
         const std::string content = RandomBytes(8 << 20, 7);
         server.SetFaults(row.cutOff ? testsrv::FaultPlan().StopReadingUpload("big.bin", 300000)
                                     : testsrv::FaultPlan().RefuseUpload("big.bin", "553 No."));
-        RConfiguration config;
-        config.LocalFolder = folder.Watched();
-        config.Host = "127.0.0.1";
-        config.Port = std::to_string(server.Port());
-        config.Username = server.User();
-        config.Password = server.Password();
-        config.PassiveMode = true;
-        config.BinaryMode = true;
-        config.RemoteFolder = "/in";
-        config.SettleTime = 0;
+        RConfiguration config =
+            exporttest::LoopbackExport(folder, server.Port(), server.User(), server.Password());
         config.ExportExisting = false;
 
         LogCapture first;

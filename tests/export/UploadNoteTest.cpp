@@ -153,16 +153,7 @@ TEST(NotedUploads, EachFileIsInTheNoteOnDiskWhileItsStorRunsAndTheNoteGoesAfterw
             s.Send("213 " + std::to_string(stored[line.substr(line.rfind('/') + 1)].size()) +
                    "\r\n");
         });
-        RConfiguration config;
-        config.LocalFolder = folder.Watched();
-        config.Host = "127.0.0.1";
-        config.Port = std::to_string(server.Port());
-        config.Username = "user";
-        config.Password = "pass";
-        config.PassiveMode = true;
-        config.BinaryMode = true;
-        config.RemoteFolder = "/in";
-        config.SettleTime = 0;
+        RConfiguration config = exporttest::LoopbackExport(folder, server.Port());
         config.Connections = 4;
         config.KeepConnection = keep;
         constexpr int kFiles = 24;
