@@ -80,9 +80,7 @@ TEST_P(ExportBurst, EveryFileArrivesOnceWholeAndKeptConnectionsLogInLessAndLeave
             GTEST_SKIP() << why;
     LogSwitchesSetTo switches{true};
     TestFolder folder;
-    stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                          stdfs::perms::group_exec | stdfs::perms::others_read |
-                                          stdfs::perms::others_exec);
+    folder.LetServersIn();
     testsrv::PrivateHome home(folder.Root());
     const std::string remote = folder.Root() + "/server";
     stdfs::create_directories(remote + "/in");

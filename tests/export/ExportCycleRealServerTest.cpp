@@ -84,9 +84,7 @@ class ExportRealServerTest : public ::testing::TestWithParam<ServerCase> {
 protected:
     void SetUp() override {
         // The server may run as another account, which must reach its folder.
-        stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                              stdfs::perms::group_exec | stdfs::perms::others_read |
-                                              stdfs::perms::others_exec);
+        folder.LetServersIn();
         remoteRoot = folder.Root() + "/server";
         for (const char* sub : {"", "/in", "/tmp"}) {
             stdfs::create_directory(remoteRoot + sub);

@@ -46,9 +46,7 @@ TEST(ExportProgress, FileReportsRiseToTheLocalSizeAndEndWithTheOutcome) {
     const std::string content = exporttest::RandomBytes(size, 4);
     exporttest::LogSwitchesSetTo switches{true};
     TestFolder folder;
-    stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                          stdfs::perms::group_exec | stdfs::perms::others_read |
-                                          stdfs::perms::others_exec);
+    folder.LetServersIn();
     testsrv::PrivateHome home(folder.Root());
     const std::string remote = folder.Root() + "/server", sent = folder.Root() + "/sent";
     for (const Row& row : rows) {

@@ -36,9 +36,7 @@ TEST(ExportSftpConnections, EachUploadLeavesNoSocketAndNoServerSessionBehind) {
         GTEST_SKIP() << why;
     exporttest::LogSwitchesSetTo switches{true};
     exporttest::TestFolder folder;
-    stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                          stdfs::perms::group_exec | stdfs::perms::others_read |
-                                          stdfs::perms::others_exec);
+    folder.LetServersIn();
     testsrv::PrivateHome home(folder.Root());
     const std::string remote = folder.Root() + "/server";
     stdfs::create_directories(remote + "/in");

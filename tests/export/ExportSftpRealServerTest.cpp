@@ -32,10 +32,7 @@ protected:
     void SetUp() override {
         if (const std::string why = testsrv::SshdServer::Unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        stdfs::permissions(folder_.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                               stdfs::perms::group_exec |
-                                               stdfs::perms::others_read |
-                                               stdfs::perms::others_exec);
+        folder_.LetServersIn();
         home_.emplace(folder_.Root());
         remote_ = folder_.Root() + "/server";
     }

@@ -36,6 +36,13 @@ public:
     TestFolder& operator=(const TestFolder&) = delete;
 
     const std::string& Root() const { return root_; }
+    // A server that runs as another account (sshd's test user) may then reach folders below.
+    void LetServersIn() const {
+        using std::filesystem::perms;
+        std::filesystem::permissions(root_, perms::owner_all | perms::group_read |
+                                                perms::group_exec | perms::others_read |
+                                                perms::others_exec);
+    }
     std::string Watched() const { return root_ + "/watched"; }
     std::string Outside() const { return root_ + "/outside"; }
 

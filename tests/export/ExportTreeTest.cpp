@@ -87,9 +87,7 @@ TEST(ExportTree, EveryFileToMaxDepthArrivesOnceUnderItsRelativePath) {
         if (!TestServer::Unavailable(row.server).empty())
             continue;
         TestFolder folder;
-        stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                              stdfs::perms::group_exec | stdfs::perms::others_read |
-                                              stdfs::perms::others_exec);
+        folder.LetServersIn();
         testsrv::PrivateHome home(folder.Root());
         const std::string remote = folder.Root() + "/server";
         stdfs::create_directories(remote + "/in");

@@ -23,9 +23,7 @@ namespace stdfs = std::filesystem;
 TEST(ExportRemoteFolderTest, RelativeAndEmptyFoldersResolveAgainstTheLoginFolder) {
     LogSwitchesSetTo switches(true);
     TestFolder folder;
-    stdfs::permissions(folder.Root(), stdfs::perms::owner_all | stdfs::perms::group_read |
-                                          stdfs::perms::group_exec | stdfs::perms::others_read |
-                                          stdfs::perms::others_exec);
+    folder.LetServersIn();
     struct Server {
         const char* label;
         std::string root;
