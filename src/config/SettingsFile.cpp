@@ -69,24 +69,25 @@ bool HasKey(const std::string& path, const std::string& section, const std::stri
     return SettingsReader(path).Text(section, key, kAbsent) != kAbsent;
 }
 
-// Which files move and how many at once are no part of the page values below; those keys stay
-// as the file has them.
-bool IsFilterKey(const TSettingKey& key) {
-    static const std::set<std::string_view> kFilterKeys = {
-        "Include", "Exclude",   "IgnoreCase", "MinSize",     "MaxSize",
-        "MinAge",  "Recursive", "MaxDepth",   "Connections", "KeepConnection"};
-    return kFilterKeys.count(key.Name) != 0;
+// Which files move and whether logins stay are no part of the page values below; those keys
+// stay as the file has them.
+bool IsBeyondThePageValues(const TSettingKey& key) {
+    static const std::set<std::string_view> kKeys = {"Include",   "Exclude",       "IgnoreCase",
+                                                     "MinSize",   "MaxSize",       "MinAge",
+                                                     "Recursive", "KeepConnection"};
+    return kKeys.count(key.Name) != 0;
 }
 
-// What a page with these values shows: every key the page has a control for, the integers as
-// the page's texts.
-TSettingsSource PageSource(const RConfiguration& record,
-                           std::function<std::string(const TSettingKey&)> integerText) {
-    return [&record, integerText](const TSettingKey& key) -> std::optional<std::string> {
-        if (key.Control == nullptr || IsFilterKey(key))
+// What a page with these values shows: every key the page has a control for, its one integer
+// (`integerKey`) as the page's text. Other integers stay as the file has them.
+TSettingsSource PageSource(const RConfiguration& record, std::string_view integerKey,
+                           std::string integerText) {
+    return [&record, integerKey, integerText = std::move(integerText)](
+               const TSettingKey& key) -> std::optional<std::string> {
+        if (key.Control == nullptr || IsBeyondThePageValues(key))
             return std::nullopt;
         if (TypeOf(key) == TKeyType::Integer)
-            return integerText(key);
+            return key.Name == integerKey ? std::optional<std::string>(integerText) : std::nullopt;
         return StoredText(record, key);
     };
 }
@@ -203,8 +204,7 @@ void SaveImportConfiguration(const TImportPageValues& v, const std::string& path
     shown.MoveDelete = v.MoveDelete;
     shown.KeepAlive = v.KeepAlive;
     shown.WaitForStableFiles = v.WaitForStableFiles;
-    SaveSettings(TDirection::Import,
-                 PageSource(shown, [&v](const TSettingKey&) { return v.CheckInterval; }), path);
+    SaveSettings(TDirection::Import, PageSource(shown, "CheckInterval", v.CheckInterval), path);
 }
 
 void SaveImportConfiguration(const TImportPageValues& values) {
@@ -222,8 +222,7 @@ void SaveExportConfiguration(const TExportPageValues& v, const std::string& path
     shown.FirstToTemp = v.FirstToTemp;
     shown.RetryFailed = v.RetryFailed;
     shown.ExportExisting = v.ExportExisting;
-    SaveSettings(TDirection::Export,
-                 PageSource(shown, [&v](const TSettingKey&) { return v.SettleTime; }), path);
+    SaveSettings(TDirection::Export, PageSource(shown, "SettleTime", v.SettleTime), path);
 }
 
 void SaveExportConfiguration(const TExportPageValues& values) {
